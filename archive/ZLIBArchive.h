@@ -1,0 +1,152 @@
+// TZLBArchive: the archive component that opens ZLB archives, verifies their
+// CRC, loads their directory, hands out entries and extracts them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "CRC32.h"
+#include "Component.h"
+#include "Exceptions.h"
+#include "StringList.h"
+#include "Streams.h"
+#include "ZLBFormat.h"
+
+namespace kv {
+
+enum class TFileCompressionLevel : uint8_t { fcNone, fcFastest, fcDefault, fcMaximum };
+
+using TReplaceFileEvent = std::function<void(std::string Filename, bool& Replace)>;
+using TFileExtractedEvent = std::function<void(std::string filename)>;
+using TErrorLogEvent = std::function<void(std::string Msg)>;
+using TProgressEvent = std::function<void(std::string Msg, int32_t Percentage)>;
+
+// The component's own failures.
+class EZLBArchiveError : public Exception {
+  using Exception::Exception;
+};
+
+// The component keeps no file open between calls: each operation that needs
+// the archive opens it, allowing others to read but not to write, and closes
+// it before returning. States: Closed (no name), Named-but-empty (a name that
+// could not be opened) and Open (directory loaded).
+class TZLBArchive : public TComponent {
+ public:
+  explicit TZLBArchive(TComponent* AOwner = nullptr);
+  ~TZLBArchive() override;
+
+  // Closes any open archive, then opens ArchiveFileName, verifies its CRC and
+  // loads its directory. Returns false, raising nothing, for an empty name.
+  // Raises EZLBArchiveError with "Archive file not found", "Unable to open
+  // file (%s)", "The archive file appears to be corrupted" or "Unable to read
+  // archive file list"; the last two leave the component Closed, the first
+  // two Named-but-empty.
+  bool OpenArchive(const std::string& ArchiveFileName);
+  // Forgets the open archive and reports stage 5. Raises nothing of its own.
+  void CloseArchive();
+  // The number of entries; raises "No archive is currently open" when Closed.
+  int32_t GetFileCount() const;
+  // Copies entry Index; raises "Index out of bounds".
+  void GetFileEntry(int32_t Index, TZLBFileEntry& Entry) const;
+
+  // Writes entry Index's original bytes into Dest from its current position
+  // on. Returns true; raises "Index out of bounds", "Unable to open file
+  // (%s)", "File (%d) is corrupt" (also when the entry delivers fewer bytes
+  // than its size) or "File (%d) failed CRC check".
+  bool ExtractToStream(int32_t Index, TStream& Dest);
+  // Extracts entry Index into DestDir + "\" + its name, below its stored path
+  // when ExtractWithPath is on. Raises "No archive is currently open", "Index
+  // out of bounds", "File (%d) has an invalid name", "Unable to create
+  // destination path", "Unable to create directory", the file-creation
+  // failure, or what ExtractToStream raises (the target then stays on disk
+  // holding what was written).
+  void ExtractFile(const std::string& DestDir, int32_t Index);
+
+  // A unique new file name with the prefix "ZLB" in the temporary directory.
+  virtual std::string GetTempArchiveFileName();
+  // Appends Dir's files (and, with RecursePaths, its subdirectories' files
+  // before them; with SavePaths, the subdirectories too) to List.
+  virtual void GetFileList(std::string Dir, TStrings& List);
+
+  void BuildCRCTable();
+  // The CRC-32 of Stream from position 0 to its size less Tail; the position
+  // is left where it was.
+  uint32_t StreamCRC32(TStream& Stream, int32_t Tail);
+  // Reports progress through OnProgress as the progress stage selects.
+  void DoProgress(TStream* Source = nullptr);
+
+  // The archive's name while one is open or named; "" when Closed.
+  const std::string& GetArchiveFileName() const { return FFileName; }
+  const TZLBArchiveTrailer& GetTrailer() const { return FTrailer; }
+
+  TFileCompressionLevel GetCompressionLevel() const { return FCompressionLevel; }
+  void SetCompressionLevel(TFileCompressionLevel Value) { FCompressionLevel = Value; }
+  bool GetExtractWithPath() const { return FExtractWithPath; }
+  void SetExtractWithPath(bool Value) { FExtractWithPath = Value; }
+  bool GetCheckCRC() const { return FCheckCRC; }
+  void SetCheckCRC(bool Value) { FCheckCRC = Value; }
+  bool GetSavePaths() const { return FSavePaths; }
+  void SetSavePaths(bool Value) { FSavePaths = Value; }
+  bool GetRecursePaths() const { return FRecursePaths; }
+  void SetRecursePaths(bool Value) { FRecursePaths = Value; }
+
+  const TReplaceFileEvent& GetOnReplaceFile() const { return FOnReplaceFile; }
+  void SetOnReplaceFile(TReplaceFileEvent Value) { FOnReplaceFile = std::move(Value); }
+  const TFileExtractedEvent& GetOnFileExtracted() const { return FOnFileExtracted; }
+  void SetOnFileExtracted(TFileExtractedEvent Value) { FOnFileExtracted = std::move(Value); }
+  const TNotifyEvent& GetOnArchiveOpened() const { return FOnArchiveOpened; }
+  void SetOnArchiveOpened(TNotifyEvent Value) { FOnArchiveOpened = std::move(Value); }
+  const TFileExtractedEvent& GetOnStreamExtracted() const { return FOnStreamExtracted; }
+  void SetOnStreamExtracted(TFileExtractedEvent Value) { FOnStreamExtracted = std::move(Value); }
+  const TErrorLogEvent& GetOnErrorLogged() const { return FOnErrorLogged; }
+  void SetOnErrorLogged(TErrorLogEvent Value) { FOnErrorLogged = std::move(Value); }
+  const TProgressEvent& GetOnProgress() const { return FOnProgress; }
+  void SetOnProgress(TProgressEvent Value) { FOnProgress = std::move(Value); }
+
+  std::span<const TPropInfo> PublishedProperties() const override;
+
+ protected:
+  std::string FFileName;
+  TZLBArchiveTrailer FTrailer;
+  std::vector<TZLBFileEntry> FEntries;
+  TFileCompressionLevel FCompressionLevel = TFileCompressionLevel::fcDefault;
+  bool FExtractWithPath = false;
+  bool FRecursePaths = false;
+  bool FSavePaths = false;
+  bool FCheckCRC = false;
+  TCRCTable FCRCTable{};
+  TCRCSliceTables FCRCSlices{};  // derived from FCRCTable, for speed
+  uint8_t FProgressStage = 0;
+  std::string FProgressMessage;
+  int32_t FProgressTotal = 0;
+  int32_t FProgressDone = 0;
+  TReplaceFileEvent FOnReplaceFile;
+  TFileExtractedEvent FOnFileExtracted;
+  TFileExtractedEvent FOnStreamExtracted;
+  TNotifyEvent FOnArchiveOpened;
+  TErrorLogEvent FOnErrorLogged;
+  TProgressEvent FOnProgress;
+
+ private:
+  void ReadDirectory(TStream& File);
+  void ListLevel(std::string Dir, TStrings& List);
+};
+
+// round(Done / Total × 100) in extended precision, an exact half going to
+// the even neighbour; 0 when Total is not positive.
+int32_t ProgressPercentage(int64_t Done, int64_t Total);
+
+// True when Name can be created as a file inside a directory and nowhere
+// else: not empty, ".", "..", no path separators, drive colons, wildcards,
+// reserved characters or control bytes, no trailing blank or full stop, and
+// not a reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or
+// without an extension).
+bool IsSafeEntryName(std::string_view Name);
+// True when a stored path stays below the directory it is joined to: no ".."
+// segment, no ":" and no control bytes.
+bool IsSafeEntryPath(std::string_view Path);
+
+}  // namespace kv

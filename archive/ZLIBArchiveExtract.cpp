@@ -1,0 +1,157 @@
+// TZLBArchive: extraction of entries into streams and files, and the checks
+// that keep an entry's name and stored path inside the destination.
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+#include "ArchiveMessages.h"
+#include "DecompressionStream.h"
+#include "Format.h"
+#include "ZLIBArchive.h"
+
+namespace kv {
+
+namespace {
+
+constexpr int32_t ExtractChunkSize = 4096;
+
+char UpperAscii(char C) { return (C >= 'a' && C <= 'z') ? char(C - 32) : C; }
+
+bool EqualsIgnoringCase(std::string_view A, std::string_view B) {
+  return A.size() == B.size() &&
+         std::equal(A.begin(), A.end(), B.begin(),
+                    [](char X, char Y) { return UpperAscii(X) == UpperAscii(Y); });
+}
+
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every directory,
+// also with an extension and with blanks before it.
+bool IsReservedDeviceName(std::string_view Name) {
+  std::string_view Stem = Name.substr(0, Name.find('.'));
+  while (!Stem.empty() && Stem.back() == ' ') Stem.remove_suffix(1);
+  for (const char* Device : {"CON", "PRN", "AUX", "NUL"})
+    if (EqualsIgnoringCase(Stem, Device)) return true;
+  if (Stem.size() == 4 && Stem[3] >= '1' && Stem[3] <= '9' &&
+      (EqualsIgnoringCase(Stem.substr(0, 3), "COM") || EqualsIgnoringCase(Stem.substr(0, 3), "LPT")))
+    return true;
+  return false;
+}
+
+}  // namespace
+
+bool IsSafeEntryName(std::string_view Name) {
+  if (Name.empty() || Name == "." || Name == "..") return false;
+  for (const char C : Name) {
+    if (static_cast<unsigned char>(C) < 0x20) return false;
+    if (std::string_view("\\/:*?\"<>|").find(C) != std::string_view::npos) return false;
+  }
+  if (Name.back() == ' ' || Name.back() == '.') return false;
+  return !IsReservedDeviceName(Name);
+}
+
+bool IsSafeEntryPath(std::string_view Path) {
+  for (const char C : Path)
+    if (static_cast<unsigned char>(C) < 0x20 || C == ':') return false;
+  // Windows drops trailing dots and blanks from a path segment, so "..." and
+  // ".. " climb like ".." does.
+  size_t Start = 0;
+  while (Start <= Path.size()) {
+    size_t End = Path.find_first_of("\\/", Start);
+    if (End == std::string_view::npos) End = Path.size();
+    const std::string_view Segment = Path.substr(Start, End - Start);
+    const bool OnlyDotsAndBlanks = Segment.find_first_not_of(". ") == std::string_view::npos;
+    if (OnlyDotsAndBlanks && std::count(Segment.begin(), Segment.end(), '.') >= 2) return false;
+    Start = End + 1;
+  }
+  return true;
+}
+
+bool TZLBArchive::ExtractToStream(int32_t Index, TStream& Dest) {
+  TZLBFileEntry Entry;
+  GetFileEntry(Index, Entry);
+
+  std::optional<TFileStream> File;
+  try {
+    File.emplace(FFileName, fmOpenRead | fmShareDenyWrite);
+  } catch (...) {
+    throw EZLBArchiveError(Format(messages::SUnableToOpenFile, FFileName));
+  }
+
+  // A record that places its data outside the file, or claims a negative
+  // size, cannot deliver its bytes.
+  if (Entry.DataOffset < 0 || Entry.DataOffset > File->GetSize() || Entry.OriginalSize < 0)
+    throw EZLBArchiveError(Format(messages::SFileCorrupt, Index));
+  File->Seek(Entry.DataOffset, TSeekOrigin::soBeginning);
+
+  {
+    TDecompressionStream Inflater(*File);  // made for stored entries too, never read then
+    int64_t Remaining = Entry.OriginalSize;
+    FProgressStage = 1;
+    FProgressTotal = Entry.OriginalSize;
+    FProgressDone = 0;
+    FProgressMessage = Format(messages::SExtractingFile, Entry.FileName.View());
+    while (Remaining > 0) {
+      const auto Chunk = int32_t(std::min<int64_t>(Remaining, ExtractChunkSize));
+      try {
+        const auto Buffer = std::make_unique_for_overwrite<uint8_t[]>(size_t(Chunk));
+        const int32_t Got = Entry.Stored != 0 ? File->Read(Buffer.get(), Chunk)
+                                              : Inflater.Read(Buffer.get(), Chunk);
+        FProgressDone += Got;
+        DoProgress();
+        if (Got != 0) Dest.WriteBuffer(Buffer.get(), Got);
+        // Short data would otherwise pass as a complete, shorter file.
+        if (Got < Chunk) throw EZLBArchiveError(Format(messages::SFileCorrupt, Index));
+      } catch (...) {
+        throw EZLBArchiveError(Format(messages::SFileCorrupt, Index));
+      }
+      Remaining -= Chunk;
+    }
+  }
+
+  if (FCheckCRC && StreamCRC32(Dest, 0) != Entry.FileCRC)
+    throw EZLBArchiveError(Format(messages::SFileFailedCRC, Index));
+  return true;
+}
+
+void TZLBArchive::ExtractFile(const std::string& DestDir, int32_t Index) {
+  if (FFileName.empty()) throw EZLBArchiveError(messages::SNoArchiveOpen);
+  if (Index < 0 || size_t(Index) >= FEntries.size())
+    throw EZLBArchiveError(messages::SIndexOutOfBounds);
+  TZLBFileEntry Entry;
+  GetFileEntry(Index, Entry);
+
+  // Refused before anything is created: such a name would land outside
+  // DestDir, in an alternate data stream or on a device.
+  const std::string Name = Entry.FileName.ToString();
+  if (!IsSafeEntryName(Name)) throw EZLBArchiveError(Format(messages::SFileInvalidName, Index));
+
+  std::string Path = DestDir;
+  if (FExtractWithPath) {
+    const std::string StoredPath = Entry.FilePath.ToString();
+    if (!IsSafeEntryPath(StoredPath)) throw EZLBArchiveError(messages::SUnableToCreateDestPath);
+    Path += StoredPath;
+    std::string Collapsed;
+    Collapsed.reserve(Path.size());
+    for (const char C : Path)
+      if (!(C == '\\' && !Collapsed.empty() && Collapsed.back() == '\\')) Collapsed.push_back(C);
+    Path = std::move(Collapsed);
+    if (!Path.empty() && Path.back() == '\\') Path.pop_back();
+    ForceDirectories(Path);
+    if (!DirectoryExists(Path)) throw EZLBArchiveError(messages::SUnableToCreateDestPath);
+  }
+  const std::string Target = Path + "\\" + Name;
+
+  bool Replace = true;
+  if (FileExists(Target) && FOnReplaceFile) {
+    Replace = false;
+    FOnReplaceFile(Target, Replace);
+  }
+  if (Replace) {
+    TFileStream Out(Target, fmCreate);
+    if (ExtractToStream(Index, Out) && FOnFileExtracted) FOnFileExtracted(DestDir + Name);
+  }
+
+  FProgressStage = 5;
+  DoProgress();
+}
+
+}  // namespace kv

@@ -1,0 +1,149 @@
+// Files and directories: open and create with explicit share modes, read,
+// write and seek through a move-only handle owner, existence tests,
+// directory creation and enumeration, temporary names, error texts.
+// Paths may use "\" as the separator on every platform.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kv {
+
+// Open modes, numbered as the class library numbers them: an access mode
+// combined with a share mode, or fmCreate.
+inline constexpr uint32_t fmOpenRead = 0x0000;
+inline constexpr uint32_t fmOpenWrite = 0x0001;
+inline constexpr uint32_t fmOpenReadWrite = 0x0002;
+inline constexpr uint32_t fmShareExclusive = 0x0010;
+inline constexpr uint32_t fmShareDenyWrite = 0x0020;
+inline constexpr uint32_t fmShareDenyNone = 0x0040;
+// Create a new file or truncate an existing one, open for reading and
+// writing, shared with nobody.
+inline constexpr uint32_t fmCreate = 0xFF00;
+
+// Seek origins.
+enum class TSeekOrigin : uint8_t { soBeginning, soCurrent, soEnd };
+
+// File attributes as directory enumeration reports them.
+inline constexpr uint32_t faReadOnly = 0x01;
+inline constexpr uint32_t faHidden = 0x02;
+inline constexpr uint32_t faSysFile = 0x04;
+inline constexpr uint32_t faVolumeID = 0x08;
+inline constexpr uint32_t faDirectory = 0x10;
+inline constexpr uint32_t faArchive = 0x20;
+inline constexpr uint32_t faAnyFile = 0x3F;
+
+// Owner of one open file of the operating system. Move-only; closes the file
+// when destroyed.
+class TFileHandle {
+ public:
+  static constexpr intptr_t InvalidValue = -1;
+
+  TFileHandle() = default;
+  explicit TFileHandle(intptr_t Native) : FNative(Native) {}
+  TFileHandle(TFileHandle&& Other) noexcept : FNative(Other.Release()) {}
+  TFileHandle& operator=(TFileHandle&& Other) noexcept;
+  TFileHandle(const TFileHandle&) = delete;
+  TFileHandle& operator=(const TFileHandle&) = delete;
+  ~TFileHandle() { Close(); }
+
+  bool Valid() const noexcept { return FNative != InvalidValue; }
+  intptr_t Native() const noexcept { return FNative; }
+  intptr_t Release() noexcept;
+  // Closes the file now; a closed handle may be closed again.
+  void Close() noexcept;
+
+ private:
+  intptr_t FNative = InvalidValue;
+};
+
+// Opens an existing file with one of the fmOpen* access modes combined with a
+// share mode. Returns an invalid handle on failure; GetLastOSError() tells why.
+TFileHandle FileOpen(const std::string& FileName, uint32_t Mode);
+// Creates a file, or truncates an existing one, open for reading and writing
+// and shared with nobody. Returns an invalid handle on failure.
+TFileHandle FileCreate(const std::string& FileName);
+// Reads up to Count bytes. Returns the count read, 0 at the end, -1 on failure.
+int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count);
+// Writes up to Count bytes. Returns the count written, -1 on failure.
+int32_t FileWrite(const TFileHandle& Handle, const void* Buffer, int32_t Count);
+// Moves the file pointer. Returns the new position, or -1 on failure, in which
+// case the position is unchanged (a seek before the start fails this way).
+int64_t FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin);
+
+// The error code of the last failed operating-system call of this thread.
+int GetLastOSError();
+// The system's description of an error code, without trailing line breaks,
+// blanks or full stops.
+std::string SysErrorMessage(int ErrorCode);
+
+// True when FileName names an existing file (a directory does not count).
+bool FileExists(const std::string& FileName);
+// True when Name names an existing directory.
+bool DirectoryExists(const std::string& Name);
+// Creates one directory. Returns false on failure.
+bool CreateDir(const std::string& Dir);
+// Creates Dir and every missing directory above it. Returns true when Dir
+// exists afterwards. Raises EInOutError("Unable to create directory") for an
+// empty Dir.
+bool ForceDirectories(std::string Dir);
+// Deletes a file. Returns false on failure.
+bool DeleteFile(const std::string& FileName);
+// Renames a file, replacing an existing target. Returns false on failure.
+bool RenameFile(const std::string& OldName, const std::string& NewName);
+// The absolute form of FileName, as the platform resolves a relative name
+// against the current directory.
+std::string ExpandFileName(const std::string& FileName);
+
+// True for "\" and, on POSIX, "/" too.
+bool IsPathDelimiter(char C);
+// The part of FileName up to and including its last path delimiter or ":".
+std::string ExtractFilePath(const std::string& FileName);
+// The part of FileName after its last path delimiter or ":".
+std::string ExtractFileName(const std::string& FileName);
+// Path followed by "\" unless it already ends with a path delimiter.
+std::string IncludeTrailingPathDelimiter(const std::string& Path);
+
+// One entry found by a directory enumeration.
+struct TSearchRec {
+  std::string Name;
+  uint32_t Attr = 0;
+  int64_t Size = 0;
+};
+
+// A directory enumeration with a wildcard pattern and an attribute mask, as
+// FindFirst/FindNext/FindClose. Entries whose hidden, system, volume or
+// directory attribute is not in the mask are skipped. Move-only; the
+// enumeration is closed when the object is destroyed.
+class TFileSearch {
+ public:
+  TFileSearch();
+  TFileSearch(TFileSearch&&) noexcept;
+  TFileSearch& operator=(TFileSearch&&) noexcept;
+  TFileSearch(const TFileSearch&) = delete;
+  TFileSearch& operator=(const TFileSearch&) = delete;
+  ~TFileSearch();
+
+  // Starts an enumeration of Pattern (a directory, "\", and a wildcard name).
+  // Returns false when nothing matches or the directory cannot be read.
+  bool FindFirst(const std::string& Pattern, uint32_t Attr, TSearchRec& Found);
+  // Returns false at the end of the enumeration or on a failure.
+  bool FindNext(TSearchRec& Found);
+  // Ends the enumeration; it may be ended more than once.
+  void FindClose();
+
+ private:
+  struct TState;  // defined by each platform's implementation
+  std::unique_ptr<TState> FState;
+};
+
+// The system's temporary directory, ending with a path delimiter. Buffer
+// limits and failures follow the platform's own call; the result may be empty.
+std::string GetTempPath();
+// A unique file name in Dir made from Prefix (up to three characters) and a
+// number, as the platform's temporary-name service makes it; when Unique is 0
+// the file is created empty to reserve the name. Returns "" on failure.
+std::string GetTempFileName(const std::string& Dir, const std::string& Prefix, uint32_t Unique);
+
+}  // namespace kv

@@ -1,0 +1,112 @@
+// Streams: the abstract stream, the file stream and the memory streams.
+// A read returns the number of bytes delivered (0 at the end) and never
+// raises; WriteBuffer raises when a write stores fewer bytes than asked.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Files.h"
+
+namespace kv {
+
+class TStream {
+ public:
+  TStream() = default;
+  TStream(const TStream&) = delete;
+  TStream& operator=(const TStream&) = delete;
+  virtual ~TStream() = default;
+
+  // Reads up to Count bytes into Buffer. Returns the count delivered; 0 at
+  // the end of the data. Plain streams never raise here.
+  virtual int32_t Read(void* Buffer, int32_t Count) = 0;
+  // Writes up to Count bytes. Returns the count stored.
+  virtual int32_t Write(const void* Buffer, int32_t Count) = 0;
+  // Moves the position. Returns the new position, or -1 when the stream could
+  // not move (the position is then unchanged).
+  virtual int64_t Seek(int64_t Offset, TSeekOrigin Origin) = 0;
+
+  int64_t GetPosition() { return Seek(0, TSeekOrigin::soCurrent); }
+  void SetPosition(int64_t Position) { Seek(Position, TSeekOrigin::soBeginning); }
+  // The size in bytes; the position is left where it was.
+  virtual int64_t GetSize();
+  // Sets the size; raises EStreamError where the stream cannot do it.
+  virtual void SetSize(int64_t NewSize);
+
+  // Reads exactly Count bytes or raises EReadError("Stream read error").
+  void ReadBuffer(void* Buffer, int32_t Count);
+  // Writes exactly Count bytes or raises EWriteError("Stream write error").
+  void WriteBuffer(const void* Buffer, int32_t Count);
+  // Copies Count bytes from Source (all of it from position 0 when Count is
+  // 0) with ReadBuffer/WriteBuffer. Returns the count copied.
+  int64_t CopyFrom(TStream& Source, int64_t Count);
+};
+
+// A stream over a file of the operating system.
+class TFileStream : public TStream {
+ public:
+  // Opens FileName with Mode: fmCreate, or an fmOpen* access mode combined
+  // with a share mode. Raises EFCreateError ("Cannot create file \"%s\". %s")
+  // or EFOpenError ("Cannot open file \"%s\". %s") with the expanded file name
+  // and the system's description of the error.
+  TFileStream(const std::string& FileName, uint32_t Mode);
+
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+
+  const std::string& FileName() const { return FFileName; }
+  // Closes the file early; later reads and writes deliver nothing.
+  void Close() { FHandle.Close(); }
+
+ private:
+  std::string FFileName;
+  TFileHandle FHandle;
+};
+
+// A stream over memory that it does not own, for reading only; writes store
+// nothing.
+class TReadOnlyMemoryStream : public TStream {
+ public:
+  TReadOnlyMemoryStream(const void* Data, int64_t Size)
+      : FData(static_cast<const uint8_t*>(Data)), FSize(Size) {}
+
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void*, int32_t) override { return 0; }
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  int64_t GetSize() override { return FSize; }
+  const uint8_t* Memory() const { return FData; }
+
+ protected:
+  void Reset(const void* Data, int64_t Size);
+
+ private:
+  const uint8_t* FData;
+  int64_t FSize;
+  int64_t FPosition = 0;
+};
+
+// A growable stream in memory.
+class TMemoryStream : public TStream {
+ public:
+  TMemoryStream() = default;
+
+  int32_t Read(void* Buffer, int32_t Count) override;
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  int64_t GetSize() override { return static_cast<int64_t>(FData.size()); }
+  void SetSize(int64_t NewSize) override;
+
+  const uint8_t* Memory() const { return FData.data(); }
+  const std::vector<uint8_t>& Bytes() const { return FData; }
+  // Gives up the contents; the stream is empty afterwards.
+  std::vector<uint8_t> TakeBytes();
+  void Clear();
+
+ private:
+  std::vector<uint8_t> FData;
+  int64_t FPosition = 0;
+};
+
+}  // namespace kv

@@ -1,0 +1,139 @@
+// The object model of the class library: published properties by name,
+// components and their owners.
+#include "Component.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "ClassMessages.h"
+#include "Exceptions.h"
+#include "Format.h"
+
+namespace kv {
+
+namespace {
+
+bool SameText(std::string_view A, std::string_view B) {
+  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
+           auto Up = [](char C) { return (C >= 'a' && C <= 'z') ? char(C - 32) : C; };
+           return Up(X) == Up(Y);
+         });
+}
+
+std::string_view Trim(std::string_view S) {
+  while (!S.empty() && S.front() == ' ') S.remove_prefix(1);
+  while (!S.empty() && S.back() == ' ') S.remove_suffix(1);
+  return S;
+}
+
+}  // namespace
+
+std::any TPersistent::MethodAddress(std::string_view) { return {}; }
+
+const TPropInfo* FindPropInfo(const TPersistent& Instance, std::string_view Name) {
+  for (const TPropInfo& Info : Instance.PublishedProperties())
+    if (SameText(Info.Name, Name)) return &Info;
+  return nullptr;
+}
+
+std::string GetPropValue(const TPersistent& Instance, std::string_view Name) {
+  const TPropInfo* Info = FindPropInfo(Instance, Name);
+  if (Info == nullptr) throw EPropertyError(Format(messages::SUnknownProperty, Name));
+  return Info->Get(Instance);
+}
+
+void SetPropValue(TPersistent& Instance, std::string_view Name, std::string_view Value,
+                  TPersistent* MethodOwner) {
+  const TPropInfo* Info = FindPropInfo(Instance, Name);
+  if (Info == nullptr) throw EPropertyError(Format(messages::SUnknownProperty, Name));
+  Info->Set(Instance, Value, MethodOwner);
+}
+
+// ---------------------------------------------------------------------------
+
+TComponent::TComponent(TComponent* AOwner) : FOwner(AOwner) {
+  if (FOwner) FOwner->FComponents.push_back(this);
+}
+
+TComponent::~TComponent() {
+  FDestroying = true;
+  for (TComponent* Child : FComponents) Child->FOwner = nullptr;
+  if (FOwner) std::erase(FOwner->FComponents, this);
+}
+
+std::span<const TPropInfo> TComponent::PublishedProperties() const {
+  static constexpr TPropInfo Properties[] = {
+      published::StringProperty<&TComponent::GetName, &TComponent::SetName>("Name", ""),
+  };
+  return Properties;
+}
+
+// ---------------------------------------------------------------------------
+
+namespace published {
+
+void InvalidValue() { throw EPropertyError(messages::SInvalidPropertyValue); }
+
+std::string BoolToText(bool Value) { return Value ? "True" : "False"; }
+
+bool TextToBool(std::string_view Text) {
+  Text = Trim(Text);
+  if (SameText(Text, "True")) return true;
+  if (SameText(Text, "False")) return false;
+  InvalidValue();
+}
+
+bool IsIdentValue(int32_t Value, std::span<const TIdentMapEntry> Idents) {
+  return std::any_of(Idents.begin(), Idents.end(),
+                     [Value](const TIdentMapEntry& E) { return E.Value == Value; });
+}
+
+std::string IntToText(int32_t Value, std::span<const TIdentMapEntry> Idents) {
+  for (const TIdentMapEntry& E : Idents)
+    if (E.Value == Value) return std::string(E.Name);
+  return std::to_string(Value);
+}
+
+int32_t TextToInt(std::string_view Text, std::span<const TIdentMapEntry> Idents) {
+  Text = Trim(Text);
+  for (const TIdentMapEntry& E : Idents)
+    if (SameText(E.Name, Text)) return E.Value;
+  int32_t Value = 0;
+  const char* First = Text.data();
+  const char* Last = Text.data() + Text.size();
+  const auto [End, Error] = std::from_chars(First, Last, Value);
+  if (Text.empty() || Error != std::errc() || End != Last) InvalidValue();
+  return Value;
+}
+
+std::string SetToText(uint32_t Bits, std::span<const TIdentMapEntry> Elements) {
+  std::string Out = "[";
+  for (const TIdentMapEntry& E : Elements) {
+    if ((Bits & (1u << E.Value)) == 0) continue;
+    if (Out.size() > 1) Out += ',';
+    Out += E.Name;
+  }
+  return Out + "]";
+}
+
+uint32_t TextToSet(std::string_view Text, std::span<const TIdentMapEntry> Elements) {
+  Text = Trim(Text);
+  if (Text.size() < 2 || Text.front() != '[' || Text.back() != ']') InvalidValue();
+  Text = Text.substr(1, Text.size() - 2);
+  uint32_t Bits = 0;
+  while (!Trim(Text).empty()) {
+    const size_t Comma = Text.find(',');
+    const std::string_view Item = Trim(Text.substr(0, Comma));
+    const auto Found = std::find_if(Elements.begin(), Elements.end(),
+                                    [Item](const TIdentMapEntry& E) { return SameText(E.Name, Item); });
+    if (Found == Elements.end()) InvalidValue();
+    Bits |= 1u << Found->Value;
+    if (Comma == std::string_view::npos) break;
+    Text.remove_prefix(Comma + 1);
+  }
+  return Bits;
+}
+
+}  // namespace published
+
+}  // namespace kv

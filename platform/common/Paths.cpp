@@ -1,0 +1,58 @@
+// Path strings and directory creation, common to every platform.
+#include <string>
+
+#include "ClassMessages.h"
+#include "Exceptions.h"
+#include "Files.h"
+
+namespace kv {
+
+namespace {
+
+size_t LastDelimiterOrDrive(const std::string& FileName) {
+  for (size_t I = FileName.size(); I > 0; --I) {
+    const char C = FileName[I - 1];
+    if (IsPathDelimiter(C) || C == ':') return I - 1;
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
+bool IsPathDelimiter(char C) {
+#ifdef _WIN32
+  return C == '\\';
+#else
+  return C == '\\' || C == '/';
+#endif
+}
+
+std::string ExtractFilePath(const std::string& FileName) {
+  const size_t At = LastDelimiterOrDrive(FileName);
+  return At == std::string::npos ? std::string() : FileName.substr(0, At + 1);
+}
+
+std::string ExtractFileName(const std::string& FileName) {
+  const size_t At = LastDelimiterOrDrive(FileName);
+  return At == std::string::npos ? FileName : FileName.substr(At + 1);
+}
+
+std::string IncludeTrailingPathDelimiter(const std::string& Path) {
+  if (!Path.empty() && IsPathDelimiter(Path.back())) return Path;
+  return Path + '\\';
+}
+
+bool ForceDirectories(std::string Dir) {
+  if (Dir.empty()) throw EInOutError(messages::SCannotCreateDir);
+  while (Dir.size() > 1 && IsPathDelimiter(Dir.back())) Dir.pop_back();
+  if (DirectoryExists(Dir)) return true;
+  // Walk up to the deepest existing ancestor, then create downwards.
+  std::string Parent = ExtractFilePath(Dir);
+  while (Parent.size() > 1 && IsPathDelimiter(Parent.back())) Parent.pop_back();
+  const bool AtRoot = Parent.empty() || Parent == Dir || Parent.back() == ':' ||
+                      (Parent.size() == 1 && IsPathDelimiter(Parent[0]));
+  if (!AtRoot && !DirectoryExists(Parent)) ForceDirectories(Parent);
+  return CreateDir(Dir) || DirectoryExists(Dir);
+}
+
+}  // namespace kv

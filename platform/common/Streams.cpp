@@ -1,0 +1,164 @@
+// Streams: the abstract stream, the file stream and the memory streams.
+#include "Streams.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ClassMessages.h"
+#include "Exceptions.h"
+#include "Format.h"
+
+namespace kv {
+
+int64_t TStream::GetSize() {
+  const int64_t Position = Seek(0, TSeekOrigin::soCurrent);
+  const int64_t Size = Seek(0, TSeekOrigin::soEnd);
+  Seek(Position, TSeekOrigin::soBeginning);
+  return Size;
+}
+
+void TStream::SetSize(int64_t) { throw EStreamError(messages::SInvalidStreamOperation); }
+
+void TStream::ReadBuffer(void* Buffer, int32_t Count) {
+  if (Count != 0 && Read(Buffer, Count) != Count) throw EReadError(messages::SReadError);
+}
+
+void TStream::WriteBuffer(const void* Buffer, int32_t Count) {
+  if (Count != 0 && Write(Buffer, Count) != Count) throw EWriteError(messages::SWriteError);
+}
+
+int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
+  if (Count == 0) {
+    Source.SetPosition(0);
+    Count = Source.GetSize();
+  }
+  constexpr int32_t MaxBufSize = 61440;
+  const int64_t Total = Count;
+  std::vector<uint8_t> Buffer(static_cast<size_t>(std::min<int64_t>(Count, MaxBufSize)));
+  while (Count > 0) {
+    const auto N = static_cast<int32_t>(std::min<int64_t>(Count, MaxBufSize));
+    Source.ReadBuffer(Buffer.data(), N);
+    WriteBuffer(Buffer.data(), N);
+    Count -= N;
+  }
+  return Total;
+}
+
+// ---------------------------------------------------------------------------
+
+TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName(FileName) {
+  if (Mode == fmCreate) {
+    FHandle = FileCreate(FileName);
+    if (!FHandle.Valid()) {
+      const int Error = GetLastOSError();
+      throw EFCreateError(
+          Format(messages::SFCreateErrorEx, ExpandFileName(FileName), SysErrorMessage(Error)),
+          Error);
+    }
+  } else {
+    FHandle = FileOpen(FileName, Mode);
+    if (!FHandle.Valid()) {
+      const int Error = GetLastOSError();
+      throw EFOpenError(
+          Format(messages::SFOpenErrorEx, ExpandFileName(FileName), SysErrorMessage(Error)), Error);
+    }
+  }
+}
+
+int32_t TFileStream::Read(void* Buffer, int32_t Count) {
+  if (!FHandle.Valid() || Count <= 0) return 0;
+  return std::max(FileRead(FHandle, Buffer, Count), 0);
+}
+
+int32_t TFileStream::Write(const void* Buffer, int32_t Count) {
+  if (!FHandle.Valid() || Count <= 0) return 0;
+  return std::max(FileWrite(FHandle, Buffer, Count), 0);
+}
+
+int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  if (!FHandle.Valid()) return -1;
+  return FileSeek(FHandle, Offset, Origin);
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The position Offset from Origin, or -1 when it would lie before the start.
+int64_t SeekTarget(int64_t Position, int64_t Size, int64_t Offset, TSeekOrigin Origin) {
+  int64_t Base = 0;
+  switch (Origin) {
+    case TSeekOrigin::soBeginning: Base = 0; break;
+    case TSeekOrigin::soCurrent: Base = Position; break;
+    case TSeekOrigin::soEnd: Base = Size; break;
+  }
+  if (Offset < 0 && Base + Offset < 0) return -1;
+  return Base + Offset;
+}
+
+int32_t ReadFromMemory(const uint8_t* Data, int64_t Size, int64_t& Position, void* Buffer,
+                       int32_t Count) {
+  if (Count <= 0 || Position >= Size) return 0;
+  const auto N = static_cast<int32_t>(std::min<int64_t>(Count, Size - Position));
+  std::memcpy(Buffer, Data + Position, static_cast<size_t>(N));
+  Position += N;
+  return N;
+}
+
+}  // namespace
+
+void TReadOnlyMemoryStream::Reset(const void* Data, int64_t Size) {
+  FData = static_cast<const uint8_t*>(Data);
+  FSize = Size;
+  FPosition = 0;
+}
+
+int32_t TReadOnlyMemoryStream::Read(void* Buffer, int32_t Count) {
+  return ReadFromMemory(FData, FSize, FPosition, Buffer, Count);
+}
+
+int64_t TReadOnlyMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  const int64_t Target = SeekTarget(FPosition, FSize, Offset, Origin);
+  if (Target < 0) return -1;
+  FPosition = Target;
+  return FPosition;
+}
+
+int32_t TMemoryStream::Read(void* Buffer, int32_t Count) {
+  return ReadFromMemory(FData.data(), GetSize(), FPosition, Buffer, Count);
+}
+
+int32_t TMemoryStream::Write(const void* Buffer, int32_t Count) {
+  if (Count <= 0) return 0;
+  const int64_t End = FPosition + Count;
+  if (End > GetSize()) FData.resize(static_cast<size_t>(End));
+  std::memcpy(FData.data() + FPosition, Buffer, static_cast<size_t>(Count));
+  FPosition = End;
+  return Count;
+}
+
+int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  const int64_t Target = SeekTarget(FPosition, GetSize(), Offset, Origin);
+  if (Target < 0) return -1;
+  FPosition = Target;
+  return FPosition;
+}
+
+void TMemoryStream::SetSize(int64_t NewSize) {
+  if (NewSize < 0) throw EStreamError(messages::SInvalidStreamOperation);
+  FData.resize(static_cast<size_t>(NewSize));
+  FPosition = std::min(FPosition, NewSize);
+}
+
+std::vector<uint8_t> TMemoryStream::TakeBytes() {
+  std::vector<uint8_t> Out = std::move(FData);
+  Clear();
+  return Out;
+}
+
+void TMemoryStream::Clear() {
+  FData.clear();
+  FPosition = 0;
+}
+
+}  // namespace kv

@@ -1,0 +1,86 @@
+// zlbtool test: checks every entry's data against its CRC-32 without
+// writing any file.
+#include <cstdio>
+#include <string>
+
+#include "CommandLine.h"
+#include "Commands.h"
+#include "EntryNames.h"
+#include "ArchiveMessages.h"
+#include "Format.h"
+#include "ZLIBArchive.h"
+
+namespace zlbtool {
+
+namespace {
+
+constexpr const char* TestUsage =
+    "usage: zlbtool test ARCHIVE\n"
+    "\n"
+    "Inflates every entry in memory that does not grow with its size, checks\n"
+    "its length and CRC-32, and prints one line per entry. Exits 1 if any fails.\n";
+
+// A stream that keeps only the CRC-32 and count of what is written to it.
+class TCRCSink : public kv::TStream {
+ public:
+  explicit TCRCSink(const kv::TCRCTable& Table) : FTable(Table) {
+    kv::FillCRCSliceTables(FTable, FSlices);
+  }
+  int32_t Read(void*, int32_t) override { return 0; }
+  int32_t Write(const void* Buffer, int32_t Count) override {
+    if (Count <= 0) return 0;
+    FRegister =
+        kv::CRC32Update(FTable, FSlices, FRegister, static_cast<const uint8_t*>(Buffer), size_t(Count));
+    FCount += Count;
+    return Count;
+  }
+  int64_t Seek(int64_t, kv::TSeekOrigin) override { return FCount; }
+  uint32_t CRC() const { return ~FRegister; }
+  int64_t Count() const { return FCount; }
+
+ private:
+  const kv::TCRCTable& FTable;
+  kv::TCRCSliceTables FSlices{};
+  uint32_t FRegister = 0xFFFFFFFFu;
+  int64_t FCount = 0;
+};
+
+}  // namespace
+
+int Test(const TArgs& Args) {
+  const TParsedArgs Parsed = ParseArgs(Args, {"--help", "-h"}, {});
+  if (Parsed.Has("--help") || Parsed.Has("-h")) {
+    std::fputs(TestUsage, stdout);
+    return 0;
+  }
+  if (Parsed.Operands.size() != 1) throw EUsageError("test takes exactly one archive");
+
+  kv::TZLBArchive Archive;
+  Archive.OpenArchive(Parsed.Operands[0]);
+  kv::TCRCTable Table;
+  kv::FillCRCTable(Table);
+  int Failures = 0;
+  kv::TZLBFileEntry Entry;
+  for (int32_t I = 0; I < Archive.GetFileCount(); ++I) {
+    Archive.GetFileEntry(I, Entry);
+    const std::string Name = DisplayName(Entry);
+    std::string Problem;
+    try {
+      TCRCSink Sink(Table);
+      Archive.ExtractToStream(I, Sink);
+      if (Sink.CRC() != Entry.FileCRC) Problem = kv::Format(kv::messages::SFileFailedCRC, I);
+    } catch (const kv::Exception& E) {
+      Problem = E.Message();
+    }
+    if (Problem.empty()) {
+      std::printf("OK      %s\n", Name.c_str());
+    } else {
+      std::printf("FAILED  %s: %s\n", Name.c_str(), Problem.c_str());
+      ++Failures;
+    }
+  }
+  std::printf("%d of %d entries failed\n", Failures, Archive.GetFileCount());
+  return Failures == 0 ? 0 : 1;
+}
+
+}  // namespace zlbtool
