@@ -26,6 +26,8 @@ struct TShortString {
   // The field holding Text, zero-padded. Raises Exception when Text is
   // longer than 255 bytes.
   static TShortString FromString(std::string_view Text);
+
+  friend bool operator==(const TShortString&, const TShortString&) = default;
 };
 static_assert(sizeof(TShortString) == 256);
 

@@ -1,0 +1,40 @@
+# Sourced by scripts/test and scripts/demo: a private Wine prefix under the
+# build tree and an Xvfb display, started before anything runs under Wine
+# and stopped at the end.
+#
+#   kv_wine_start PREFIX_DIR   exports WINEPREFIX, WINEDEBUG, DISPLAY...
+#   kv_wine_stop
+
+kv_wine_start() {
+  export WINEPREFIX="$1"
+  export WINEARCH=win32
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+
+  # A display of our own: the first free number from 90 on.
+  local n=90
+  while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  KV_XVFB_PID=$!
+  export DISPLAY=":$n"
+  local i
+  for i in $(seq 1 50); do
+    [ -e "/tmp/.X11-unix/X$n" ] && break
+    sleep 0.1
+  done
+
+  # Start the server and boot the prefix with every stream detached, so that
+  # Wine's background processes hold no pipe of whoever runs the tests.
+  wineserver -p </dev/null >/dev/null 2>&1
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+kv_wine_stop() {
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  if [ -n "${KV_XVFB_PID:-}" ]; then
+    kill "$KV_XVFB_PID" 2>/dev/null || true
+    wait "$KV_XVFB_PID" 2>/dev/null || true
+    KV_XVFB_PID=
+  fi
+}

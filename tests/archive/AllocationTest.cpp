@@ -1,0 +1,44 @@
+// The trailer's entry count alone never makes the reader allocate: a file of
+// 1 KB claiming 100,000,000 entries fails at once, with small allocations.
+// This program replaces the global operator new to watch allocation sizes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "TestSupport.h"
+#include "ZLIBArchive.h"
+
+namespace {
+bool GWatching = false;
+size_t GLargest = 0;
+}  // namespace
+
+void* operator new(size_t Size) {
+  if (GWatching && Size > GLargest) GLargest = Size;
+  if (void* P = std::malloc(Size ? Size : 1)) return P;
+  throw std::bad_alloc();
+}
+void operator delete(void* P) noexcept { std::free(P); }
+void operator delete(void* P, size_t) noexcept { std::free(P); }
+
+TEST(Allocation, HugeEntryCountInASmallFileAllocatesNothingLarge) {
+  for (const bool Raw : {false, true}) {
+    kvtest::TBytes Bytes =
+        kvtest::BuildArchive({{"f", kvtest::PatternBytes(300, 1)}}, {.RawDirectory = Raw});
+    kv::TZLBArchiveTrailer T = kvtest::TrailerOf(Bytes);
+    T.FileCount = 100000000;
+    kvtest::SetTrailer(Bytes, T);
+    ASSERT_LT(Bytes.size(), 1100u);
+
+    kvtest::TTempDir Dir;
+    kvtest::WriteAll(Dir / "claim.zlb", Bytes);
+    kv::TZLBArchive Archive;
+    GLargest = 0;
+    GWatching = true;
+    const std::string Message = kvtest::MessageOf([&] { Archive.OpenArchive(Dir / "claim.zlb"); });
+    GWatching = false;
+    EXPECT_EQ(Message, "Unable to read archive file list");
+    EXPECT_LT(GLargest, size_t(256 * 1024)) << (Raw ? "raw" : "compressed") << " directory";
+  }
+}

@@ -1,0 +1,132 @@
+// TZLBArchive as a component: published properties in order with their
+// defaults, access by name, the progress stages and percentage rounding.
+#include <gtest/gtest.h>
+
+#include <any>
+
+#include "ArchiveFixture.h"
+
+using namespace kv;
+using kvtest::MessageOf;
+
+TEST(ArchiveComponent, PublishedPropertiesInOrderWithTheirDefaults) {
+  const TZLBArchive Archive;
+  std::vector<std::string> Rows;
+  for (const TPropInfo& P : Archive.PublishedProperties())
+    Rows.push_back(std::string(P.Name) + ":" + std::string(P.TypeName) + "=" + P.Get(Archive));
+  EXPECT_EQ(Rows, (std::vector<std::string>{
+                      "CompressionLevel:TFileCompressionLevel=fcDefault",
+                      "ExtractWithPath:Boolean=False",
+                      "CheckCRC:Boolean=False",
+                      "SavePaths:Boolean=False",
+                      "RecursePaths:Boolean=False",
+                      "OnReplaceFile:TReplaceFileEvent=",
+                      "OnFileExtracted:TFileExtractedEvent=",
+                      "OnArchiveOpened:TNotifyEvent=",
+                      "OnStreamExtracted:TFileExtractedEvent=",
+                      "OnErrorLogged:TErrorLogEvent=",
+                      "OnProgress:TProgressEvent=",
+                  }));
+  for (const TPropInfo& P : Archive.PublishedProperties())
+    if (P.Kind != TTypeKind::tkMethod) {
+      EXPECT_EQ(P.Get(Archive), P.Default) << P.Name;
+    }
+}
+
+TEST(ArchiveComponent, PropertiesAreSetAndReadByName) {
+  TZLBArchive Archive;
+  SetPropValue(Archive, "checkcrc", "True");
+  EXPECT_TRUE(Archive.GetCheckCRC());
+  SetPropValue(Archive, "CompressionLevel", "fcMaximum");
+  EXPECT_EQ(Archive.GetCompressionLevel(), TFileCompressionLevel::fcMaximum);
+  EXPECT_EQ(GetPropValue(Archive, "CompressionLevel"), "fcMaximum");
+  Archive.SetRecursePaths(true);
+  EXPECT_EQ(GetPropValue(Archive, "RecursePaths"), "True");
+
+  EXPECT_EQ(MessageOf([&] { SetPropValue(Archive, "CheckCRC", "maybe"); }),
+            "Invalid property value");
+  EXPECT_EQ(MessageOf([&] { SetPropValue(Archive, "CompressionLevel", "fcBest"); }),
+            "Invalid property value");
+  EXPECT_EQ(MessageOf([&] { SetPropValue(Archive, "CompressionLevel", "7"); }),
+            "Invalid property value");
+  EXPECT_EQ(MessageOf([&] { GetPropValue(Archive, "Password"); }),
+            "Property Password does not exist");
+}
+
+namespace {
+// An owner that publishes one method fitting TProgressEvent.
+class TOwnerWithHandler : public TComponent {
+ public:
+  TOwnerWithHandler() : TComponent(nullptr) {}
+  std::any MethodAddress(std::string_view Name) override {
+    if (Name == "ArchiveProgress")
+      return TProgressEvent([this](std::string Msg, int32_t) { Seen.push_back(Msg); });
+    if (Name == "Clicked") return TNotifyEvent([](TObject*) {});
+    return {};
+  }
+  std::vector<std::string> Seen;
+};
+}  // namespace
+
+TEST(ArchiveComponent, EventsAreBoundByMethodNameAndTypeChecked) {
+  TOwnerWithHandler Owner;
+  TZLBArchive Archive(&Owner);
+  EXPECT_EQ(Archive.GetOwner(), &Owner);
+  EXPECT_EQ(Owner.ComponentCount(), 1);
+  SetPropValue(Archive, "OnProgress", "ArchiveProgress", &Owner);
+  EXPECT_EQ(GetPropValue(Archive, "OnProgress"), "(assigned)");
+  Archive.CloseArchive();
+  EXPECT_EQ(Owner.Seen, std::vector<std::string>{""});
+  EXPECT_EQ(MessageOf([&] { SetPropValue(Archive, "OnProgress", "Clicked", &Owner); }),
+            "Invalid property value")
+      << "a method of another event type";
+  EXPECT_EQ(MessageOf([&] { SetPropValue(Archive, "OnProgress", "Nothing", &Owner); }),
+            "Invalid property value");
+  SetPropValue(Archive, "OnProgress", "", &Owner);
+  EXPECT_FALSE(Archive.GetOnProgress());
+}
+
+TEST(ArchiveComponent, PercentagesRoundHalfToEven) {
+  EXPECT_EQ(ProgressPercentage(1, 8), 12);   // 12.5
+  EXPECT_EQ(ProgressPercentage(3, 8), 38);   // 37.5
+  EXPECT_EQ(ProgressPercentage(1, 200), 0);  // 0.5
+  EXPECT_EQ(ProgressPercentage(3, 200), 2);  // 1.5
+  EXPECT_EQ(ProgressPercentage(4096, 5320), 77);
+  EXPECT_EQ(ProgressPercentage(4096, 10000), 41);
+  EXPECT_EQ(ProgressPercentage(8192, 10000), 82);
+  EXPECT_EQ(ProgressPercentage(10000, 10000), 100);
+  EXPECT_EQ(ProgressPercentage(2, 3), 67);
+  EXPECT_EQ(ProgressPercentage(0, 0), 0);
+}
+
+namespace {
+// Reaches the progress fields to drive the stages no operation enters.
+class TStageArchive : public TZLBArchive {
+ public:
+  void Set(uint8_t Stage, int32_t Done, int32_t Total, std::string Message) {
+    FProgressStage = Stage;
+    FProgressDone = Done;
+    FProgressTotal = Total;
+    FProgressMessage = std::move(Message);
+  }
+};
+}  // namespace
+
+TEST(ArchiveComponent, EveryProgressStageReportsWhatItShould) {
+  TStageArchive Archive;
+  TReports Reports;
+  Archive.SetOnProgress([&](std::string M, int32_t P) { Reports.emplace_back(M, P); });
+  const kvtest::TBytes Data(400);
+  TReadOnlyMemoryStream Source(Data.data(), 400);
+  Source.SetPosition(100);
+  for (uint8_t Stage = 0; Stage <= 6; ++Stage) {
+    Archive.Set(Stage, 3, 8, "msg");
+    Archive.DoProgress(&Source);
+  }
+  EXPECT_EQ(Reports, (TReports{{"msg", 38},    // 0: done / total
+                               {"msg", 38},    // 1
+                               {"msg", 1250},  // 2: the source's position / total
+                               {"msg", 1250},  // 3
+                               {"msg", 38},    // 4
+                               {"", 0}}));     // 5: the archive's name; 6: nothing
+}

@@ -1,0 +1,128 @@
+// TDecompressionStream at its boundaries: where input starts, the size of
+// the blocks pulled, streams that end early, damaged data.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "DecompressionStream.h"
+#include "Exceptions.h"
+#include "TestSupport.h"
+
+using namespace kv;
+using kvtest::MessageOf;
+using kvtest::TBytes;
+
+namespace {
+
+TBytes Compress(const TBytes& Data) {
+  uLongf Size = compressBound(uLong(Data.size()));
+  TBytes Out(Size);
+  EXPECT_EQ(compress(Out.data(), &Size, Data.data(), uLong(Data.size())), Z_OK);
+  Out.resize(Size);
+  return Out;
+}
+
+// Records the size of every read asked of it.
+class TRecordingStream : public TReadOnlyMemoryStream {
+ public:
+  explicit TRecordingStream(const TBytes& Data)
+      : TReadOnlyMemoryStream(Data.data(), int64_t(Data.size())) {}
+  int32_t Read(void* Buffer, int32_t Count) override {
+    Requests.push_back(Count);
+    return TReadOnlyMemoryStream::Read(Buffer, Count);
+  }
+  std::vector<int32_t> Requests;
+};
+
+TBytes ReadAllFrom(TStream& S, int32_t Chunk) {
+  TBytes Out;
+  std::vector<uint8_t> Buf(static_cast<size_t>(Chunk));
+  for (;;) {
+    const int32_t N = S.Read(Buf.data(), Chunk);
+    if (N <= 0) break;
+    Out.insert(Out.end(), Buf.begin(), Buf.begin() + N);
+  }
+  return Out;
+}
+
+}  // namespace
+
+TEST(DecompressionStream, StartsAtTheSourcePositionAndReadsLazily) {
+  const TBytes Data = kvtest::PatternBytes(10000, 1);
+  TBytes Source = kvtest::ToBytes("junk-before");
+  const TBytes Z = Compress(Data);
+  Source.insert(Source.end(), Z.begin(), Z.end());
+  TRecordingStream Src(Source);
+  Src.SetPosition(11);
+  TDecompressionStream D(Src);
+  EXPECT_TRUE(Src.Requests.empty()) << "nothing is read at creation";
+  EXPECT_EQ(ReadAllFrom(D, 4096), Data);
+}
+
+TEST(DecompressionStream, PullsBlocksOf64KiBAndMayReadPastTheStream) {
+  const TBytes Data = kvtest::PatternBytes(300000, 2);
+  TBytes Source = Compress(Data);
+  const size_t StreamEnd = Source.size();
+  Source.resize(Source.size() + 100000, 0xAB);  // whatever follows in the file
+  TRecordingStream Src(Source);
+  TDecompressionStream D(Src);
+  EXPECT_EQ(ReadAllFrom(D, 4096), Data);
+  for (int32_t R : Src.Requests) EXPECT_EQ(R, 65536);
+  EXPECT_GE(uint64_t(Src.GetPosition()), StreamEnd);
+  EXPECT_TRUE(D.StreamEnded());
+}
+
+TEST(DecompressionStream, StreamCutShortEndsTheOutputInsteadOfWaiting) {
+  const TBytes Data = kvtest::PatternBytes(50000, 3);
+  TBytes Z = Compress(Data);
+  Z.resize(Z.size() / 2);
+  TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
+  TDecompressionStream D(Src);
+  const TBytes Got = ReadAllFrom(D, 4096);
+  EXPECT_LT(Got.size(), Data.size());
+  EXPECT_TRUE(std::equal(Got.begin(), Got.end(), Data.begin()));
+  char Buf[16];
+  EXPECT_EQ(D.Read(Buf, 16), 0) << "and keeps delivering nothing";
+  EXPECT_FALSE(D.StreamEnded());
+}
+
+TEST(DecompressionStream, EmptySourceDeliversNothing) {
+  TReadOnlyMemoryStream Src(nullptr, 0);
+  TDecompressionStream D(Src);
+  char Buf[16];
+  EXPECT_EQ(D.Read(Buf, 16), 0);
+}
+
+TEST(DecompressionStream, DamagedDataRaisesError) {
+  TBytes Z = Compress(kvtest::PatternBytes(20000, 4));
+  Z[0] = 0x00;  // a header that is not zlib's
+  TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
+  TDecompressionStream D(Src);
+  char Buf[4096];
+  EXPECT_EQ(MessageOf([&] { D.Read(Buf, 4096); }), "error");
+  EXPECT_THROW(D.Read(Buf, 4096), EZDecompressionError);
+}
+
+TEST(DecompressionStream, BadCheckValueRaisesError) {
+  TBytes Z = Compress(kvtest::ToBytes("hello hello hello"));
+  Z.back() ^= 0xFF;  // the Adler-32 check
+  TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
+  TDecompressionStream D(Src);
+  char Buf[64];
+  EXPECT_THROW(D.Read(Buf, 64), EZDecompressionError);
+}
+
+TEST(DecompressionStream, SourceMovedBetweenReadsIsPutBack) {
+  const TBytes Data = kvtest::PatternBytes(200000, 5);
+  const TBytes Z = Compress(Data);
+  TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
+  TDecompressionStream D(Src);
+  TBytes Out;
+  std::vector<uint8_t> Buf(4096);
+  for (;;) {
+    Src.SetPosition(0);  // someone else uses the source in between
+    const int32_t N = D.Read(Buf.data(), 4096);
+    if (N <= 0) break;
+    Out.insert(Out.end(), Buf.begin(), Buf.begin() + N);
+  }
+  EXPECT_EQ(Out, Data);
+}

@@ -1,0 +1,136 @@
+// Streams: read/write semantics, file open modes and their failure texts.
+#include <gtest/gtest.h>
+
+#include "Exceptions.h"
+#include "Files.h"
+#include "Streams.h"
+#include "TestSupport.h"
+
+using namespace kv;
+using kvtest::MessageOf;
+
+namespace {
+
+// Stores at most Limit bytes in all, then nothing: a disk that fills up.
+class TFillingStream : public TMemoryStream {
+ public:
+  explicit TFillingStream(int32_t Limit) : FLeft(Limit) {}
+  int32_t Write(const void* Buffer, int32_t Count) override {
+    const int32_t N = std::min(Count, FLeft);
+    FLeft -= N;
+    return TMemoryStream::Write(Buffer, N);
+  }
+
+ private:
+  int32_t FLeft;
+};
+
+}  // namespace
+
+TEST(MemoryStream, ReadsDeliverWhatIsThereAndNeverRaise) {
+  TMemoryStream S;
+  S.WriteBuffer("abcdef", 6);
+  char Buf[8] = {};
+  EXPECT_EQ(S.Read(Buf, 4), 0) << "position is at the end after writing";
+  S.SetPosition(2);
+  EXPECT_EQ(S.Read(Buf, 8), 4);
+  EXPECT_EQ(std::string(Buf, 4), "cdef");
+  EXPECT_EQ(S.Read(Buf, 8), 0);
+  EXPECT_EQ(S.Seek(-1, TSeekOrigin::soBeginning), -1) << "a seek before the start fails";
+  EXPECT_EQ(S.GetPosition(), 6) << "and leaves the position alone";
+  EXPECT_EQ(S.Seek(-2, TSeekOrigin::soEnd), 4);
+}
+
+TEST(Stream, ShortWriteRaisesStreamWriteError) {
+  TFillingStream S(5);
+  S.WriteBuffer("abc", 3);
+  EXPECT_EQ(MessageOf([&] { S.WriteBuffer("defg", 4); }), "Stream write error");
+  EXPECT_THROW(S.WriteBuffer("x", 1), EWriteError);
+}
+
+TEST(Stream, ShortReadBufferRaisesStreamReadError) {
+  TReadOnlyMemoryStream S("abc", 3);
+  char Buf[4];
+  EXPECT_EQ(MessageOf([&] { S.ReadBuffer(Buf, 4); }), "Stream read error");
+}
+
+TEST(FileStream, CreateTruncatesAndOpenReadsBack) {
+  kvtest::TTempDir Dir;
+  const std::string Name = Dir / "f.bin";
+  kvtest::WriteAll(Name, kvtest::TBytes(1000, 7));
+  {
+    TFileStream Out(Name, fmCreate);
+    Out.WriteBuffer("hello", 5);
+  }
+  TFileStream In(Name, fmOpenRead | fmShareDenyWrite);
+  EXPECT_EQ(In.GetSize(), 5);
+  char Buf[16];
+  EXPECT_EQ(In.Read(Buf, 16), 5);
+  EXPECT_EQ(In.Read(Buf, 16), 0);
+  EXPECT_EQ(In.Write("x", 1), 0) << "a file opened for reading stores nothing";
+  EXPECT_EQ(In.Seek(-100, TSeekOrigin::soEnd), -1);
+  EXPECT_EQ(In.GetPosition(), 5);
+}
+
+TEST(FileStream, FailuresNameTheExpandedFileAndTheSystemReason) {
+  kvtest::TTempDir Dir;
+  const std::string Missing = (Dir.Path() / "no-such-dir" / "x.bin").string();
+  const std::string Create = MessageOf([&] { TFileStream S(Missing, fmCreate); });
+  const std::string Prefix = "Cannot create file \"" + ExpandFileName(Missing) + "\". ";
+  ASSERT_EQ(Create.substr(0, Prefix.size()), Prefix);
+  EXPECT_GT(Create.size(), Prefix.size()) << "the system's description follows";
+  EXPECT_NE(Create.back(), '.') << "no trailing full stop: the dialog adds its own";
+  EXPECT_NE(Create.back(), '\n');
+
+  const std::string Open =
+      MessageOf([&] { TFileStream S(Missing, fmOpenRead | fmShareDenyWrite); });
+  EXPECT_EQ(Open.rfind("Cannot open file \"" + ExpandFileName(Missing) + "\". ", 0), 0u) << Open;
+  EXPECT_THROW(TFileStream(Missing, fmCreate), EFCreateError);
+}
+
+TEST(FileStream, DirectoryIsNotAFileToOpen) {
+  kvtest::TTempDir Dir;
+  EXPECT_THROW(TFileStream(Dir.Str(), fmOpenRead | fmShareDenyWrite), EFOpenError);
+  EXPECT_FALSE(FileExists(Dir.Str()));
+  EXPECT_TRUE(DirectoryExists(Dir.Str()));
+}
+
+#ifdef _WIN32
+TEST(FileStream, ShareModesAreEnforcedOnWindows) {
+  kvtest::TTempDir Dir;
+  const std::string Name = Dir / "shared.bin";
+  kvtest::WriteAll(Name, kvtest::ToBytes("data"));
+  {
+    TFileStream Reader(Name, fmOpenRead | fmShareDenyWrite);
+    // Others may read along, but not write or recreate.
+    EXPECT_NO_THROW(TFileStream(Name, fmOpenRead | fmShareDenyWrite));
+    EXPECT_THROW(TFileStream(Name, fmCreate), EFCreateError);
+    EXPECT_THROW(TFileStream(Name, fmOpenReadWrite | fmShareDenyNone), EFOpenError);
+  }
+  {
+    TFileStream Writer(Name, fmCreate);
+    // An unshared file cannot be opened again, not even for reading.
+    EXPECT_THROW(TFileStream(Name, fmOpenRead | fmShareDenyWrite), EFOpenError);
+  }
+}
+#endif
+
+TEST(Paths, PathHelpers) {
+  EXPECT_EQ(ExtractFilePath("C:\\a\\b.exe"), "C:\\a\\");
+  EXPECT_EQ(ExtractFilePath("C:b.exe"), "C:");
+  EXPECT_EQ(ExtractFilePath("b.exe"), "");
+  EXPECT_EQ(ExtractFileName("C:\\a\\b.exe"), "b.exe");
+  EXPECT_EQ(IncludeTrailingPathDelimiter("C:\\T"), "C:\\T\\");
+  EXPECT_EQ(IncludeTrailingPathDelimiter("C:\\T\\"), "C:\\T\\");
+}
+
+TEST(Paths, ForceDirectoriesCreatesTheChain) {
+  kvtest::TTempDir Dir;
+  const std::string Deep = Dir.Str() + "\\a\\b\\c\\";
+  EXPECT_TRUE(ForceDirectories(Deep));
+  EXPECT_TRUE(DirectoryExists(Dir.Str() + "\\a\\b\\c"));
+  EXPECT_TRUE(ForceDirectories(Deep)) << "existing chains are fine";
+  EXPECT_EQ(MessageOf([] { ForceDirectories(""); }), "Unable to create directory");
+  kvtest::WriteAll(Dir / "file", {});
+  EXPECT_FALSE(ForceDirectories(Dir.Str() + "\\file\\sub")) << "a file in the way";
+}

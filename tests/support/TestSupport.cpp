@@ -1,0 +1,88 @@
+// Helpers shared by the tests.
+#include "TestSupport.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+
+#include "Streams.h"
+
+namespace fs = std::filesystem;
+
+namespace kvtest {
+
+TTempDir::TTempDir() {
+  static std::atomic<unsigned> Counter{0};
+  const auto Stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  for (;;) {
+    FPath = fs::temp_directory_path() /
+            ("kvtest-" + std::to_string(Stamp) + "-" + std::to_string(Counter++));
+    if (fs::create_directory(FPath)) break;
+  }
+}
+
+TTempDir::~TTempDir() {
+  std::error_code Ignored;
+  fs::remove_all(FPath, Ignored);
+}
+
+TBytes ReadAll(const fs::path& File) {
+  std::ifstream In(File, std::ios::binary);
+  return TBytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& File, const TBytes& Bytes) {
+  std::ofstream Out(File, std::ios::binary | std::ios::trunc);
+  Out.write(reinterpret_cast<const char*>(Bytes.data()), std::streamsize(Bytes.size()));
+}
+
+TBytes ToBytes(std::string_view Text) { return TBytes(Text.begin(), Text.end()); }
+
+TBytes PatternBytes(size_t Count, uint32_t Seed) {
+  TBytes Out(Count);
+  uint32_t State = Seed * 2654435761u + 1;
+  for (size_t I = 0; I < Count; ++I) {
+    State = State * 1103515245u + 12345u;
+    // Mostly small values so that deflate has something to do.
+    Out[I] = uint8_t((State >> 16) % ((I / 1000) % 2 ? 16 : 251));
+  }
+  return Out;
+}
+
+std::vector<std::pair<std::string, TBytes>> Snapshot(const fs::path& Dir) {
+  std::vector<std::pair<std::string, TBytes>> Files;
+  if (!fs::exists(Dir)) return Files;
+  for (const auto& Entry : fs::recursive_directory_iterator(Dir)) {
+    const std::string Rel = fs::relative(Entry.path(), Dir).generic_string();
+    Files.emplace_back(Entry.is_directory() ? Rel + "/" : Rel,
+                       Entry.is_directory() ? TBytes() : ReadAll(Entry.path()));
+  }
+  std::sort(Files.begin(), Files.end());
+  return Files;
+}
+
+TBytes BuildArchive(const std::vector<TTestEntry>& Entries, kv::TZLBWriterOptions Options) {
+  kv::TMemoryStream Out;
+  kv::TZLBArchiveWriter Writer(Out, Options);
+  for (const TTestEntry& E : Entries) Writer.AddEntry(E.Name, E.Path, E.Data, E.Stored || Options.Stored);
+  Writer.Finish();
+  return Out.TakeBytes();
+}
+
+kv::TZLBArchiveTrailer TrailerOf(const TBytes& Archive) {
+  return kv::TZLBArchiveTrailer::Decode(
+      std::span<const uint8_t, kv::TZLBArchiveTrailer::Size>(
+          Archive.data() + Archive.size() - kv::TZLBArchiveTrailer::Size,
+          kv::TZLBArchiveTrailer::Size));
+}
+
+void SetTrailer(TBytes& Archive, const kv::TZLBArchiveTrailer& Trailer, bool FixCRC) {
+  Trailer.Encode(std::span<uint8_t, kv::TZLBArchiveTrailer::Size>(
+      Archive.data() + Archive.size() - kv::TZLBArchiveTrailer::Size,
+      kv::TZLBArchiveTrailer::Size));
+  if (FixCRC) kv::RecomputeArchiveCRC(Archive);
+}
+
+}  // namespace kvtest

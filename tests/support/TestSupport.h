@@ -1,0 +1,75 @@
+// Helpers shared by the tests: temporary directories, whole-file I/O,
+// archives built in memory by the writer, and exception assertions.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Exceptions.h"
+#include "ZLBWriter.h"
+
+namespace kvtest {
+
+using TBytes = std::vector<uint8_t>;
+
+// A fresh directory below the system's temporary directory, removed with
+// everything in it when the object goes.
+class TTempDir {
+ public:
+  TTempDir();
+  ~TTempDir();
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return FPath; }
+  // The directory as the platform layer takes it.
+  std::string Str() const { return FPath.string(); }
+  // Name below the directory, joined with the platform's separator.
+  std::string operator/(const std::string& Name) const { return (FPath / Name).string(); }
+
+ private:
+  std::filesystem::path FPath;
+};
+
+TBytes ReadAll(const std::filesystem::path& File);
+void WriteAll(const std::filesystem::path& File, const TBytes& Bytes);
+TBytes ToBytes(std::string_view Text);
+// Bytes that compress somewhat, the same for the same Seed.
+TBytes PatternBytes(size_t Count, uint32_t Seed);
+// Every file below Dir with its contents, keyed by its path relative to Dir.
+std::vector<std::pair<std::string, TBytes>> Snapshot(const std::filesystem::path& Dir);
+
+// One entry for BuildArchive.
+struct TTestEntry {
+  std::string Name;
+  TBytes Data;
+  std::string Path = "";
+  bool Stored = false;
+};
+
+// A complete archive in memory, written by the archive writer.
+TBytes BuildArchive(const std::vector<TTestEntry>& Entries, kv::TZLBWriterOptions Options = {});
+
+// The trailer of a complete archive.
+kv::TZLBArchiveTrailer TrailerOf(const TBytes& Archive);
+// Replaces the trailer of Archive and, when FixCRC, recomputes its CRC.
+void SetTrailer(TBytes& Archive, const kv::TZLBArchiveTrailer& Trailer, bool FixCRC = true);
+
+// The message of the kv::Exception that Statement raises, or a note that it
+// raised none.
+template <class F>
+std::string MessageOf(F&& Statement) {
+  try {
+    std::forward<F>(Statement)();
+  } catch (const kv::Exception& E) {
+    return E.Message();
+  }
+  return "(no exception)";
+}
+
+}  // namespace kvtest
