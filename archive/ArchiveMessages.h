@@ -25,7 +25,8 @@ inline constexpr const char* SNameTooLong = "Name or path longer than 255 bytes"
 
 // The writer: an archive whose offsets or sizes would not fit the format's
 // signed 32-bit fields.
-inline constexpr const char* SArchiveTooLarge = "Archive too large: offsets and sizes must stay below 2 GiB";
+inline constexpr const char* SArchiveTooLarge =
+    "Archive too large: offsets and sizes must stay below 2 GiB";
 inline constexpr const char* SDeflateFailed = "zlib could not compress the data";
 inline constexpr const char* SWriterFinished = "The archive has already been finished";
 

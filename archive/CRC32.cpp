@@ -8,7 +8,8 @@ namespace kv {
 void FillCRCTable(TCRCTable& Table) {
   for (uint32_t N = 0; N < 256; ++N) {
     uint32_t C = N;
-    for (int Round = 0; Round < 8; ++Round) C = (C & 1) ? (C >> 1) ^ CRC32Polynomial : C >> 1;
+    for (int Round = 0; Round < 8; ++Round)
+      C = (C & 1) ? (C >> 1) ^ CRC32Polynomial : C >> 1;
     Table[N] = C;
   }
 }
@@ -36,13 +37,13 @@ uint32_t CRC32Update(const TCRCTable& T0, const TCRCSliceTables& S, uint32_t Reg
     High = __builtin_bswap32(High);
 #endif
     Low ^= Reg;
-    Reg = S[6][Low & 0xFF] ^ S[5][(Low >> 8) & 0xFF] ^ S[4][(Low >> 16) & 0xFF] ^
-          S[3][Low >> 24] ^ S[2][High & 0xFF] ^ S[1][(High >> 8) & 0xFF] ^
-          S[0][(High >> 16) & 0xFF] ^ T0[High >> 24];
+    Reg = S[6][Low & 0xFF] ^ S[5][(Low >> 8) & 0xFF] ^ S[4][(Low >> 16) & 0xFF] ^ S[3][Low >> 24] ^
+          S[2][High & 0xFF] ^ S[1][(High >> 8) & 0xFF] ^ S[0][(High >> 16) & 0xFF] ^ T0[High >> 24];
     Data += 8;
     Length -= 8;
   }
-  while (Length-- > 0) Reg = T0[(Reg ^ *Data++) & 0xFF] ^ (Reg >> 8);
+  while (Length-- > 0)
+    Reg = T0[(Reg ^ *Data++) & 0xFF] ^ (Reg >> 8);
   return Reg;
 }
 

@@ -14,7 +14,9 @@ namespace {
 uint32_t GetU32(const uint8_t* P) {
   return uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24;
 }
-int32_t GetI32(const uint8_t* P) { return static_cast<int32_t>(GetU32(P)); }
+int32_t GetI32(const uint8_t* P) {
+  return static_cast<int32_t>(GetU32(P));
+}
 
 void PutU32(uint8_t* P, uint32_t V) {
   P[0] = uint8_t(V);
@@ -22,7 +24,9 @@ void PutU32(uint8_t* P, uint32_t V) {
   P[2] = uint8_t(V >> 16);
   P[3] = uint8_t(V >> 24);
 }
-void PutI32(uint8_t* P, int32_t V) { PutU32(P, static_cast<uint32_t>(V)); }
+void PutI32(uint8_t* P, int32_t V) {
+  PutU32(P, static_cast<uint32_t>(V));
+}
 
 TShortString GetShortString(const uint8_t* P) {
   TShortString S;
@@ -32,7 +36,9 @@ TShortString GetShortString(const uint8_t* P) {
 
 }  // namespace
 
-std::string TShortString::ToString() const { return std::string(View()); }
+std::string TShortString::ToString() const {
+  return std::string(View());
+}
 
 std::string_view TShortString::View() const {
   return std::string_view(reinterpret_cast<const char*>(Bytes.data() + 1), Length());
@@ -57,7 +63,8 @@ TZLBArchiveTrailer TZLBArchiveTrailer::Decode(std::span<const uint8_t, Size> Byt
   T.DirectoryOffset = GetI32(P + L::DirectoryOffset);
   T.DirectoryCompressed = P[L::DirectoryCompressed];
   std::copy_n(P + L::Padding, T.Padding.size(), T.Padding.begin());
-  for (size_t I = 0; I < T.Reserved2.size(); ++I) T.Reserved2[I] = GetU32(P + L::Reserved2 + 4 * I);
+  for (size_t I = 0; I < T.Reserved2.size(); ++I)
+    T.Reserved2[I] = GetU32(P + L::Reserved2 + 4 * I);
   return T;
 }
 
@@ -71,7 +78,8 @@ void TZLBArchiveTrailer::Encode(std::span<uint8_t, Size> Bytes) const {
   PutI32(P + L::DirectoryOffset, DirectoryOffset);
   P[L::DirectoryCompressed] = DirectoryCompressed;
   std::copy(Padding.begin(), Padding.end(), P + L::Padding);
-  for (size_t I = 0; I < Reserved2.size(); ++I) PutU32(P + L::Reserved2 + 4 * I, Reserved2[I]);
+  for (size_t I = 0; I < Reserved2.size(); ++I)
+    PutU32(P + L::Reserved2 + 4 * I, Reserved2[I]);
 }
 
 TZLBFileEntry TZLBFileEntry::Decode(std::span<const uint8_t, Size> Bytes) {

@@ -79,14 +79,14 @@ static_assert(Padding + 2 == Size);
 }  // namespace entry_layout
 
 struct TZLBFileEntry {
-  TShortString FileName;   // the entry's name, without any directory part
-  TShortString FilePath;   // its relative directory; empty when none was stored
+  TShortString FileName;  // the entry's name, without any directory part
+  TShortString FilePath;  // its relative directory; empty when none was stored
   int32_t OriginalSize = 0;
   uint32_t CompressedSize = 0;  // length of the data block; not read
   int32_t DataOffset = 0;
-  uint32_t FileCRC = 0;    // CRC-32 of the original data
-  uint8_t Stored = 0;      // nonzero: the block is the original bytes, raw
-  uint8_t Level = 0;       // 2 (fcDefault) in the updater's payload; not read
+  uint32_t FileCRC = 0;  // CRC-32 of the original data
+  uint8_t Stored = 0;    // nonzero: the block is the original bytes, raw
+  uint8_t Level = 0;     // 2 (fcDefault) in the updater's payload; not read
   std::array<uint8_t, 2> Padding{};
 
   static constexpr size_t Size = entry_layout::Size;

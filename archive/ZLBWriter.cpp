@@ -164,7 +164,8 @@ void RecomputeArchiveCRC(std::vector<uint8_t>& Archive) {
   if (Archive.size() < TZLBArchiveTrailer::Size) return;
   const size_t Body = Archive.size() - TZLBArchiveTrailer::Size;
   const uint32_t CRC = uint32_t(crc32(0, Archive.data(), uInt(Body)));
-  for (int I = 0; I < 4; ++I) Archive[Body + size_t(I)] = uint8_t(CRC >> (8 * I));
+  for (int I = 0; I < 4; ++I)
+    Archive[Body + size_t(I)] = uint8_t(CRC >> (8 * I));
 }
 
 }  // namespace kv

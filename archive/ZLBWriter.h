@@ -30,8 +30,8 @@ class TZLBArchiveWriter {
   void AddEntry(std::string_view FileName, std::string_view FilePath,
                 std::span<const uint8_t> Data);
   // As above, choosing stored or compressed for this entry alone.
-  void AddEntry(std::string_view FileName, std::string_view FilePath,
-                std::span<const uint8_t> Data, bool Stored);
+  void AddEntry(std::string_view FileName, std::string_view FilePath, std::span<const uint8_t> Data,
+                bool Stored);
   // Writes Bytes between regions; they belong to no entry but are covered
   // by the archive CRC.
   void AddGap(std::span<const uint8_t> Bytes);

@@ -34,7 +34,9 @@ int32_t ProgressPercentage(int64_t Done, int64_t Total) {
   return static_cast<int32_t>(Whole);
 }
 
-TZLBArchive::TZLBArchive(TComponent* AOwner) : TComponent(AOwner) { BuildCRCTable(); }
+TZLBArchive::TZLBArchive(TComponent* AOwner) : TComponent(AOwner) {
+  BuildCRCTable();
+}
 
 TZLBArchive::~TZLBArchive() {
   Destroying();
@@ -77,8 +79,11 @@ void TZLBArchive::DoProgress(TStream* Source) {
       FOnProgress(FProgressMessage,
                   ProgressPercentage(Source ? Source->GetPosition() : 0, FProgressTotal));
       break;
-    case 5: FOnProgress(FFileName, 0); break;
-    default: break;
+    case 5:
+      FOnProgress(FFileName, 0);
+      break;
+    default:
+      break;
   }
 }
 
@@ -178,9 +183,8 @@ void TZLBArchive::ReadDirectory(TStream& File) {
   const uint8_t* Records = Directory.Memory();
   FEntries.reserve(size_t(Count));
   for (int32_t I = 0; I < Count; ++I) {
-    FEntries.push_back(TZLBFileEntry::Decode(
-        std::span<const uint8_t, TZLBFileEntry::Size>(Records + size_t(I) * TZLBFileEntry::Size,
-                                                      TZLBFileEntry::Size)));
+    FEntries.push_back(TZLBFileEntry::Decode(std::span<const uint8_t, TZLBFileEntry::Size>(
+        Records + size_t(I) * TZLBFileEntry::Size, TZLBFileEntry::Size)));
   }
 }
 
@@ -223,9 +227,9 @@ std::span<const TPropInfo> TZLBArchive::PublishedProperties() const {
       EventProperty<&A::GetOnStreamExtracted, &A::SetOnStreamExtracted>(
           "OnStreamExtracted", "TFileExtractedEvent", "filename: string"),
       EventProperty<&A::GetOnErrorLogged, &A::SetOnErrorLogged>("OnErrorLogged", "TErrorLogEvent",
-                                                               "Msg: string"),
-      EventProperty<&A::GetOnProgress, &A::SetOnProgress>(
-          "OnProgress", "TProgressEvent", "Msg: string; Percentage: Integer"),
+                                                                "Msg: string"),
+      EventProperty<&A::GetOnProgress, &A::SetOnProgress>("OnProgress", "TProgressEvent",
+                                                          "Msg: string; Percentage: Integer"),
   };
   return Properties;
 }

@@ -11,8 +11,8 @@
 #include "CRC32.h"
 #include "Component.h"
 #include "Exceptions.h"
-#include "StringList.h"
 #include "Streams.h"
+#include "StringList.h"
 #include "ZLBFormat.h"
 
 namespace kv {

@@ -15,23 +15,27 @@ namespace {
 
 constexpr int32_t ExtractChunkSize = 4096;
 
-char UpperAscii(char C) { return (C >= 'a' && C <= 'z') ? char(C - 32) : C; }
+char UpperAscii(char C) {
+  return (C >= 'a' && C <= 'z') ? char(C - 32) : C;
+}
 
 bool EqualsIgnoringCase(std::string_view A, std::string_view B) {
-  return A.size() == B.size() &&
-         std::equal(A.begin(), A.end(), B.begin(),
-                    [](char X, char Y) { return UpperAscii(X) == UpperAscii(Y); });
+  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
+           return UpperAscii(X) == UpperAscii(Y);
+         });
 }
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every directory,
 // also with an extension and with blanks before it.
 bool IsReservedDeviceName(std::string_view Name) {
   std::string_view Stem = Name.substr(0, Name.find('.'));
-  while (!Stem.empty() && Stem.back() == ' ') Stem.remove_suffix(1);
+  while (!Stem.empty() && Stem.back() == ' ')
+    Stem.remove_suffix(1);
   for (const char* Device : {"CON", "PRN", "AUX", "NUL"})
     if (EqualsIgnoringCase(Stem, Device)) return true;
   if (Stem.size() == 4 && Stem[3] >= '1' && Stem[3] <= '9' &&
-      (EqualsIgnoringCase(Stem.substr(0, 3), "COM") || EqualsIgnoringCase(Stem.substr(0, 3), "LPT")))
+      (EqualsIgnoringCase(Stem.substr(0, 3), "COM") ||
+       EqualsIgnoringCase(Stem.substr(0, 3), "LPT")))
     return true;
   return false;
 }

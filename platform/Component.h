@@ -236,17 +236,17 @@ constexpr TPropInfo StringProperty(std::string_view Name, std::string_view Defau
 // it ("Font.Height"). Getter is a non-const member returning a reference.
 template <auto Getter>
 constexpr TPropInfo ClassProperty(std::string_view Name, std::string_view TypeName) {
-  return {Name,
-          TypeName,
-          TTypeKind::tkClass,
-          {},
-          {},
-          [](const TPersistent&) { return std::string(); },
-          [](TPersistent&, std::string_view, TPersistent*) { InvalidValue(); },
-          [](TPersistent& I) -> TPersistent* {
-            return &(static_cast<typename TObjectGetterTraits<decltype(Getter)>::Class&>(I).*
-                     Getter)();
-          }};
+  return {
+      Name,
+      TypeName,
+      TTypeKind::tkClass,
+      {},
+      {},
+      [](const TPersistent&) { return std::string(); },
+      [](TPersistent&, std::string_view, TPersistent*) { InvalidValue(); },
+      [](TPersistent& I) -> TPersistent* {
+        return &(static_cast<typename TObjectGetterTraits<decltype(Getter)>::Class&>(I).*Getter)();
+      }};
 }
 
 // An event: a std::function, empty when unassigned.

@@ -21,14 +21,18 @@ bool SameText(std::string_view A, std::string_view B) {
 }
 
 std::string_view Trim(std::string_view S) {
-  while (!S.empty() && S.front() == ' ') S.remove_prefix(1);
-  while (!S.empty() && S.back() == ' ') S.remove_suffix(1);
+  while (!S.empty() && S.front() == ' ')
+    S.remove_prefix(1);
+  while (!S.empty() && S.back() == ' ')
+    S.remove_suffix(1);
   return S;
 }
 
 }  // namespace
 
-std::any TPersistent::MethodAddress(std::string_view) { return {}; }
+std::any TPersistent::MethodAddress(std::string_view) {
+  return {};
+}
 
 const TPropInfo* FindPropInfo(const TPersistent& Instance, std::string_view Name) {
   for (const TPropInfo& Info : Instance.PublishedProperties())
@@ -57,7 +61,8 @@ TComponent::TComponent(TComponent* AOwner) : FOwner(AOwner) {
 
 TComponent::~TComponent() {
   FDestroying = true;
-  for (TComponent* Child : FComponents) Child->FOwner = nullptr;
+  for (TComponent* Child : FComponents)
+    Child->FOwner = nullptr;
   if (FOwner) std::erase(FOwner->FComponents, this);
 }
 
@@ -72,9 +77,13 @@ std::span<const TPropInfo> TComponent::PublishedProperties() const {
 
 namespace published {
 
-void InvalidValue() { throw EPropertyError(messages::SInvalidPropertyValue); }
+void InvalidValue() {
+  throw EPropertyError(messages::SInvalidPropertyValue);
+}
 
-std::string BoolToText(bool Value) { return Value ? "True" : "False"; }
+std::string BoolToText(bool Value) {
+  return Value ? "True" : "False";
+}
 
 bool TextToBool(std::string_view Text) {
   Text = Trim(Text);
@@ -124,8 +133,9 @@ uint32_t TextToSet(std::string_view Text, std::span<const TIdentMapEntry> Elemen
   while (!Trim(Text).empty()) {
     const size_t Comma = Text.find(',');
     const std::string_view Item = Trim(Text.substr(0, Comma));
-    const auto Found = std::find_if(Elements.begin(), Elements.end(),
-                                    [Item](const TIdentMapEntry& E) { return SameText(E.Name, Item); });
+    const auto Found =
+        std::find_if(Elements.begin(), Elements.end(),
+                     [Item](const TIdentMapEntry& E) { return SameText(E.Name, Item); });
     if (Found == Elements.end()) InvalidValue();
     Bits |= 1u << Found->Value;
     if (Comma == std::string_view::npos) break;

@@ -24,7 +24,8 @@ struct TDecompressionStream::TInflater {
 };
 
 TDecompressionStream::TDecompressionStream(TStream& Source)
-    : FSource(Source), FSourcePosition(Source.GetPosition()),
+    : FSource(Source),
+      FSourcePosition(Source.GetPosition()),
       FInflater(std::make_unique<TInflater>()) {}
 
 TDecompressionStream::~TDecompressionStream() = default;

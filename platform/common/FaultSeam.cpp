@@ -27,6 +27,8 @@ void Disarm() noexcept {
   GFailAt = 0;
 }
 
-uint64_t Count() noexcept { return GCount; }
+uint64_t Count() noexcept {
+  return GCount;
+}
 
 }  // namespace kv::fault

@@ -44,11 +44,13 @@ std::string IncludeTrailingPathDelimiter(const std::string& Path) {
 
 bool ForceDirectories(std::string Dir) {
   if (Dir.empty()) throw EInOutError(messages::SCannotCreateDir);
-  while (Dir.size() > 1 && IsPathDelimiter(Dir.back())) Dir.pop_back();
+  while (Dir.size() > 1 && IsPathDelimiter(Dir.back()))
+    Dir.pop_back();
   if (DirectoryExists(Dir)) return true;
   // Walk up to the deepest existing ancestor, then create downwards.
   std::string Parent = ExtractFilePath(Dir);
-  while (Parent.size() > 1 && IsPathDelimiter(Parent.back())) Parent.pop_back();
+  while (Parent.size() > 1 && IsPathDelimiter(Parent.back()))
+    Parent.pop_back();
   const bool AtRoot = Parent.empty() || Parent == Dir || Parent.back() == ':' ||
                       (Parent.size() == 1 && IsPathDelimiter(Parent[0]));
   if (!AtRoot && !DirectoryExists(Parent)) ForceDirectories(Parent);

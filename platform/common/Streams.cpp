@@ -17,7 +17,9 @@ int64_t TStream::GetSize() {
   return Size;
 }
 
-void TStream::SetSize(int64_t) { throw EStreamError(messages::SInvalidStreamOperation); }
+void TStream::SetSize(int64_t) {
+  throw EStreamError(messages::SInvalidStreamOperation);
+}
 
 void TStream::ReadBuffer(void* Buffer, int32_t Count) {
   if (Count != 0 && Read(Buffer, Count) != Count) throw EReadError(messages::SReadError);
@@ -88,9 +90,15 @@ namespace {
 int64_t SeekTarget(int64_t Position, int64_t Size, int64_t Offset, TSeekOrigin Origin) {
   int64_t Base = 0;
   switch (Origin) {
-    case TSeekOrigin::soBeginning: Base = 0; break;
-    case TSeekOrigin::soCurrent: Base = Position; break;
-    case TSeekOrigin::soEnd: Base = Size; break;
+    case TSeekOrigin::soBeginning:
+      Base = 0;
+      break;
+    case TSeekOrigin::soCurrent:
+      Base = Position;
+      break;
+    case TSeekOrigin::soEnd:
+      Base = Size;
+      break;
   }
   if (Offset < 0 && Base + Offset < 0) return -1;
   return Base + Offset;

@@ -9,7 +9,8 @@
 namespace kv {
 
 void TStrings::AddStrings(const TStrings& Strings) {
-  for (int I = 0; I < Strings.Count(); ++I) Add(Strings.Get(I));
+  for (int I = 0; I < Strings.Count(); ++I)
+    Add(Strings.Get(I));
 }
 
 std::string TStrings::Text() const {

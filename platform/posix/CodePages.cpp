@@ -3,7 +3,11 @@
 
 namespace kv {
 
-std::string AnsiToOem(std::string_view Text) { return std::string(Text); }
-std::string OemToAnsi(std::string_view Text) { return std::string(Text); }
+std::string AnsiToOem(std::string_view Text) {
+  return std::string(Text);
+}
+std::string OemToAnsi(std::string_view Text) {
+  return std::string(Text);
+}
 
 }  // namespace kv

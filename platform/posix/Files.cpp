@@ -27,13 +27,18 @@ std::string NativePath(std::string Path) {
 
 int OpenFlags(uint32_t Mode) {
   switch (Mode & 0x3) {
-    case fmOpenWrite: return O_WRONLY;
-    case fmOpenReadWrite: return O_RDWR;
-    default: return O_RDONLY;
+    case fmOpenWrite:
+      return O_WRONLY;
+    case fmOpenReadWrite:
+      return O_RDWR;
+    default:
+      return O_RDONLY;
   }
 }
 
-char Lower(char C) { return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + 32) : C; }
+char Lower(char C) {
+  return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + 32) : C;
+}
 
 // Wildcard match in the Windows manner: "*" and "?", letter case ignored,
 // and a mask of "*.*" matches every name.
@@ -54,7 +59,8 @@ bool MatchesMask(std::string_view Name, std::string_view Mask) {
       return false;
     }
   }
-  while (M < Mask.size() && Mask[M] == '*') ++M;
+  while (M < Mask.size() && Mask[M] == '*')
+    ++M;
   return M == Mask.size();
 }
 
@@ -144,12 +150,14 @@ int64_t FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin) 
   return ::lseek(static_cast<int>(Handle.Native()), static_cast<off_t>(Offset), Whence);
 }
 
-int GetLastOSError() { return errno; }
+int GetLastOSError() {
+  return errno;
+}
 
 std::string SysErrorMessage(int ErrorCode) {
   std::string Text = std::strerror(ErrorCode);
-  while (!Text.empty() && (Text.back() == '.' || Text.back() == ' ' || Text.back() == '\n' ||
-                           Text.back() == '\r'))
+  while (!Text.empty() &&
+         (Text.back() == '.' || Text.back() == ' ' || Text.back() == '\n' || Text.back() == '\r'))
     Text.pop_back();
   return Text;
 }
@@ -244,7 +252,9 @@ bool TFileSearch::FindNext(TSearchRec& Found) {
   return true;
 }
 
-void TFileSearch::FindClose() { FState.reset(); }
+void TFileSearch::FindClose() {
+  FState.reset();
+}
 
 // ---------------------------------------------------------------------------
 

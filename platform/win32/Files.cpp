@@ -12,22 +12,31 @@ namespace kv {
 
 namespace {
 
-HANDLE AsHandle(intptr_t Native) { return reinterpret_cast<HANDLE>(Native); }
+HANDLE AsHandle(intptr_t Native) {
+  return reinterpret_cast<HANDLE>(Native);
+}
 
 DWORD AccessFor(uint32_t Mode) {
   switch (Mode & 0x3) {
-    case fmOpenWrite: return GENERIC_WRITE;
-    case fmOpenReadWrite: return GENERIC_READ | GENERIC_WRITE;
-    default: return GENERIC_READ;
+    case fmOpenWrite:
+      return GENERIC_WRITE;
+    case fmOpenReadWrite:
+      return GENERIC_READ | GENERIC_WRITE;
+    default:
+      return GENERIC_READ;
   }
 }
 
 DWORD ShareFor(uint32_t Mode) {
   switch (Mode & 0xF0) {
-    case fmShareExclusive: return 0;
-    case fmShareDenyWrite: return FILE_SHARE_READ;
-    case 0x30 /* deny read */: return FILE_SHARE_WRITE;
-    default: return FILE_SHARE_READ | FILE_SHARE_WRITE;  // deny none, compatibility
+    case fmShareExclusive:
+      return 0;
+    case fmShareDenyWrite:
+      return FILE_SHARE_READ;
+    case 0x30 /* deny read */:
+      return FILE_SHARE_WRITE;
+    default:
+      return FILE_SHARE_READ | FILE_SHARE_WRITE;  // deny none, compatibility
   }
 }
 
@@ -108,17 +117,19 @@ int64_t FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin) 
   return (static_cast<int64_t>(High) << 32) | Low;
 }
 
-int GetLastOSError() { return static_cast<int>(::GetLastError()); }
+int GetLastOSError() {
+  return static_cast<int>(::GetLastError());
+}
 
 std::string SysErrorMessage(int ErrorCode) {
   char Buffer[512];
-  const DWORD Length = ::FormatMessageA(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      static_cast<DWORD>(ErrorCode), 0, Buffer, sizeof Buffer, nullptr);
+  const DWORD Length =
+      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(ErrorCode), 0, Buffer, sizeof Buffer, nullptr);
   std::string Text(Buffer, Length);
   // The dialog adds its own full stop; drop the system's and its line break.
-  while (!Text.empty() && (Text.back() == '.' || Text.back() == ' ' || Text.back() == '\n' ||
-                           Text.back() == '\r'))
+  while (!Text.empty() &&
+         (Text.back() == '.' || Text.back() == ' ' || Text.back() == '\n' || Text.back() == '\r'))
     Text.pop_back();
   return Text;
 }
@@ -141,7 +152,9 @@ bool CreateDir(const std::string& Dir) {
   return ::CreateDirectoryA(Dir.c_str(), nullptr) != 0;
 }
 
-bool DeleteFile(const std::string& FileName) { return ::DeleteFileA(FileName.c_str()) != 0; }
+bool DeleteFile(const std::string& FileName) {
+  return ::DeleteFileA(FileName.c_str()) != 0;
+}
 
 bool RenameFile(const std::string& OldName, const std::string& NewName) {
   return ::MoveFileExA(OldName.c_str(), NewName.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
@@ -208,7 +221,9 @@ bool TFileSearch::FindNext(TSearchRec& Found) {
   return false;
 }
 
-void TFileSearch::FindClose() { FState.reset(); }
+void TFileSearch::FindClose() {
+  FState.reset();
+}
 
 // ---------------------------------------------------------------------------
 

@@ -19,8 +19,12 @@ void* operator new(size_t Size) {
   if (void* P = std::malloc(Size ? Size : 1)) return P;
   throw std::bad_alloc();
 }
-void operator delete(void* P) noexcept { std::free(P); }
-void operator delete(void* P, size_t) noexcept { std::free(P); }
+void operator delete(void* P) noexcept {
+  std::free(P);
+}
+void operator delete(void* P, size_t) noexcept {
+  std::free(P);
+}
 
 TEST(Allocation, HugeEntryCountInASmallFileAllocatesNothingLarge) {
   for (const bool Raw : {false, true}) {

@@ -40,7 +40,8 @@ TEST(Records, TrailerFieldsSitAtTheirOffsetsLittleEndian) {
 
 TEST(Records, EntryFieldsSitAtTheirOffsetsAndRoundTripAll532Bytes) {
   std::array<uint8_t, 532> Raw;
-  for (size_t I = 0; I < Raw.size(); ++I) Raw[I] = uint8_t(I * 7 + 3);
+  for (size_t I = 0; I < Raw.size(); ++I)
+    Raw[I] = uint8_t(I * 7 + 3);
   Raw[0] = 3;  // FileName length; the bytes after it are kept as they are
   const TZLBFileEntry E = TZLBFileEntry::Decode(Raw);
   EXPECT_EQ(E.FileName.Length(), 3);
@@ -87,7 +88,7 @@ TEST(CRC32, TableIsTheStandardOneAndMatchesZlib) {
     }
   }
   const std::string Check = "123456789";
-  EXPECT_EQ(~CRC32Update(Table, Slices, 0xFFFFFFFFu,
-                         reinterpret_cast<const uint8_t*>(Check.data()), Check.size()),
+  EXPECT_EQ(~CRC32Update(Table, Slices, 0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(Check.data()),
+                         Check.size()),
             0xCBF43926u);
 }

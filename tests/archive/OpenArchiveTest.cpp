@@ -12,14 +12,14 @@ using kvtest::TBytes;
 using kvtest::TTestEntry;
 
 TEST_F(ArchiveTest, OpensCompressedAndRawDirectoriesAlike) {
-  const std::vector<TTestEntry> Entries = {
-      {"one.txt", kvtest::ToBytes("first")},
-      {"two.bin", kvtest::PatternBytes(9000, 1), "", true},
-      {"three.dat", kvtest::PatternBytes(70000, 2), "sub\\"}};
+  const std::vector<TTestEntry> Entries = {{"one.txt", kvtest::ToBytes("first")},
+                                           {"two.bin", kvtest::PatternBytes(9000, 1), "", true},
+                                           {"three.dat", kvtest::PatternBytes(70000, 2), "sub\\"}};
   for (const bool Raw : {false, true}) {
     kv::TMemoryStream Out;
     kv::TZLBArchiveWriter Writer(Out, {.Stored = false, .RawDirectory = Raw});
-    for (const TTestEntry& E : Entries) Writer.AddEntry(E.Name, E.Path, E.Data, E.Stored);
+    for (const TTestEntry& E : Entries)
+      Writer.AddEntry(E.Name, E.Path, E.Data, E.Stored);
     Writer.Finish();
     const std::string Name = Write(Out.Bytes());
     EXPECT_TRUE(Archive.OpenArchive(Name));
@@ -110,7 +110,8 @@ TEST_F(ArchiveTest, EmptyNameReturnsFalseAfterOneCloseReport) {
 
 TEST_F(ArchiveTest, ProgressOfATenEntryCompressedDirectory) {
   std::vector<TTestEntry> Entries;
-  for (int I = 0; I < 10; ++I) Entries.push_back({"f" + std::to_string(I), {}});
+  for (int I = 0; I < 10; ++I)
+    Entries.push_back({"f" + std::to_string(I), {}});
   const std::string Name = Write(kvtest::BuildArchive(Entries));
   ASSERT_TRUE(Archive.OpenArchive(Name));
   // 5,320 directory bytes in chunks of 4,096 and 1,224.
@@ -193,7 +194,8 @@ TEST_F(ArchiveTest, CloseReportsEveryTimeButDestructionReportsNothing) {
   {
     TZLBArchive Local;
     Local.SetOnProgress([&](std::string M, int32_t P) { Reports.emplace_back(M, P); });
-    ASSERT_TRUE(Local.OpenArchive(Write(kvtest::BuildArchive({{"a", {}}}, {.RawDirectory = true}))));
+    ASSERT_TRUE(
+        Local.OpenArchive(Write(kvtest::BuildArchive({{"a", {}}}, {.RawDirectory = true}))));
     Reports.clear();
   }
   EXPECT_TRUE(Reports.empty());
@@ -214,15 +216,18 @@ TEST_F(ArchiveTest, ImpossibleDirectoryClaimsFailAsTheListError) {
       {"negative count, raw", &GoodRaw, [](TZLBArchiveTrailer& T) { T.FileCount = -5; }},
       {"huge count, compressed", &Good, [](TZLBArchiveTrailer& T) { T.FileCount = 100000000; }},
       {"huge count, raw", &GoodRaw, [](TZLBArchiveTrailer& T) { T.FileCount = 100000000; }},
-      {"count beyond 2 GiB of records", &Good, [](TZLBArchiveTrailer& T) { T.FileCount = 0x7FFFFFFF; }},
-      {"compressed directory inflates short", &Good, [](TZLBArchiveTrailer& T) { T.FileCount = 3; }},
+      {"count beyond 2 GiB of records", &Good,
+       [](TZLBArchiveTrailer& T) { T.FileCount = 0x7FFFFFFF; }},
+      {"compressed directory inflates short", &Good,
+       [](TZLBArchiveTrailer& T) { T.FileCount = 3; }},
       {"raw directory past the end", &GoodRaw, [](TZLBArchiveTrailer& T) { T.FileCount = 3; }},
       {"raw directory offset past the end", &GoodRaw,
        [](TZLBArchiveTrailer& T) { T.DirectoryOffset += 1000; }},
       {"negative directory offset", &Good, [](TZLBArchiveTrailer& T) { T.DirectoryOffset = -4; }},
       {"compressed directory offset past the end", &Good,
        [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 1 << 30; }},
-      {"directory offset at an entry's data", &Good, [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 0; }},
+      {"directory offset at an entry's data", &Good,
+       [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 0; }},
   };
   for (const TCase& C : Cases) {
     TBytes Bad = *C.Base;

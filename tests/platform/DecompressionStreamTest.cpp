@@ -66,7 +66,8 @@ TEST(DecompressionStream, PullsBlocksOf64KiBAndMayReadPastTheStream) {
   TRecordingStream Src(Source);
   TDecompressionStream D(Src);
   EXPECT_EQ(ReadAllFrom(D, 4096), Data);
-  for (int32_t R : Src.Requests) EXPECT_EQ(R, 65536);
+  for (int32_t R : Src.Requests)
+    EXPECT_EQ(R, 65536);
   EXPECT_GE(uint64_t(Src.GetPosition()), StreamEnd);
   EXPECT_TRUE(D.StreamEnded());
 }

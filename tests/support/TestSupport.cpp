@@ -38,7 +38,9 @@ void WriteAll(const fs::path& File, const TBytes& Bytes) {
   Out.write(reinterpret_cast<const char*>(Bytes.data()), std::streamsize(Bytes.size()));
 }
 
-TBytes ToBytes(std::string_view Text) { return TBytes(Text.begin(), Text.end()); }
+TBytes ToBytes(std::string_view Text) {
+  return TBytes(Text.begin(), Text.end());
+}
 
 TBytes PatternBytes(size_t Count, uint32_t Seed) {
   TBytes Out(Count);
@@ -66,16 +68,16 @@ std::vector<std::pair<std::string, TBytes>> Snapshot(const fs::path& Dir) {
 TBytes BuildArchive(const std::vector<TTestEntry>& Entries, kv::TZLBWriterOptions Options) {
   kv::TMemoryStream Out;
   kv::TZLBArchiveWriter Writer(Out, Options);
-  for (const TTestEntry& E : Entries) Writer.AddEntry(E.Name, E.Path, E.Data, E.Stored || Options.Stored);
+  for (const TTestEntry& E : Entries)
+    Writer.AddEntry(E.Name, E.Path, E.Data, E.Stored || Options.Stored);
   Writer.Finish();
   return Out.TakeBytes();
 }
 
 kv::TZLBArchiveTrailer TrailerOf(const TBytes& Archive) {
-  return kv::TZLBArchiveTrailer::Decode(
-      std::span<const uint8_t, kv::TZLBArchiveTrailer::Size>(
-          Archive.data() + Archive.size() - kv::TZLBArchiveTrailer::Size,
-          kv::TZLBArchiveTrailer::Size));
+  return kv::TZLBArchiveTrailer::Decode(std::span<const uint8_t, kv::TZLBArchiveTrailer::Size>(
+      Archive.data() + Archive.size() - kv::TZLBArchiveTrailer::Size,
+      kv::TZLBArchiveTrailer::Size));
 }
 
 void SetTrailer(TBytes& Archive, const kv::TZLBArchiveTrailer& Trailer, bool FixCRC) {

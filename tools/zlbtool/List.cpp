@@ -78,8 +78,8 @@ int List(const TArgs& Args) {
   for (int32_t I = 0; I < Count; ++I) {
     Archive.GetFileEntry(I, Entry);
     std::printf("%7" PRId32 " %-8s %12" PRId32 " %12" PRIu32 " %08X  %s\n", I,
-                Entry.Stored != 0 ? "stored" : "deflated", Entry.OriginalSize,
-                Entry.CompressedSize, Entry.FileCRC, DisplayName(Entry).c_str());
+                Entry.Stored != 0 ? "stored" : "deflated", Entry.OriginalSize, Entry.CompressedSize,
+                Entry.FileCRC, DisplayName(Entry).c_str());
   }
   return 0;
 }

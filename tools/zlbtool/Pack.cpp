@@ -52,9 +52,8 @@ void AddDirectory(const fs::path& Root, std::vector<TInput>& Inputs) {
     const fs::path Relative = fs::relative(It->path(), Root);
     Found.push_back({It->path().string(), It->path().filename().string(), StoredPathOf(Relative)});
   }
-  std::sort(Found.begin(), Found.end(), [](const TInput& A, const TInput& B) {
-    return A.Path + A.Name < B.Path + B.Name;
-  });
+  std::sort(Found.begin(), Found.end(),
+            [](const TInput& A, const TInput& B) { return A.Path + A.Name < B.Path + B.Name; });
   Inputs.insert(Inputs.end(), Found.begin(), Found.end());
 }
 
@@ -85,9 +84,8 @@ void CheckInputs(const std::vector<TInput>& Inputs, bool WithPaths) {
 }  // namespace
 
 int Pack(const TArgs& Args) {
-  const TParsedArgs Parsed =
-      ParseArgs(Args, {"--stored", "--raw-directory", "--with-paths", "--help", "-h"},
-                {"-o", "--output"});
+  const TParsedArgs Parsed = ParseArgs(
+      Args, {"--stored", "--raw-directory", "--with-paths", "--help", "-h"}, {"-o", "--output"});
   if (Parsed.Has("--help") || Parsed.Has("-h")) {
     std::fputs(PackUsage, stdout);
     return 0;
@@ -110,7 +108,8 @@ int Pack(const TArgs& Args) {
     }
   }
   if (!WithPaths)
-    for (TInput& In : Inputs) In.Path.clear();
+    for (TInput& In : Inputs)
+      In.Path.clear();
   CheckInputs(Inputs, WithPaths);
 
   // The archive appears under its name only once it is complete.

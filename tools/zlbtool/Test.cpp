@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string>
 
+#include "ArchiveMessages.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "EntryNames.h"
-#include "ArchiveMessages.h"
 #include "Format.h"
 #include "ZLIBArchive.h"
 
@@ -29,8 +29,8 @@ class TCRCSink : public kv::TStream {
   int32_t Read(void*, int32_t) override { return 0; }
   int32_t Write(const void* Buffer, int32_t Count) override {
     if (Count <= 0) return 0;
-    FRegister =
-        kv::CRC32Update(FTable, FSlices, FRegister, static_cast<const uint8_t*>(Buffer), size_t(Count));
+    FRegister = kv::CRC32Update(FTable, FSlices, FRegister, static_cast<const uint8_t*>(Buffer),
+                                size_t(Count));
     FCount += Count;
     return Count;
   }

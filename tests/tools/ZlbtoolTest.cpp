@@ -1,0 +1,198 @@
+// zlbtool end to end: the real program on real files, its output, exit
+// status and error texts.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "TestSupport.h"
+#include "ZLBFormat.h"
+
+namespace fs = std::filesystem;
+using kvtest::TBytes;
+
+namespace {
+
+struct TRun {
+  int Status;
+  std::string Out;
+  std::string Err;
+};
+
+class ZlbtoolTest : public ::testing::Test {
+ protected:
+  // Runs zlbtool with Args (already quoted for the shell) in the temporary
+  // directory.
+  TRun Run(const std::string& Args) {
+    const std::string Out = Dir / "stdout.txt";
+    const std::string Err = Dir / "stderr.txt";
+    const std::string Command = "cd '" + Dir.Str() + "' && '" ZLBTOOL_PATH "' " + Args + " >'" +
+                                Out + "' 2>'" + Err + "' </dev/null";
+    const int Raw = std::system(Command.c_str());
+    auto Text = [](const std::string& F) {
+      const TBytes B = kvtest::ReadAll(F);
+      return std::string(B.begin(), B.end());
+    };
+    TRun R{WIFEXITED(Raw) ? WEXITSTATUS(Raw) : -1, Text(Out), Text(Err)};
+    fs::remove(Out);
+    fs::remove(Err);
+    return R;
+  }
+
+  void MakeTree() {
+    fs::create_directories(Dir.Path() / "tree" / "sub" / "deeper");
+    kvtest::WriteAll(Dir.Path() / "tree" / "a.bin", kvtest::PatternBytes(70000, 1));
+    kvtest::WriteAll(Dir.Path() / "tree" / "empty", {});
+    kvtest::WriteAll(Dir.Path() / "tree" / "sub" / "b.txt", kvtest::ToBytes("bee\nbee\n"));
+    kvtest::WriteAll(Dir.Path() / "tree" / "sub" / "deeper" / "c.dat",
+                     kvtest::PatternBytes(5000, 2));
+  }
+
+  kvtest::TTempDir Dir;
+};
+
+uint32_t Crc(const TBytes& B) { return uint32_t(crc32(0, B.data(), uInt(B.size()))); }
+
+// The value of "Key" in one JSON object line of zlbtool's output, as written
+// (strings keep their quotes and escapes).
+std::string Field(const std::string& Line, const std::string& Key) {
+  const std::string Tag = "\"" + Key + "\": ";
+  const size_t At = Line.find(Tag);
+  if (At == std::string::npos) return "(missing)";
+  const size_t Start = At + Tag.size();
+  size_t End = Start;
+  if (Line[Start] == '"') {
+    for (End = Start + 1; End < Line.size() && Line[End] != '"'; ++End)
+      if (Line[End] == '\\') ++End;
+    ++End;
+  } else {
+    End = Line.find_first_of(",}", Start);
+  }
+  return Line.substr(Start, End - Start);
+}
+
+std::vector<std::string> ObjectLines(const std::string& Out) {
+  std::vector<std::string> Lines;
+  std::istringstream In(Out);
+  std::string Line;
+  while (std::getline(In, Line))
+    if (Line.find('{') != std::string::npos) Lines.push_back(Line);
+  return Lines;
+}
+
+}  // namespace
+
+TEST_F(ZlbtoolTest, PackThenListJsonRoundTripsADirectoryInThePayloadLayout) {
+  MakeTree();
+  ASSERT_EQ(Run("pack -o t.zlb --with-paths tree").Status, 0);
+  const TRun List = Run("list --json t.zlb");
+  ASSERT_EQ(List.Status, 0) << List.Err;
+
+  struct TExpect {
+    const char* Name;
+    const char* Path;
+    fs::path File;
+  };
+  const TExpect Expected[] = {{"a.bin", "", "tree/a.bin"},
+                              {"empty", "", "tree/empty"},
+                              {"b.txt", "sub\\\\", "tree/sub/b.txt"},
+                              {"c.dat", "sub\\\\deeper\\\\", "tree/sub/deeper/c.dat"}};
+  const std::vector<std::string> Rows = ObjectLines(List.Out);
+  ASSERT_EQ(Rows.size(), std::size(Expected)) << List.Out;
+  EXPECT_EQ(List.Out.front(), '[');
+  const TBytes Archive = kvtest::ReadAll(Dir.Path() / "t.zlb");
+  int64_t NextOffset = 0;
+  int64_t PackedTotal = 0;
+  for (size_t I = 0; I < std::size(Expected); ++I) {
+    const std::string& R = Rows[I];
+    const TBytes Data = kvtest::ReadAll(Dir.Path() / Expected[I].File);
+    EXPECT_EQ(Field(R, "index"), std::to_string(I));
+    EXPECT_EQ(Field(R, "name"), "\"" + std::string(Expected[I].Name) + "\"");
+    EXPECT_EQ(Field(R, "path"), "\"" + std::string(Expected[I].Path) + "\"");
+    EXPECT_EQ(Field(R, "size"), std::to_string(Data.size()));
+    char Hex[16];
+    std::snprintf(Hex, sizeof Hex, "\"%08x\"", Crc(Data));
+    EXPECT_EQ(Field(R, "crc32"), Hex);
+    EXPECT_EQ(Field(R, "stored"), "false");
+    // Blocks back to back from 0, each a zlib stream with header 78 9C.
+    const int64_t Offset = std::stoll(Field(R, "offset"));
+    EXPECT_EQ(Offset, NextOffset);
+    EXPECT_EQ(Archive[size_t(Offset)], 0x78);
+    EXPECT_EQ(Archive[size_t(Offset) + 1], 0x9C);
+    NextOffset += std::stoll(Field(R, "packed"));
+    PackedTotal += std::stoll(Field(R, "packed"));
+  }
+
+  const kv::TZLBArchiveTrailer T = kvtest::TrailerOf(Archive);
+  EXPECT_EQ(T.Reserved1, 1u);
+  EXPECT_EQ(T.DirectoryCompressed, 1);
+  EXPECT_EQ(T.DirectoryOffset, PackedTotal);
+  EXPECT_EQ(Archive[size_t(T.DirectoryOffset)], 0x78);
+  EXPECT_EQ(int64_t(Archive.size()), PackedTotal + T.DirectorySize + 36);
+}
+
+TEST_F(ZlbtoolTest, TableListingShowsMethodSizesCrcAndPath) {
+  MakeTree();
+  ASSERT_EQ(Run("pack -o s.zlb --stored --raw-directory --with-paths tree").Status, 0);
+  const TRun List = Run("list s.zlb");
+  ASSERT_EQ(List.Status, 0) << List.Err;
+  std::istringstream Lines(List.Out);
+  std::string Header, Line;
+  std::getline(Lines, Header);
+  EXPECT_NE(Header.find("CRC-32"), std::string::npos);
+  std::vector<std::string> Rows;
+  while (std::getline(Lines, Line)) Rows.push_back(Line);
+  ASSERT_EQ(Rows.size(), 4u);
+  char Expected[128];
+  std::snprintf(Expected, sizeof Expected, "%7d %-8s %12d %12d %08X  %s", 3, "stored", 5000, 5000,
+                Crc(kvtest::PatternBytes(5000, 2)), "sub\\deeper\\c.dat");
+  EXPECT_EQ(Rows[3], Expected);
+  EXPECT_EQ(kvtest::TrailerOf(kvtest::ReadAll(Dir.Path() / "s.zlb")).DirectoryCompressed, 0);
+}
+
+TEST_F(ZlbtoolTest, ListOfADamagedArchiveFails) {
+  MakeTree();
+  ASSERT_EQ(Run("pack -o t.zlb tree").Status, 0);
+  TBytes Archive = kvtest::ReadAll(Dir.Path() / "t.zlb");
+  Archive[100] ^= 0x40;
+  kvtest::WriteAll(Dir.Path() / "t.zlb", Archive);
+  const TRun List = Run("list t.zlb");
+  EXPECT_EQ(List.Status, 1);
+  EXPECT_EQ(List.Err, "zlbtool: The archive file appears to be corrupted\n");
+  EXPECT_EQ(Run("list missing.zlb").Err, "zlbtool: Archive file not found\n");
+}
+
+TEST_F(ZlbtoolTest, PackLeavesNothingBehindOnFailure) {
+  MakeTree();
+  // A stored path over 255 bytes cannot be recorded.
+  fs::path Deep = Dir.Path() / "tree";
+  for (int I = 0; I < 6; ++I) Deep /= std::string(50, char('a' + I));
+  fs::create_directories(Deep);
+  kvtest::WriteAll(Deep / "x", kvtest::ToBytes("x"));
+  const TRun Long = Run("pack -o t.zlb --with-paths tree");
+  EXPECT_EQ(Long.Status, 1);
+  EXPECT_NE(Long.Err.find("zlbtool: directory path longer than 255 bytes"), std::string::npos)
+      << Long.Err;
+
+  const TRun Missing = Run("pack -o t.zlb tree/a.bin no-such-file");
+  EXPECT_EQ(Missing.Status, 1);
+  EXPECT_NE(Missing.Err.find("no-such-file"), std::string::npos);
+
+  // Without paths, two files that would extract to one name are refused.
+  kvtest::WriteAll(Dir.Path() / "tree" / "sub" / "A.BIN", kvtest::ToBytes("clash"));
+  EXPECT_EQ(Run("pack -o t.zlb tree").Status, 1);
+  EXPECT_FALSE(fs::exists(Dir.Path() / "t.zlb"));
+  EXPECT_FALSE(fs::exists(Dir.Path() / "t.zlb.partial"));
+}
+
+TEST_F(ZlbtoolTest, EveryCommandHasHelp) {
+  for (const char* Command : {"pack", "list", "extract", "test"}) {
+    const TRun Help = Run(std::string(Command) + " --help");
+    EXPECT_EQ(Help.Status, 0) << Command;
+    EXPECT_EQ(Help.Out.rfind(std::string("usage: zlbtool ") + Command, 0), 0u) << Help.Out;
+  }
+  EXPECT_EQ(Run("list --bogus t.zlb").Status, 1);
+}
