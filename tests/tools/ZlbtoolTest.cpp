@@ -196,3 +196,78 @@ TEST_F(ZlbtoolTest, EveryCommandHasHelp) {
   }
   EXPECT_EQ(Run("list --bogus t.zlb").Status, 1);
 }
+
+TEST_F(ZlbtoolTest, ExtractWithPathsReproducesTheTree) {
+  MakeTree();
+  ASSERT_EQ(Run("pack -o t.zlb --with-paths tree").Status, 0);
+  const TRun Extract = Run("extract -d copy --with-paths --check-crc t.zlb");
+  ASSERT_EQ(Extract.Status, 0) << Extract.Err;
+  EXPECT_EQ(Extract.Err, "") << "no progress output when stderr is not a terminal";
+  EXPECT_EQ(kvtest::Snapshot(Dir.Path() / "copy"), kvtest::Snapshot(Dir.Path() / "tree"));
+
+  // Without paths every entry lands directly in the directory.
+  fs::create_directories(Dir.Path() / "flat");
+  ASSERT_EQ(Run("extract -d flat t.zlb").Status, 0);
+  EXPECT_TRUE(fs::exists(Dir.Path() / "flat" / "c.dat"));
+  EXPECT_FALSE(fs::exists(Dir.Path() / "flat" / "sub"));
+}
+
+TEST_F(ZlbtoolTest, ExtractPlacesEveryFormOfStoredPathBelowTheDirectory) {
+  kvtest::WriteAll(Dir.Path() / "forms.zlb",
+                   kvtest::BuildArchive({{"1", kvtest::ToBytes("1"), "sub\\"},
+                                         {"2", kvtest::ToBytes("2"), "\\sub\\"},
+                                         {"3", kvtest::ToBytes("3"), "sub"},
+                                         {"4", kvtest::ToBytes("4"), "\\sub"}}));
+  ASSERT_EQ(Run("extract -d out --with-paths forms.zlb").Status, 0);
+  for (const char* N : {"1", "2", "3", "4"})
+    EXPECT_TRUE(fs::exists(Dir.Path() / "out" / "sub" / N)) << N;
+  EXPECT_EQ(kvtest::Snapshot(Dir.Path() / "out").size(), 5u);
+}
+
+TEST_F(ZlbtoolTest, ExtractSelectedEntriesAndSkipExisting) {
+  MakeTree();
+  ASSERT_EQ(Run("pack -o t.zlb --with-paths tree").Status, 0);
+  fs::create_directories(Dir.Path() / "sel");
+  kvtest::WriteAll(Dir.Path() / "sel" / "a.bin", kvtest::ToBytes("mine"));
+  ASSERT_EQ(Run("extract -d sel --skip-existing t.zlb A.BIN sub\\\\b.txt").Status, 0);
+  EXPECT_EQ(kvtest::ReadAll(Dir.Path() / "sel" / "a.bin"), kvtest::ToBytes("mine"));
+  EXPECT_EQ(kvtest::Snapshot(Dir.Path() / "sel").size(), 2u);
+  const TRun Missing = Run("extract -d sel t.zlb nothing.txt");
+  EXPECT_EQ(Missing.Status, 1);
+  EXPECT_EQ(Missing.Err, "zlbtool: no entry named 'nothing.txt'\n");
+}
+
+TEST_F(ZlbtoolTest, ExtractRefusesNamesThatLeaveTheDirectory) {
+  for (const char* Evil : {"..\\evil.txt", "C:evil.txt"}) {
+    kvtest::WriteAll(Dir.Path() / "evil.zlb",
+                     kvtest::BuildArchive({{Evil, kvtest::ToBytes("x")}}));
+    fs::create_directories(Dir.Path() / "box" / "in");
+    const auto Before = kvtest::Snapshot(Dir.Path());
+    const TRun R = Run("extract -d box/in evil.zlb");
+    EXPECT_EQ(R.Status, 1);
+    EXPECT_EQ(R.Err, "zlbtool: File (0) has an invalid name\n");
+    EXPECT_EQ(kvtest::Snapshot(Dir.Path()), Before) << Evil;
+  }
+}
+
+TEST_F(ZlbtoolTest, TestChecksEveryEntryAndNamesTheBadOne) {
+  MakeTree();
+  ASSERT_EQ(Run("pack -o t.zlb --with-paths tree").Status, 0);
+  const TRun Good = Run("test t.zlb");
+  EXPECT_EQ(Good.Status, 0) << Good.Out;
+  EXPECT_NE(Good.Out.find("OK      sub\\deeper\\c.dat\n"), std::string::npos) << Good.Out;
+  EXPECT_FALSE(fs::exists(Dir.Path() / "a.bin")) << "nothing is written";
+
+  // One byte of the last entry's data changed, the archive CRC made right.
+  const TRun Json = Run("list --json t.zlb");
+  const std::string Last = ObjectLines(Json.Out).back();
+  const size_t Offset = size_t(std::stoll(Field(Last, "offset")));
+  TBytes Archive = kvtest::ReadAll(Dir.Path() / "t.zlb");
+  Archive[Offset + size_t(std::stoll(Field(Last, "packed"))) / 2] ^= 0x10;
+  kv::RecomputeArchiveCRC(Archive);
+  kvtest::WriteAll(Dir.Path() / "t.zlb", Archive);
+  const TRun Bad = Run("test t.zlb");
+  EXPECT_EQ(Bad.Status, 1);
+  EXPECT_NE(Bad.Out.find("FAILED  sub\\deeper\\c.dat: File (3) "), std::string::npos) << Bad.Out;
+  EXPECT_NE(Bad.Out.find("OK      a.bin\n"), std::string::npos);
+}

@@ -1,0 +1,391 @@
+// Extracting entries: chunks and progress, stored and compressed data, the
+// CRC check, the replace decision, stored paths, and what survives failures.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ArchiveFixture.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#endif
+
+namespace fs = std::filesystem;
+using namespace kv;
+using kvtest::MessageOf;
+using kvtest::TBytes;
+using kvtest::TTestEntry;
+
+namespace {
+
+// A memory stream that logs each write into a shared event log.
+class TLoggingStream : public TMemoryStream {
+ public:
+  explicit TLoggingStream(std::vector<std::string>& Log) : FLog(Log) {}
+  int32_t Write(const void* Buffer, int32_t Count) override {
+    FLog.push_back("write " + std::to_string(Count));
+    return TMemoryStream::Write(Buffer, Count);
+  }
+
+ private:
+  std::vector<std::string>& FLog;
+};
+
+// The number of files this process has open (POSIX), or whether the file
+// can be renamed, which an open handle prevents (Windows).
+bool ArchiveFileIsClosed(const std::string& Name) {
+#ifdef _WIN32
+  const std::string Moved = Name + ".moved";
+  if (!MoveFileA(Name.c_str(), Moved.c_str())) return false;
+  return MoveFileA(Moved.c_str(), Name.c_str()) != 0;
+#else
+  for (const auto& Fd : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code Error;
+    if (fs::read_symlink(Fd.path(), Error) == fs::path(Name)) return false;
+  }
+  return true;
+#endif
+}
+
+std::string Text(const TBytes& B) { return std::string(B.begin(), B.end()); }
+
+}  // namespace
+
+class ExtractTest : public ArchiveTest {
+ protected:
+  // Opens an archive of Entries and clears the progress log.
+  std::string Open(const std::vector<TTestEntry>& Entries, kv::TZLBWriterOptions Options = {}) {
+    const std::string Name = Write(kvtest::BuildArchive(Entries, Options));
+    EXPECT_TRUE(Archive.OpenArchive(Name));
+    Progress.clear();
+    return Name;
+  }
+  std::string Out() const { return Dir.Str() + "\\out"; }
+  void MakeOut() { fs::create_directories(Dir.Path() / "out"); }
+  fs::path OutPath(const std::string& Rel) const { return Dir.Path() / "out" / Rel; }
+};
+
+TEST_F(ExtractTest, EntryMovesInChunksOf4096WithProgressBetweenReadAndWrite) {
+  const TBytes Data = kvtest::PatternBytes(10000, 1);
+  std::vector<std::string> Log;
+  Archive.SetOnProgress(
+      [&](std::string Msg, int32_t P) { Log.push_back(Msg + " " + std::to_string(P)); });
+  for (const bool Stored : {false, true}) {
+    Open({{"ten.bin", Data, "", Stored}});
+    Log.clear();
+    TLoggingStream Dest(Log);
+    EXPECT_TRUE(Archive.ExtractToStream(0, Dest));
+    EXPECT_EQ(Dest.Bytes(), Data);
+    EXPECT_EQ(Log, (std::vector<std::string>{"Extracting ten.bin 41", "write 4096",
+                                             "Extracting ten.bin 82", "write 4096",
+                                             "Extracting ten.bin 100", "write 1808"}))
+        << (Stored ? "stored" : "compressed");
+  }
+}
+
+TEST_F(ExtractTest, StoredEntriesAreCopiedRawEvenWhenTheyLookLikeZlib) {
+  // The stored bytes are themselves a valid zlib stream.
+  const TBytes Inner = kvtest::BuildArchive({{"x", kvtest::ToBytes("hello")}});
+  const TBytes ZlibLooking(Inner.begin(), Inner.begin() + 13);
+  ASSERT_EQ(ZlibLooking[0], 0x78);
+  Open({{"raw.bin", ZlibLooking, "", true}, {"big.bin", kvtest::PatternBytes(100000, 2)}});
+  TMemoryStream Dest;
+  Archive.ExtractToStream(0, Dest);
+  EXPECT_EQ(Dest.Bytes(), ZlibLooking);
+  TMemoryStream Big;
+  Archive.ExtractToStream(1, Big);
+  EXPECT_EQ(Big.Bytes(), kvtest::PatternBytes(100000, 2));
+}
+
+TEST_F(ExtractTest, ExtractToStreamAppendsAtTheCurrentPosition) {
+  Open({{"a", kvtest::ToBytes("data")}});
+  TMemoryStream Dest;
+  Dest.WriteBuffer("0123456789", 10);
+  Dest.SetPosition(3);
+  Archive.ExtractToStream(0, Dest);
+  EXPECT_EQ(Text(Dest.Bytes()), "012data789");
+}
+
+TEST_F(ExtractTest, CheckCRCCoversAllOfDest) {
+  const std::string Name = Open({{"a", kvtest::PatternBytes(5000, 3)}});
+  Archive.SetCheckCRC(true);
+  TMemoryStream Clean;
+  EXPECT_TRUE(Archive.ExtractToStream(0, Clean));
+  EXPECT_EQ(Clean.GetPosition(), 5000) << "the position is restored after the check";
+
+  TMemoryStream Dirty;
+  Dirty.WriteBuffer("x", 1);
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractToStream(0, Dirty); }), "File (0) failed CRC check");
+  EXPECT_EQ(Dirty.GetSize(), 5001) << "what was written stays";
+
+  Archive.SetCheckCRC(false);
+  TMemoryStream Unchecked;
+  Unchecked.WriteBuffer("x", 1);
+  EXPECT_TRUE(Archive.ExtractToStream(0, Unchecked));
+}
+
+TEST_F(ExtractTest, WrongFileCRCFailsTheCheckOnly) {
+  kv::TMemoryStream Built;
+  kv::TZLBArchiveWriter Writer(Built, {.RawDirectory = true});
+  Writer.AddEntry("a", "", kvtest::ToBytes("payload"));
+  const TZLBArchiveTrailer T = Writer.Finish();
+  TBytes Bytes = Built.TakeBytes();
+  Bytes[size_t(T.DirectoryOffset) + entry_layout::FileCRC] ^= 1;
+  kv::RecomputeArchiveCRC(Bytes);
+  ASSERT_TRUE(Archive.OpenArchive(Write(Bytes)));
+  MakeOut();
+  Archive.SetCheckCRC(true);
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out(), 0); }), "File (0) failed CRC check");
+  EXPECT_EQ(Text(kvtest::ReadAll(OutPath("a"))), "payload") << "the file stays on disk";
+  Archive.SetCheckCRC(false);
+  EXPECT_NO_THROW(Archive.ExtractFile(Out(), 0));
+}
+
+TEST_F(ExtractTest, ExtractFileCreatesTheTargetAndAnnouncesIt) {
+  const std::string Name = Open({{"a.txt", kvtest::ToBytes("alpha")}, {"empty", {}}});
+  MakeOut();
+  std::vector<std::string> Extracted;
+  Archive.SetOnFileExtracted([&](std::string F) { Extracted.push_back(F); });
+  Archive.ExtractFile(Out(), 0);
+  Archive.ExtractFile(Out() + "\\", 1);
+  EXPECT_EQ(Text(kvtest::ReadAll(OutPath("a.txt"))), "alpha");
+  EXPECT_TRUE(fs::exists(OutPath("empty")));
+  EXPECT_EQ(fs::file_size(OutPath("empty")), 0u);
+  // DestDir as given, directly followed by the name.
+  EXPECT_EQ(Extracted, (std::vector<std::string>{Out() + "a.txt", Out() + "\\empty"}));
+  EXPECT_EQ(Progress, (TReports{{"Extracting a.txt", 100}, {Name, 0}, {Name, 0}}))
+      << "an empty entry makes no chunk report";
+  EXPECT_TRUE(ArchiveFileIsClosed(Name));
+}
+
+TEST_F(ExtractTest, ReplaceDecision) {
+  const std::string Name = Open({{"a.txt", kvtest::ToBytes("new")}});
+  MakeOut();
+  kvtest::WriteAll(OutPath("a.txt"), kvtest::ToBytes("old contents"));
+  std::vector<std::string> Asked;
+  int Extracted = 0;
+  Archive.SetOnFileExtracted([&](std::string) { ++Extracted; });
+  Archive.SetOnReplaceFile([&](std::string F, bool& Replace) {
+    Asked.push_back(F);
+    EXPECT_FALSE(Replace) << "the handler is asked with Replace false";
+  });
+  Archive.ExtractFile(Out(), 0);
+  EXPECT_EQ(Asked, std::vector<std::string>{Out() + "\\a.txt"});
+  EXPECT_EQ(Text(kvtest::ReadAll(OutPath("a.txt"))), "old contents") << "left untouched";
+  EXPECT_EQ(Extracted, 0);
+  EXPECT_EQ(Progress, (TReports{{Name, 0}})) << "the closing report is still made";
+
+  Archive.SetOnReplaceFile([](std::string, bool& Replace) { Replace = true; });
+  Archive.ExtractFile(Out(), 0);
+  EXPECT_EQ(Text(kvtest::ReadAll(OutPath("a.txt"))), "new");
+
+  Archive.SetOnReplaceFile(nullptr);
+  kvtest::WriteAll(OutPath("a.txt"), kvtest::ToBytes("older"));
+  Archive.ExtractFile(Out(), 0);
+  EXPECT_EQ(Text(kvtest::ReadAll(OutPath("a.txt"))), "new") << "no handler: overwritten";
+
+  // No existing file: nobody is asked.
+  Asked.clear();
+  Archive.SetOnReplaceFile([&](std::string F, bool&) { Asked.push_back(F); });
+  fs::remove(OutPath("a.txt"));
+  Archive.ExtractFile(Out(), 0);
+  EXPECT_TRUE(Asked.empty());
+  EXPECT_TRUE(fs::exists(OutPath("a.txt")));
+}
+
+TEST_F(ExtractTest, WithoutPathsTheStoredPathIsIgnoredAndNothingIsCreated) {
+  Open({{"a.txt", kvtest::ToBytes("a"), "sub\\"}});
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out(), 0); }).rfind("Cannot create file \"", 0),
+            0u)
+      << "the destination is not created without ExtractWithPath";
+  EXPECT_FALSE(fs::exists(Dir.Path() / "out"));
+  MakeOut();
+  Archive.ExtractFile(Out(), 0);
+  EXPECT_TRUE(fs::exists(OutPath("a.txt")));
+}
+
+TEST_F(ExtractTest, StoredPathsAreJoinedCollapsedAndCreated) {
+  Open({{"one", kvtest::ToBytes("1"), "\\sub\\"},
+        {"two", kvtest::ToBytes("2"), "sub"},
+        {"three", kvtest::ToBytes("3"), "deep\\\\er\\"},
+        {"four", kvtest::ToBytes("4"), ""}});
+  Archive.SetExtractWithPath(true);
+  std::vector<std::string> Extracted;
+  Archive.SetOnFileExtracted([&](std::string F) { Extracted.push_back(F); });
+  const std::string D = Out() + "\\";
+  Archive.ExtractFile(D, 0);  // out\ + \sub\ -> out\sub
+  Archive.ExtractFile(Out(), 1);  // out + sub -> outsub, a sibling
+  Archive.ExtractFile(D, 2);  // out\deep\\er\ -> out\deep\er
+  Archive.ExtractFile(D, 3);  // out\ -> out
+  EXPECT_EQ(Text(kvtest::ReadAll(OutPath("sub/one"))), "1");
+  EXPECT_EQ(Text(kvtest::ReadAll(Dir.Path() / "outsub" / "two")), "2");
+  EXPECT_EQ(Text(kvtest::ReadAll(OutPath("deep/er/three"))), "3");
+  EXPECT_EQ(Text(kvtest::ReadAll(OutPath("four"))), "4");
+  EXPECT_EQ(Extracted,
+            (std::vector<std::string>{D + "one", Out() + "two", D + "three", D + "four"}))
+      << "the announced name never includes the stored path";
+}
+
+TEST_F(ExtractTest, PathsThatCannotBeMadeAreRefused) {
+  Open({{"a", kvtest::ToBytes("a"), "\\"}, {"b", kvtest::ToBytes("b"), ""}, {"c", {}, "f\\"}});
+  Archive.SetExtractWithPath(true);
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractFile("", 0); }), "Unable to create directory");
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractFile("", 1); }), "Unable to create directory");
+  MakeOut();
+  kvtest::WriteAll(OutPath("f"), kvtest::ToBytes("a file in the way"));
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out() + "\\", 2); }),
+            "Unable to create destination path");
+}
+
+TEST_F(ExtractTest, DamagedDataLeavesTheChunksWrittenBeforeIt) {
+  const TBytes Data = kvtest::PatternBytes(40000, 4);
+  kv::TMemoryStream Out1;
+  kv::TZLBArchiveWriter Writer(Out1);
+  Writer.AddEntry("d.bin", "", Data);
+  Writer.Finish();
+  TBytes Bytes = Out1.TakeBytes();
+  const uint32_t Packed = Writer.Entries()[0].CompressedSize;
+  for (size_t I = Packed * 3 / 4; I < Packed * 3 / 4 + 8; ++I) Bytes[I] ^= 0x55;
+  kv::RecomputeArchiveCRC(Bytes);
+  const std::string Name = Write(Bytes);
+  ASSERT_TRUE(Archive.OpenArchive(Name));
+  Progress.clear();
+  MakeOut();
+  int Extracted = 0;
+  Archive.SetOnFileExtracted([&](std::string) { ++Extracted; });
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out(), 0); }), "File (0) is corrupt");
+  const TBytes Left = kvtest::ReadAll(OutPath("d.bin"));
+  // Damaged deflate data may decode to garbage for a while before zlib
+  // notices; everything well before the damage is intact.
+  ASSERT_GE(Left.size(), Data.size() / 2);
+  EXPECT_EQ(Left.size() % 4096, 0u) << "whole chunks only";
+  EXPECT_TRUE(std::equal(Left.begin(), Left.begin() + Data.size() / 2, Data.begin()));
+  EXPECT_EQ(Extracted, 0);
+  EXPECT_TRUE(Progress.empty() || Progress.back().first != Name) << "no closing report";
+  EXPECT_TRUE(ArchiveFileIsClosed(Name));
+  EXPECT_EQ(Archive.GetFileCount(), 1) << "the component stays open";
+}
+
+TEST_F(ExtractTest, ProgressHandlerFailureIsReportedAsCorruption) {
+  Open({{"a", kvtest::PatternBytes(9000, 5)}});
+  Archive.SetOnProgress([](std::string, int32_t P) {
+    if (P > 50) throw Exception("cancelled");
+  });
+  TMemoryStream Dest;
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractToStream(0, Dest); }), "File (0) is corrupt");
+  EXPECT_EQ(Dest.GetSize(), 4096);
+}
+
+TEST_F(ExtractTest, FailuresBeforeExtraction) {
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out(), 0); }), "No archive is currently open");
+  TMemoryStream Dest;
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractToStream(0, Dest); }), "Index out of bounds");
+  const std::string Name = Open({{"a", kvtest::ToBytes("a")}});
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out(), 1); }), "Index out of bounds");
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out(), -1); }), "Index out of bounds");
+  // The archive is reopened for each extraction.
+  fs::remove(Name);
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractToStream(0, Dest); }),
+            "Unable to open file (" + Name + ")");
+}
+
+TEST_F(ExtractTest, TargetThatCannotBeCreatedRaisesTheFileCreationText) {
+  Open({{"a", kvtest::ToBytes("a")}});
+  const std::string Missing = Dir.Str() + "\\missing";
+  const std::string Message = MessageOf([&] { Archive.ExtractFile(Missing, 0); });
+  EXPECT_EQ(Message.rfind("Cannot create file \"" + ExpandFileName(Missing + "\\a") + "\". ", 0),
+            0u)
+      << Message;
+}
+
+// Entries that deliver less than their size fail instead of passing as
+// shorter files; what they did deliver is written.
+TEST_F(ExtractTest, ShortEntriesAreCorrupt) {
+  MakeOut();
+  const TBytes Data = kvtest::PatternBytes(9000, 6);
+  auto Patched = [&](bool Stored, void (*Change)(TZLBFileEntry&)) {
+    kv::TMemoryStream Out1;
+    kv::TZLBArchiveWriter Writer(Out1, {.RawDirectory = true});
+    Writer.AddEntry("s.bin", "", Data, Stored);
+    const TZLBArchiveTrailer T = Writer.Finish();
+    TBytes Bytes = Out1.TakeBytes();
+    TZLBFileEntry E = Writer.Entries()[0];
+    Change(E);
+    E.Encode(std::span<uint8_t, TZLBFileEntry::Size>(Bytes.data() + T.DirectoryOffset,
+                                                     TZLBFileEntry::Size));
+    kv::RecomputeArchiveCRC(Bytes);
+    return Write(Bytes);
+  };
+  struct TCase {
+    const char* What;
+    bool Stored;
+    void (*Change)(TZLBFileEntry&);
+    size_t Delivered;
+  };
+  const TCase Cases[] = {
+      // A stored entry whose size runs past the end of the file yields the
+      // data, the directory and the trailer, then nothing.
+      {"stored past the end", true, [](TZLBFileEntry& E) { E.OriginalSize = 1 << 20; }, 0},
+      {"zlib stream ends early", false, [](TZLBFileEntry& E) { E.OriginalSize += 5000; }, 9000},
+      {"negative offset", false, [](TZLBFileEntry& E) { E.DataOffset = -1; }, 0},
+      {"offset past the end", true, [](TZLBFileEntry& E) { E.DataOffset = 1 << 24; }, 0},
+      {"negative size", false, [](TZLBFileEntry& E) { E.OriginalSize = -10; }, 0},
+  };
+  for (const TCase& C : Cases) {
+    ASSERT_TRUE(Archive.OpenArchive(Patched(C.Stored, C.Change))) << C.What;
+    EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out(), 0); }), "File (0) is corrupt") << C.What;
+    const TBytes Left = kvtest::ReadAll(OutPath("s.bin"));
+    if (C.Delivered != 0) {
+      EXPECT_EQ(Left, Data) << C.What;
+    } else if (C.Stored && C.Change != Cases[3].Change) {
+      EXPECT_GT(Left.size(), Data.size()) << C.What << ": the bytes up to the end are written";
+    } else {
+      EXPECT_TRUE(Left.empty()) << C.What;
+    }
+    fs::remove(OutPath("s.bin"));
+  }
+}
+
+// Names that would leave the destination, address a stream or a device, or
+// that Windows cannot create, are refused before anything is created.
+TEST_F(ExtractTest, UnsafeNamesAreRefusedBeforeAnythingIsCreated) {
+  const std::vector<std::string> Bad = {
+      "",      ".",        "..",      "..\\evil.txt", "C:evil.txt", "a/b",    "a:b",
+      "x*",    "x?",       "x\"y",    "x<y",          "x>y",        "x|y",    "tab\there",
+      "nl\n",  "trail ",   "trail.",  "CON",          "con.txt",    "Prn",    "aux.log",
+      "NUL",   "COM1",     "com9.x",  "LPT1",         "lpt9",       "CON .txt",
+      std::string("nul\0x", 5)};
+  std::vector<TTestEntry> Entries;
+  for (const std::string& N : Bad) Entries.push_back({N, kvtest::ToBytes("evil")});
+  Open(Entries);
+  MakeOut();
+  for (int32_t I = 0; I < int32_t(Bad.size()); ++I) {
+    EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out(), I); }),
+              "File (" + std::to_string(I) + ") has an invalid name")
+        << "name \"" << Bad[size_t(I)] << "\"";
+  }
+  EXPECT_TRUE(kvtest::Snapshot(Dir.Path() / "out").empty());
+  for (const char* Good : {"COM0", "COM10", "CONSOLE", "LPT", "a..b", ".hidden", "x y", "ä"})
+    EXPECT_TRUE(IsSafeEntryName(Good)) << Good;
+}
+
+TEST_F(ExtractTest, UnsafeStoredPathsAreRefusedBeforeAnyDirectoryIsMade) {
+  const std::vector<std::string> Bad = {"..\\",      "a\\..\\..\\", "\\..",  "../up/",
+                                        "C:\\abs\\", "sub:stream\\", "x\\...\\", "ctl\x01\\"};
+  std::vector<TTestEntry> Entries;
+  for (const std::string& P : Bad) Entries.push_back({"f.txt", kvtest::ToBytes("evil"), P});
+  Open(Entries);
+  Archive.SetExtractWithPath(true);
+  MakeOut();
+  const auto Before = kvtest::Snapshot(Dir.Path());
+  for (int32_t I = 0; I < int32_t(Bad.size()); ++I) {
+    EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out() + "\\", I); }),
+              "Unable to create destination path")
+        << Bad[size_t(I)];
+  }
+  EXPECT_EQ(kvtest::Snapshot(Dir.Path()), Before);
+  for (const char* Good : {"", "\\", "sub\\", "\\a\\\\b\\", "a..b\\", ".x\\"})
+    EXPECT_TRUE(IsSafeEntryPath(Good)) << Good;
+}
