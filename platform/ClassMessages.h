@@ -18,5 +18,7 @@ inline constexpr const char* SListIndexError = "List index out of bounds (%d)";
 // %s: the property name.
 inline constexpr const char* SUnknownProperty = "Property %s does not exist";
 inline constexpr const char* SInvalidPropertyValue = "Invalid property value";
+// %s: the resource; %d: the line; %s: what is wrong there.
+inline constexpr const char* SReadFormError = "Error reading form resource %s, line %d: %s";
 
 }  // namespace kv::messages

@@ -1,0 +1,15 @@
+// The modal message dialog, as a standard message box.
+#include "Dialogs.h"
+
+#include "Forms.h"
+#include "WinApi.h"
+
+namespace kv {
+
+void ShowMessage(const std::string& Message) {
+  const std::string Title = Application ? Application->GetTitle() : std::string();
+  HWND Owner = Application ? reinterpret_cast<HWND>(Application->Handle()) : nullptr;
+  ::MessageBoxA(Owner, Message.c_str(), Title.c_str(), MB_OK);
+}
+
+}  // namespace kv

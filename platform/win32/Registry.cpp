@@ -1,0 +1,48 @@
+// Read-only registry access through advapi32.
+#include "Registry.h"
+
+#include "WinApi.h"
+
+namespace kv {
+
+namespace {
+
+HKEY RootHandle(TRootKey Root) {
+  return Root == TRootKey::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+}  // namespace
+
+bool TRegistry::OpenKeyReadOnly(const std::string& Key) {
+  CloseKey();
+  const std::string SubKey = (!Key.empty() && Key[0] == '\\') ? Key.substr(1) : Key;
+  // No registry-view flag: the process's own view is asked.
+  for (const REGSAM Access : {REGSAM(KEY_READ),
+                              REGSAM(STANDARD_RIGHTS_READ | KEY_QUERY_VALUE |
+                                     KEY_ENUMERATE_SUB_KEYS),
+                              REGSAM(KEY_QUERY_VALUE)}) {
+    HKEY Opened = nullptr;
+    if (::RegOpenKeyExA(RootHandle(FRoot), SubKey.c_str(), 0, Access, &Opened) ==
+        ERROR_SUCCESS) {
+      FKey = reinterpret_cast<intptr_t>(Opened);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool TRegistry::ValueExists(const std::string& Name) const {
+  if (FKey == 0) return false;
+  DWORD Type = 0, Size = 0;
+  return ::RegQueryValueExA(reinterpret_cast<HKEY>(FKey), Name.c_str(), nullptr, &Type, nullptr,
+                            &Size) == ERROR_SUCCESS;
+}
+
+void TRegistry::CloseKey() {
+  if (FKey != 0) {
+    ::RegCloseKey(reinterpret_cast<HKEY>(FKey));
+    FKey = 0;
+  }
+}
+
+}  // namespace kv

@@ -1,0 +1,27 @@
+// The names and texts of the update run, in one place.
+#pragma once
+
+namespace kv::updater {
+
+// The payload: an RCDATA resource of the executable.
+inline constexpr const char* PayloadResourceName = "ZLBData";
+// The staged copy of the payload in the temporary directory.
+inline constexpr const char* StagedArchiveName = "kvUPDzip.dat";
+// Environment variables naming the temporary directory, in the order asked.
+inline constexpr const char* TempVariable = "temp";
+inline constexpr const char* TmpVariable = "tmp";
+
+// Below the application directory.
+inline constexpr const char* UpdateDirName = "update";
+inline constexpr const char* ScriptFileName = "kvUpdate.bat";
+// The name the script is launched by; file names ignore letter case.
+inline constexpr const char* ScriptLaunchName = "kvupdate.bat";
+inline constexpr const char* ScriptLaunchOperation = "open";
+
+// What the per-entry failure dialog says before the exception's text.
+inline constexpr const char* EntryFailurePrefix = "ZLIB error ";
+// %s: the staged archive's path.
+inline constexpr const char* SStagedArchiveChanged =
+    "The staged update archive \"%s\" was changed after it was written; nothing was installed";
+
+}  // namespace kv::updater

@@ -1,0 +1,54 @@
+// The main window TForm1, whose creation runs the update: stage the
+// payload, extract it into "update" beside the program, write and launch
+// the update script, and end the application.
+#pragma once
+
+#include <any>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "Forms.h"
+#include "Streams.h"
+
+namespace kv::updater {
+
+class TForm1 : public TForm {
+ public:
+  explicit TForm1(TComponent* AOwner) : TForm(AOwner, "TForm1") {}
+
+  // The update run, bound to OnCreate by the stored properties. A failure
+  // while one entry is extracted is shown as "ZLIB error " + its text and
+  // ends the run; every other failure leaves as an exception. Only a
+  // complete run launches the script and asks the application to end.
+  void FormCreate(TObject* Sender);
+  // Copies the payload resource byte for byte into the staged archive
+  // (StagedArchivePath()). Returns true; raises "Resource %s not found",
+  // the file-creation failure or "Stream write error".
+  bool ExtractPayload();
+
+  // Publishes FormCreate.
+  std::any MethodAddress(std::string_view Name) override;
+};
+
+// The one main window, set while it exists.
+extern TForm1* Form1;
+// The temporary directory exactly as the environment gives it; filled by
+// the update run before staging.
+extern std::string TempDir;
+
+// The staged archive: "kvUPDzip.dat" inside TempDir, or in the current
+// directory when TempDir is empty.
+std::string StagedArchivePath();
+
+// Opens the staged archive so that nobody can write, delete or rename it
+// while it is held, and checks that it still holds exactly the payload.
+// Raises the file-open failure, or Exception(SStagedArchiveChanged) when the
+// bytes differ.
+std::unique_ptr<TFileStream> HoldStagedArchive(const std::string& Path);
+
+// The application directory: the executable's path up to its last "\" or
+// ":", ending with "\".
+std::string ApplicationDirectory(const std::string& ExePath);
+
+}  // namespace kv::updater
