@@ -5,6 +5,7 @@ include(ExternalProject)
 
 set(KV_HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/host-tools)
 set(KV_HOST_ZLBTOOL ${KV_HOST_TOOLS_DIR}/tools/zlbtool)
+set(KV_HOST_MAKE_PAYLOADS ${KV_HOST_TOOLS_DIR}/tests/e2e/make_payloads)
 
 ExternalProject_Add(host_tools
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
@@ -17,5 +18,5 @@ ExternalProject_Add(host_tools
     -DCMAKE_CXX_COMPILER=g++
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
-  BUILD_BYPRODUCTS ${KV_HOST_ZLBTOOL}
+  BUILD_BYPRODUCTS ${KV_HOST_ZLBTOOL} ${KV_HOST_MAKE_PAYLOADS}
   USES_TERMINAL_BUILD OFF)
