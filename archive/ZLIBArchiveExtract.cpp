@@ -87,7 +87,11 @@ bool TZLBArchive::ExtractToStream(int32_t Index, TStream& Dest) {
   File->Seek(Entry.DataOffset, TSeekOrigin::soBeginning);
 
   {
-    TDecompressionStream Inflater(*File);  // made for stored entries too, never read then
+    // Made for stored entries too, never read then. The reading below stops
+    // after OriginalSize bytes, before the zlib stream's check value, so that
+    // value is not computed at all; the archive CRC verified at opening
+    // guards these bytes, and FileCRC guards the output on request.
+    TDecompressionStream Inflater(*File, TCheckValue::Ignore);
     int64_t Remaining = Entry.OriginalSize;
     FProgressStage = 1;
     FProgressTotal = Entry.OriginalSize;
@@ -150,8 +154,16 @@ void TZLBArchive::ExtractFile(const std::string& DestDir, int32_t Index) {
     FOnReplaceFile(Target, Replace);
   }
   if (Replace) {
-    TFileStream Out(Target, fmCreate);
-    if (ExtractToStream(Index, Out) && FOnFileExtracted) FOnFileExtracted(DestDir + Name);
+    // Chunks are gathered and written out in large pieces; what was gathered
+    // before a failure is still written when the file is closed.
+    TBufferedFileStream Out(Target, fmCreate);
+    const bool Extracted = ExtractToStream(Index, Out);
+    try {
+      Out.Flush();
+    } catch (...) {
+      throw EZLBArchiveError(Format(messages::SFileCorrupt, Index));
+    }
+    if (Extracted && FOnFileExtracted) FOnFileExtracted(DestDir + Name);
   }
 
   FProgressStage = 5;

@@ -65,6 +65,34 @@ class TFileStream : public TStream {
   TFileHandle FHandle;
 };
 
+// A file stream that gathers writes in memory and hands them to the system
+// in large pieces. Reads and seeks write the gathered bytes out first; so
+// does Flush, and the destructor (whose failures go unreported: call Flush
+// to learn of them).
+class TBufferedFileStream : public TFileStream {
+ public:
+  static constexpr int32_t DefaultBufferSize = 256 * 1024;
+
+  TBufferedFileStream(const std::string& FileName, uint32_t Mode,
+                      int32_t BufferSize = DefaultBufferSize);
+  ~TBufferedFileStream() override;
+
+  int32_t Read(void* Buffer, int32_t Count) override;
+  // Returns Count, or fewer when gathered bytes could not be written out.
+  int32_t Write(const void* Buffer, int32_t Count) override;
+  // Returns -1 when the gathered bytes could not be written out.
+  int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
+  // Writes the gathered bytes out. Raises EWriteError("Stream write error")
+  // when the system stores fewer.
+  void Flush();
+
+ private:
+  bool WriteGathered();
+
+  std::vector<uint8_t> FBuffer;
+  size_t FUsed = 0;
+};
+
 // A stream over memory that it does not own, for reading only; writes store
 // nothing.
 class TReadOnlyMemoryStream : public TStream {

@@ -4,7 +4,8 @@
 
 #include <zlib.h>
 
-#include <vector>
+#include <cstring>
+#include <memory>
 
 #include "ClassMessages.h"
 #include "Exceptions.h"
@@ -13,41 +14,45 @@ namespace kv {
 
 struct TDecompressionStream::TInflater {
   z_stream Z{};
-  std::vector<Bytef> Input = std::vector<Bytef>(InputBlockSize);
+  std::unique_ptr<Bytef[]> Input = std::make_unique_for_overwrite<Bytef[]>(InputBlockSize);
+  std::unique_ptr<Bytef[]> Output = std::make_unique_for_overwrite<Bytef[]>(OutputBlockSize);
+  size_t OutputStart = 0;  // the next byte to hand out
+  size_t OutputEnd = 0;    // the end of the inflated bytes
 
-  TInflater() {
+  explicit TInflater(TCheckValue Check) {
     if (inflateInit(&Z) != Z_OK) throw EZDecompressionError(messages::SZlibError);
+    if (Check == TCheckValue::Ignore) inflateValidate(&Z, 0);
   }
   ~TInflater() { inflateEnd(&Z); }
   TInflater(const TInflater&) = delete;
   TInflater& operator=(const TInflater&) = delete;
 };
 
-TDecompressionStream::TDecompressionStream(TStream& Source)
-    : FSource(Source),
-      FSourcePosition(Source.GetPosition()),
-      FInflater(std::make_unique<TInflater>()) {}
+TDecompressionStream::TDecompressionStream(TStream& Source, TCheckValue Check)
+    : FSource(Source), FSourcePosition(Source.GetPosition()),
+      FInflater(std::make_unique<TInflater>(Check)) {}
 
 TDecompressionStream::~TDecompressionStream() = default;
 
-int32_t TDecompressionStream::Read(void* Buffer, int32_t Count) {
-  if (Count <= 0 || FStreamEnded) return 0;
-  z_stream& Z = FInflater->Z;
-  Z.next_out = static_cast<Bytef*>(Buffer);
-  Z.avail_out = static_cast<uInt>(Count);
+bool TDecompressionStream::Refill() {
+  if (FStreamEnded || FErrorPending) return false;
+  TInflater& I = *FInflater;
+  z_stream& Z = I.Z;
+  Z.next_out = I.Output.get();
+  Z.avail_out = uInt(OutputBlockSize);
   while (Z.avail_out > 0) {
     if (Z.avail_in == 0) {
       if (FSourceExhausted) break;
       // The source may have been moved by someone else since the last pull.
       FSource.Seek(FSourcePosition, TSeekOrigin::soBeginning);
-      const int32_t Got = FSource.Read(FInflater->Input.data(), InputBlockSize);
+      const int32_t Got = FSource.Read(I.Input.get(), InputBlockSize);
       if (Got <= 0) {
         FSourceExhausted = true;
         break;
       }
       FSourcePosition += Got;
-      Z.next_in = FInflater->Input.data();
-      Z.avail_in = static_cast<uInt>(Got);
+      Z.next_in = I.Input.get();
+      Z.avail_in = uInt(Got);
     }
     const int Result = inflate(&Z, Z_NO_FLUSH);
     if (Result == Z_STREAM_END) {
@@ -55,13 +60,36 @@ int32_t TDecompressionStream::Read(void* Buffer, int32_t Count) {
       break;
     }
     // Z_NEED_DICT and Z_BUF_ERROR count as errors too: with input and room
-    // for output, inflate makes progress or fails.
-    if (Result != Z_OK) throw EZDecompressionError(messages::SZlibError);
+    // for output, inflate makes progress or fails. What was inflated before
+    // the error is still handed out first.
+    if (Result != Z_OK) {
+      FErrorPending = true;
+      break;
+    }
   }
-  const int32_t Delivered = Count - static_cast<int32_t>(Z.avail_out);
-  Z.next_out = nullptr;
-  Z.avail_out = 0;
-  return Delivered;
+  I.OutputStart = 0;
+  I.OutputEnd = size_t(OutputBlockSize) - Z.avail_out;
+  return I.OutputEnd > 0;
+}
+
+int32_t TDecompressionStream::Read(void* Buffer, int32_t Count) {
+  if (Count <= 0) return 0;
+  TInflater& I = *FInflater;
+  auto* Out = static_cast<uint8_t*>(Buffer);
+  int32_t Done = 0;
+  while (Done < Count) {
+    if (I.OutputStart == I.OutputEnd && !Refill()) {
+      // The error surfaces once everything before it has been handed out.
+      if (FErrorPending && Done == 0) throw EZDecompressionError(messages::SZlibError);
+      break;
+    }
+    const size_t N = std::min(size_t(Count - Done), I.OutputEnd - I.OutputStart);
+    std::memcpy(Out + Done, I.Output.get() + I.OutputStart, N);
+    I.OutputStart += N;
+    Done += int32_t(N);
+  }
+  FDelivered += Done;
+  return Done;
 }
 
 int32_t TDecompressionStream::Write(const void*, int32_t) {
@@ -69,8 +97,7 @@ int32_t TDecompressionStream::Write(const void*, int32_t) {
 }
 
 int64_t TDecompressionStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-  if (Offset == 0 && Origin == TSeekOrigin::soCurrent)
-    return static_cast<int64_t>(FInflater->Z.total_out);
+  if (Offset == 0 && Origin == TSeekOrigin::soCurrent) return FDelivered;
   throw EStreamError(messages::SInvalidStreamOperation);
 }
 

@@ -84,6 +84,55 @@ int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 
 // ---------------------------------------------------------------------------
 
+TBufferedFileStream::TBufferedFileStream(const std::string& FileName, uint32_t Mode,
+                                         int32_t BufferSize)
+    : TFileStream(FileName, Mode), FBuffer(size_t(std::max(BufferSize, 1))) {}
+
+TBufferedFileStream::~TBufferedFileStream() { WriteGathered(); }
+
+bool TBufferedFileStream::WriteGathered() {
+  if (FUsed == 0) return true;
+  const int32_t Put = TFileStream::Write(FBuffer.data(), int32_t(FUsed));
+  if (Put == int32_t(FUsed)) {
+    FUsed = 0;
+    return true;
+  }
+  // Keep what did not go out, so that a later attempt writes it in order.
+  if (Put > 0) {
+    std::memmove(FBuffer.data(), FBuffer.data() + Put, FUsed - size_t(Put));
+    FUsed -= size_t(Put);
+  }
+  return false;
+}
+
+void TBufferedFileStream::Flush() {
+  if (!WriteGathered()) throw EWriteError(messages::SWriteError);
+}
+
+int32_t TBufferedFileStream::Read(void* Buffer, int32_t Count) {
+  if (!WriteGathered()) return 0;
+  return TFileStream::Read(Buffer, Count);
+}
+
+int32_t TBufferedFileStream::Write(const void* Buffer, int32_t Count) {
+  if (Count <= 0) return 0;
+  const auto* Bytes = static_cast<const uint8_t*>(Buffer);
+  if (FUsed + size_t(Count) > FBuffer.size()) {
+    if (!WriteGathered()) return 0;
+    if (size_t(Count) >= FBuffer.size()) return TFileStream::Write(Bytes, Count);
+  }
+  std::memcpy(FBuffer.data() + FUsed, Bytes, size_t(Count));
+  FUsed += size_t(Count);
+  return Count;
+}
+
+int64_t TBufferedFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
+  if (!WriteGathered()) return -1;
+  return TFileStream::Seek(Offset, Origin);
+}
+
+// ---------------------------------------------------------------------------
+
 namespace {
 
 // The position Offset from Origin, or -1 when it would lie before the start.

@@ -103,13 +103,35 @@ TEST(DecompressionStream, DamagedDataRaisesError) {
   EXPECT_THROW(D.Read(Buf, 4096), EZDecompressionError);
 }
 
-TEST(DecompressionStream, BadCheckValueRaisesError) {
+TEST(DecompressionStream, BadCheckValueRaisesAfterTheDataIsDelivered) {
   TBytes Z = Compress(kvtest::ToBytes("hello hello hello"));
   Z.back() ^= 0xFF;  // the Adler-32 check
   TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
   TDecompressionStream D(Src);
   char Buf[64];
+  EXPECT_EQ(D.Read(Buf, 64), 17);
   EXPECT_THROW(D.Read(Buf, 64), EZDecompressionError);
+  EXPECT_THROW(D.Read(Buf, 64), EZDecompressionError) << "and stays failed";
+}
+
+TEST(DecompressionStream, DataBeforeDamageIsDeliveredInSmallReadsThenTheErrorRaises) {
+  const TBytes Data = kvtest::PatternBytes(300000, 8);
+  TBytes Z = Compress(Data);
+  for (size_t I = Z.size() / 2; I < Z.size() / 2 + 16; ++I) Z[I] ^= 0x5A;
+  TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
+  TDecompressionStream D(Src);
+  TBytes Got;
+  std::vector<uint8_t> Buf(1000);
+  try {
+    for (;;) {
+      const int32_t N = D.Read(Buf.data(), 1000);
+      ASSERT_GT(N, 0) << "damage raises, it does not end the data quietly";
+      Got.insert(Got.end(), Buf.begin(), Buf.begin() + N);
+    }
+  } catch (const EZDecompressionError&) {
+  }
+  EXPECT_GT(Got.size(), Data.size() / 3);
+  EXPECT_TRUE(std::equal(Got.begin(), Got.begin() + Data.size() / 3, Data.begin()));
 }
 
 TEST(DecompressionStream, SourceMovedBetweenReadsIsPutBack) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "Exceptions.h"
+#include "FaultSeam.h"
 #include "Files.h"
 #include "Streams.h"
 #include "TestSupport.h"
@@ -133,4 +134,42 @@ TEST(Paths, ForceDirectoriesCreatesTheChain) {
   EXPECT_EQ(MessageOf([] { ForceDirectories(""); }), "Unable to create directory");
   kvtest::WriteAll(Dir / "file", {});
   EXPECT_FALSE(ForceDirectories(Dir.Str() + "\\file\\sub")) << "a file in the way";
+}
+
+TEST(BufferedFileStream, GathersWritesAndWritesThemOutWhenAskedOrClosed) {
+  kvtest::TTempDir Dir;
+  const std::string Name = Dir / "b.bin";
+  const kvtest::TBytes Data = kvtest::PatternBytes(10000, 3);
+  {
+    TBufferedFileStream Out(Name, fmCreate, 4096);
+    Out.WriteBuffer(Data.data(), 3000);
+    EXPECT_EQ(kvtest::ReadAll(Name).size(), 0u) << "still gathered";
+    Out.WriteBuffer(Data.data() + 3000, 3000);  // overflows: the first 3000 go out
+    EXPECT_EQ(kvtest::ReadAll(Name).size(), 3000u);
+    EXPECT_EQ(Out.GetPosition(), 6000) << "a seek writes everything out first";
+    Out.WriteBuffer(Data.data() + 6000, 4000);  // as large as the buffer: straight through
+    Out.WriteBuffer(Data.data() + 10000 - 1, 0);
+    Out.SetPosition(0);
+    kvtest::TBytes Back(10000);
+    EXPECT_EQ(Out.Read(Back.data(), 10000), 10000);
+    EXPECT_EQ(Back, Data);
+    Out.SetPosition(10000);
+    Out.WriteBuffer("tail", 4);
+  }
+  kvtest::TBytes Expected = Data;
+  for (char C : std::string("tail")) Expected.push_back(uint8_t(C));
+  EXPECT_EQ(kvtest::ReadAll(Name), Expected) << "closing wrote the rest";
+}
+
+TEST(BufferedFileStream, FailedWriteOutIsReportedByFlushAndKeepsTheBytes) {
+  kvtest::TTempDir Dir;
+  const std::string Name = Dir / "f.bin";
+  TBufferedFileStream Out(Name, fmCreate, 4096);
+  Out.WriteBuffer("abc", 3);
+  fault::Arm(1);  // the next file write fails
+  EXPECT_EQ(MessageOf([&] { Out.Flush(); }), "Stream write error");
+  EXPECT_EQ(Out.Seek(0, TSeekOrigin::soCurrent), 3) << "the seam fired once";
+  fault::Disarm();
+  Out.Flush();
+  EXPECT_EQ(kvtest::ReadAll(Name), kvtest::ToBytes("abc"));
 }
