@@ -114,6 +114,17 @@ TEST(DecompressionStream, BadCheckValueRaisesAfterTheDataIsDelivered) {
   EXPECT_THROW(D.Read(Buf, 64), EZDecompressionError) << "and stays failed";
 }
 
+TEST(DecompressionStream, CheckValueCanBeLeftUnverified) {
+  TBytes Z = Compress(kvtest::ToBytes("hello hello hello"));
+  Z.back() ^= 0xFF;
+  TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
+  TDecompressionStream D(Src, TCheckValue::Ignore);
+  char Buf[64];
+  EXPECT_EQ(D.Read(Buf, 64), 17);
+  EXPECT_EQ(D.Read(Buf, 64), 0);
+  EXPECT_TRUE(D.StreamEnded());
+}
+
 TEST(DecompressionStream, DataBeforeDamageIsDeliveredInSmallReadsThenTheErrorRaises) {
   const TBytes Data = kvtest::PatternBytes(300000, 8);
   TBytes Z = Compress(Data);
