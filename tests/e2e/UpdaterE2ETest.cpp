@@ -1,0 +1,417 @@
+// KVUpdater.exe end to end: the real program in a temporary installation,
+// the real registry, file system and command interpreter, and the windows it
+// shows, driven like a user would.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "WindowDriver.h"
+
+namespace {
+
+using TBytes = std::vector<uint8_t>;
+using namespace windriver;
+
+constexpr uint32_t StartTimeoutMs = 20000;
+constexpr uint32_t ScriptTimeoutMs = 45000;
+constexpr const char* RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// ---------------------------------------------------------------------------
+// Files, through the ANSI calls the program under test uses.
+
+std::string OwnDirectory() {
+  char Buffer[MAX_PATH * 2] = {};
+  GetModuleFileNameA(nullptr, Buffer, sizeof Buffer);
+  std::string Path = Buffer;
+  return Path.substr(0, Path.find_last_of('\\') + 1);
+}
+
+bool Exists(const std::string& Path) { return GetFileAttributesA(Path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::optional<TBytes> ReadBytes(const std::string& Path) {
+  HANDLE File = CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (File == INVALID_HANDLE_VALUE) return std::nullopt;
+  TBytes Out(GetFileSize(File, nullptr));
+  DWORD Got = 0;
+  const BOOL Ok = Out.empty() || ReadFile(File, Out.data(), DWORD(Out.size()), &Got, nullptr);
+  CloseHandle(File);
+  if (!Ok || Got != Out.size()) return std::nullopt;
+  return Out;
+}
+
+std::string ReadText(const std::string& Path) {
+  const auto Bytes = ReadBytes(Path);
+  return Bytes ? std::string(Bytes->begin(), Bytes->end()) : std::string("(missing)");
+}
+
+void WriteText(const std::string& Path, const std::string& Text) {
+  HANDLE File = CreateFileA(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(File, INVALID_HANDLE_VALUE) << Path;
+  DWORD Put = 0;
+  WriteFile(File, Text.data(), DWORD(Text.size()), &Put, nullptr);
+  CloseHandle(File);
+}
+
+void CopyInto(const std::string& From, const std::string& To) {
+  ASSERT_TRUE(CopyFileA(From.c_str(), To.c_str(), FALSE)) << From << " -> " << To;
+}
+
+void RemoveTree(const std::string& Dir) {
+  WIN32_FIND_DATAA Found;
+  HANDLE Search = FindFirstFileA((Dir + "\\*").c_str(), &Found);
+  if (Search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string Name = Found.cFileName;
+      if (Name == "." || Name == "..") continue;
+      const std::string Path = Dir + "\\" + Name;
+      if (Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(Path);
+      else
+        DeleteFileA(Path.c_str());
+    } while (FindNextFileA(Search, &Found));
+    FindClose(Search);
+  }
+  RemoveDirectoryA(Dir.c_str());
+}
+
+// The system's text for an error, as the class library words it in its
+// messages: no trailing line break, blank or full stop.
+std::string SystemText(DWORD Error) {
+  char Buffer[512];
+  const DWORD Length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, Error, 0, Buffer, sizeof Buffer, nullptr);
+  std::string Text(Buffer, Length);
+  while (!Text.empty() && std::string(". \r\n").find(Text.back()) != std::string::npos)
+    Text.pop_back();
+  return Text;
+}
+
+bool WaitUntil(uint32_t TimeoutMs, const auto& Condition) {
+  for (uint32_t Waited = 0;; Waited += 100) {
+    if (Condition()) return true;
+    if (Waited >= TimeoutMs) return false;
+    Sleep(100);
+  }
+}
+
+// The registry value that makes the script start the client with "/s".
+class TSchedulerValue {
+ public:
+  TSchedulerValue() {
+    HKEY Key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, RunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &Key,
+                        nullptr) == ERROR_SUCCESS) {
+      FSet = RegSetValueExA(Key, "VelmorSched", 0, REG_SZ, reinterpret_cast<const BYTE*>(""),
+                            1) == ERROR_SUCCESS;
+      RegCloseKey(Key);
+    }
+  }
+  ~TSchedulerValue() { Remove(); }
+  TSchedulerValue(const TSchedulerValue&) = delete;
+  TSchedulerValue& operator=(const TSchedulerValue&) = delete;
+  bool Set() const { return FSet; }
+  static void Remove() {
+    HKEY Key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKey, 0, KEY_SET_VALUE, &Key) == ERROR_SUCCESS) {
+      RegDeleteValueA(Key, "VelmorSched");
+      RegCloseKey(Key);
+    }
+  }
+
+ private:
+  bool FSet = false;
+};
+
+// ---------------------------------------------------------------------------
+
+// A temporary installation of the client (version 1) holding the variant
+// of KVUpdater.exe under test, and temporary directories beside it.
+class UpdaterE2ETest : public ::testing::Test {
+ protected:
+  UpdaterE2ETest() {
+    TSchedulerValue::Remove();
+    char Temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, Temp);
+    static int Counter = 0;
+    Root = std::string(Temp) + "kve2e-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(++Counter);
+    CreateDirectoryA(Root.c_str(), nullptr);
+    TempDir = Root + "\\temp";
+    TmpDir = Root + "\\tmp";
+    WorkDir = Root + "\\work";
+    for (const std::string& D : {TempDir, TmpDir, WorkDir}) CreateDirectoryA(D.c_str(), nullptr);
+    UseAppDir("Konvoro Client");
+  }
+
+  ~UpdaterE2ETest() override {
+    TSchedulerValue::Remove();
+    RemoveTree(Root);
+  }
+
+  // Makes the installation directory Root\Name (with a trailing "\").
+  void UseAppDir(const std::string& Name) {
+    AppDir = Root + "\\" + Name + "\\";
+    CreateDirectoryA(AppDir.c_str(), nullptr);
+    const std::string Client = OwnDirectory() + KV_E2E_CLIENT_DIR + "\\";
+    CopyInto(Client + "konvoro.exe", AppDir + "konvoro.exe");
+    CopyInto(Client + "konvorocore.dll", AppDir + "konvorocore.dll");
+  }
+
+  static std::string Variant(const std::string& Name) {
+    return OwnDirectory() + "variants\\" + Name + "\\KVUpdater.exe";
+  }
+  static std::string Payload(const std::string& Name) {
+    return OwnDirectory() + "payloads\\" + Name + ".zlb";
+  }
+  static std::string Source(const std::string& Payload, const std::string& File) {
+    return OwnDirectory() + "payloads\\sources\\" + Payload + "\\" + File;
+  }
+
+  // Starts the variant from the installation with "temp" and "tmp" as given
+  // ("" unsets one).
+  TChildProcess Start(const std::string& VariantName, const std::string& Temp,
+                      const std::string& Tmp) {
+    CopyInto(Variant(VariantName), AppDir + "KVUpdater.exe");
+    return TChildProcess(AppDir + "KVUpdater.exe", WorkDir, {{"TEMP", Temp}, {"TMP", Tmp}});
+  }
+
+  std::string UpdateDir() const { return AppDir + "update\\"; }
+
+  // The script, line by line, for the entries given (stored case, in order).
+  std::string ExpectedScript(const std::vector<std::string>& CopiedEntries, bool Scheduler) const {
+    auto Escaped = [](std::string S) {
+      for (size_t At = 0; (At = S.find('%', At)) != std::string::npos; At += 2) S.insert(At, "%");
+      return S;
+    };
+    const std::string A = Escaped(AppDir);
+    std::string Script = "@echo off\r\n@wait\r\n";
+    for (const std::string& N : CopiedEntries)
+      Script += "@copy /Y \"" + A + "update\\" + Escaped(N) + "\" \"" + A + "\"\r\n";
+    Script += "@\"" + A + "konvoro.exe\"" + (Scheduler ? " /s" : "") + "\r\n";
+    for (const char* P : {"*.exe", "*.dll", "KonvoroServers.txt", "*.bin"})
+      Script += "@del \"" + A + "update\\" + P + "\"\r\n";
+    return Script + "@cls\r\n";
+  }
+
+  // Waits until the script has started the client and deleted the
+  // extracted files. Returns the client's log.
+  std::string WaitForScript() {
+    const std::string Log = AppDir + "konvoro-runs.log";
+    EXPECT_TRUE(WaitUntil(ScriptTimeoutMs, [&] { return Exists(Log); }))
+        << "the script never started the client";
+    EXPECT_TRUE(WaitUntil(ScriptTimeoutMs, [&] {
+      WIN32_FIND_DATAA Found;
+      for (const char* P : {"*.exe", "*.dll", "*.bin", "KonvoroServers.txt"}) {
+        HANDLE H = FindFirstFileA((UpdateDir() + P).c_str(), &Found);
+        if (H != INVALID_HANDLE_VALUE) {
+          FindClose(H);
+          return false;
+        }
+      }
+      return true;
+    })) << "the script never deleted the extracted files";
+    Sleep(300);  // let the command interpreter end before the files go
+    return ReadText(Log);
+  }
+
+  // After a failure: the message box first, with the main window hidden;
+  // then the blank window "Form1" at its stored place, open until closed.
+  TMessageBoxInfo AnswerMessageBoxThenCloseMainWindow(TChildProcess& Process) {
+    const auto Box = WaitForWindow("Kvupdater", "#32770", Process.Id(), StartTimeoutMs);
+    EXPECT_TRUE(Box.has_value()) << "no message box";
+    if (!Box) return {};
+    const auto Info = ReadMessageBox(Box->Handle);
+    EXPECT_TRUE(Info.has_value());
+    EXPECT_TRUE(FindWindows("Form1", "TForm1", Process.Id()).empty())
+        << "the main window is shown only after the message";
+    EXPECT_TRUE(PressButton(Box->Handle, "OK"));
+
+    const auto Main = WaitForWindow("Form1", "TForm1", Process.Id(), StartTimeoutMs);
+    EXPECT_TRUE(Main.has_value()) << "no main window after the message";
+    if (Main) {
+      EXPECT_EQ(Main->Left, 338);
+      EXPECT_EQ(Main->Top, 154);
+      EXPECT_EQ(Main->Width, 369);
+      EXPECT_EQ(Main->Height, 217);
+      EXPECT_TRUE(Main->Visible);
+      EXPECT_FALSE(Process.WaitForExit(500).has_value()) << "it stays open until closed";
+      EXPECT_TRUE(CloseWindow(Main->Handle));
+    }
+    EXPECT_EQ(Process.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+    return Info.value_or(TMessageBoxInfo{});
+  }
+
+  std::string Root, TempDir, TmpDir, WorkDir, AppDir;
+};
+
+// ---------------------------------------------------------------------------
+
+TEST_F(UpdaterE2ETest, UpdateRunsAndTheScriptInstallsTheRelease) {
+  // A process named KVUpdater.exe holds the script at "@wait" while the
+  // extracted files are looked at.
+  const std::string HolderDir = Root + "\\holder\\";
+  CreateDirectoryA(HolderDir.c_str(), nullptr);
+  CopyInto(OwnDirectory() + KV_E2E_WAIT_EXE, HolderDir + "KVUpdater.exe");
+  TChildProcess Holder(HolderDir + "KVUpdater.exe", HolderDir, {}, "KVUpdater.exe 60");
+
+  TChildProcess Updater = Start("worked", TempDir, TmpDir);
+  const DWORD Started = GetTickCount();
+  ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+  EXPECT_LT(GetTickCount() - Started, 10000u);
+
+  EXPECT_EQ(ReadBytes(TempDir + "\\kvUPDzip.dat"), ReadBytes(Payload("worked")))
+      << "the staged archive is the payload";
+  EXPECT_FALSE(Exists(TmpDir + "\\kvUPDzip.dat"));
+  for (const char* Entry : {"App.exe", "WAIT.EXE", "core.dll"}) {
+    const auto Extracted = ReadBytes(UpdateDir() + Entry);
+    ASSERT_TRUE(Extracted.has_value()) << Entry;
+    EXPECT_EQ(Extracted, ReadBytes(Source("worked", Entry))) << Entry;
+  }
+  EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript({"App.exe", "core.dll"}, false));
+  EXPECT_FALSE(Exists(AppDir + "konvoro-runs.log")) << "the script waits";
+
+  Holder.Terminate();
+  EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
+  EXPECT_EQ(ReadBytes(AppDir + "App.exe"), ReadBytes(Source("worked", "App.exe")));
+  EXPECT_EQ(ReadBytes(AppDir + "core.dll"), ReadBytes(Source("worked", "core.dll")));
+  EXPECT_FALSE(Exists(AppDir + "WAIT.EXE")) << "wait.exe gets no copy line";
+  EXPECT_TRUE(Exists(UpdateDir() + "kvUpdate.bat")) << "the script is left behind";
+}
+
+TEST_F(UpdaterE2ETest, RegisteredSchedulerStartsTheClientWithS) {
+  const TSchedulerValue Scheduler;
+  ASSERT_TRUE(Scheduler.Set());
+  TChildProcess Updater = Start("worked", TempDir, "");
+  ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+  EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript({"App.exe", "core.dll"}, true));
+  EXPECT_EQ(WaitForScript(), "version=1 core=1 args=/s\r\n");
+}
+
+TEST_F(UpdaterE2ETest, TemporaryDirectoryComesFromTempThenTmpThenTheCurrentDirectory) {
+  TChildProcess FromTmp = Start("empty", "", TmpDir);
+  ASSERT_EQ(FromTmp.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+  EXPECT_EQ(ReadBytes(TmpDir + "\\kvUPDzip.dat"), ReadBytes(Payload("empty")));
+  WaitForScript();
+
+  DeleteFileA((AppDir + "konvoro-runs.log").c_str());
+  TChildProcess FromNeither = Start("empty", "", "");
+  ASSERT_EQ(FromNeither.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+  EXPECT_EQ(ReadBytes(WorkDir + "\\kvUPDzip.dat"), ReadBytes(Payload("empty")))
+      << "staged in the current directory";
+  EXPECT_FALSE(Exists(TempDir + "\\kvUPDzip.dat"));
+  WaitForScript();
+}
+
+TEST_F(UpdaterE2ETest, ArchiveWithoutEntriesGivesEightLinesAndStillStartsTheClient) {
+  TChildProcess Updater = Start("empty", TempDir, TmpDir);
+  ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+  const std::string Script = ReadText(UpdateDir() + "kvUpdate.bat");
+  EXPECT_EQ(Script, ExpectedScript({}, false));
+  size_t Lines = 0;
+  for (size_t At = 0; (At = Script.find("\r\n", At)) != std::string::npos; At += 2) ++Lines;
+  EXPECT_EQ(Lines, 8u);
+  EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
+}
+
+TEST_F(UpdaterE2ETest, ExistingUpdateDirectoryIsUsedAndAnOldScriptReplaced) {
+  CreateDirectoryA(UpdateDir().c_str(), nullptr);
+  WriteText(UpdateDir() + "keep.txt", "not an entry");
+  WriteText(UpdateDir() + "kvUpdate.bat", std::string(5000, 'x'));
+  WriteText(UpdateDir() + "App.exe", "an older App.exe");
+  TChildProcess Updater = Start("worked", TempDir, TmpDir);
+  ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+  EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript({"App.exe", "core.dll"}, false));
+  WaitForScript();
+  EXPECT_EQ(ReadBytes(AppDir + "App.exe"), ReadBytes(Source("worked", "App.exe")))
+      << "the entry replaced the older file";
+  EXPECT_EQ(ReadText(UpdateDir() + "keep.txt"), "not an entry");
+}
+
+TEST_F(UpdaterE2ETest, InstallationPathWithBlanksPercentAndNonAsciiLetters) {
+  // "\xF6" is o-umlaut in the ANSI code page: the script must reach the
+  // interpreter in its OEM code page, with "%" taken literally.
+  UseAppDir("Prog 100% sure \xF6" "ffnen %PATH%");
+  TChildProcess Updater = Start("worked", TempDir, TmpDir);
+  ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+  const std::string Script = ReadText(UpdateDir() + "kvUpdate.bat");
+  EXPECT_NE(Script.find("100%% sure"), std::string::npos) << Script;
+  EXPECT_NE(Script.find("%%PATH%%"), std::string::npos) << Script;
+  EXPECT_EQ(Script.find('\xF6'), std::string::npos) << "ANSI bytes were converted";
+  EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
+  EXPECT_EQ(ReadBytes(AppDir + "App.exe"), ReadBytes(Source("worked", "App.exe")));
+}
+
+TEST_F(UpdaterE2ETest, DamagedPayloadIsReportedWithTheStopIcon) {
+  TChildProcess Updater = Start("damaged", TempDir, TmpDir);
+  const TMessageBoxInfo Box = AnswerMessageBoxThenCloseMainWindow(Updater);
+  EXPECT_EQ(Box.Title, "Kvupdater");
+  EXPECT_EQ(Box.Text, "The archive file appears to be corrupted.");
+  EXPECT_TRUE(Box.HasIcon);
+  EXPECT_EQ(Box.Buttons, std::vector<std::string>{"OK"});
+  EXPECT_FALSE(Exists(UpdateDir() + "kvUpdate.bat"));
+}
+
+TEST_F(UpdaterE2ETest, MissingPayloadResourceIsReported) {
+  TChildProcess Updater = Start("no-payload", TempDir, TmpDir);
+  const TMessageBoxInfo Box = AnswerMessageBoxThenCloseMainWindow(Updater);
+  EXPECT_EQ(Box.Text, "Resource ZLBData not found.");
+  EXPECT_TRUE(Box.HasIcon);
+  EXPECT_FALSE(Exists(TempDir + "\\kvUPDzip.dat"));
+}
+
+TEST_F(UpdaterE2ETest, StagedArchiveHeldByAnotherProcessIsReported) {
+  const std::string Staged = TempDir + "\\kvUPDzip.dat";
+  WriteText(Staged, "someone else's");
+  HANDLE Other = CreateFileA(Staged.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(Other, INVALID_HANDLE_VALUE);
+  TChildProcess Updater = Start("worked", TempDir, TmpDir);
+  const TMessageBoxInfo Box = AnswerMessageBoxThenCloseMainWindow(Updater);
+  CloseHandle(Other);
+  EXPECT_EQ(Box.Text,
+            "Cannot create file \"" + Staged + "\". " + SystemText(ERROR_SHARING_VIOLATION) + ".");
+  EXPECT_TRUE(Box.HasIcon);
+  EXPECT_EQ(ReadText(Staged), "someone else's");
+}
+
+TEST_F(UpdaterE2ETest, EntryThatFailsIsShownAsZlibErrorAndNoScriptIsWritten) {
+  TChildProcess Updater = Start("bad-entry", TempDir, TmpDir);
+  const TMessageBoxInfo Box = AnswerMessageBoxThenCloseMainWindow(Updater);
+  EXPECT_EQ(Box.Title, "Kvupdater");
+  EXPECT_EQ(Box.Text, "ZLIB error File (1) is corrupt");
+  EXPECT_FALSE(Box.HasIcon);
+  EXPECT_EQ(Box.Buttons, std::vector<std::string>{"OK"});
+  EXPECT_EQ(ReadBytes(UpdateDir() + "first.txt"), ReadBytes(Source("bad-entry", "first.txt")))
+      << "entries before the failure stay extracted";
+  EXPECT_FALSE(Exists(UpdateDir() + "third.txt"));
+  EXPECT_FALSE(Exists(UpdateDir() + "kvUpdate.bat"));
+  EXPECT_FALSE(Exists(AppDir + "konvoro-runs.log"));
+}
+
+TEST_F(UpdaterE2ETest, EntryNameThatLeavesTheUpdateDirectoryIsRefused) {
+  TChildProcess Updater = Start("evil-name", TempDir, TmpDir);
+  const TMessageBoxInfo Box = AnswerMessageBoxThenCloseMainWindow(Updater);
+  EXPECT_EQ(Box.Text, "ZLIB error File (1) has an invalid name");
+  EXPECT_TRUE(Exists(UpdateDir() + "fine.txt"));
+  EXPECT_FALSE(Exists(AppDir + "evil.txt"));
+  EXPECT_FALSE(Exists(UpdateDir() + "kvUpdate.bat"));
+}
+
+TEST_F(UpdaterE2ETest, DamagedFormResourceEndsStartUpWithAMessage) {
+  TChildProcess Updater = Start("broken-form", TempDir, TmpDir);
+  const auto Box = WaitForWindow("Kvupdater", "#32770", Updater.Id(), StartTimeoutMs);
+  ASSERT_TRUE(Box.has_value());
+  const auto Info = ReadMessageBox(Box->Handle);
+  ASSERT_TRUE(Info.has_value());
+  EXPECT_EQ(Info->Text.rfind("Error reading form resource TFORM1, line 6: Caption: ", 0), 0u)
+      << Info->Text;
+  EXPECT_TRUE(Info->HasIcon);
+  PressButton(Box->Handle, "OK");
+  EXPECT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(1));
+  EXPECT_FALSE(Exists(UpdateDir())) << "the update never ran";
+}
+
+}  // namespace
