@@ -28,6 +28,13 @@ kv_wine_start() {
   # Wine's background processes hold no pipe of whoever runs the tests.
   wineserver -p </dev/null >/dev/null 2>&1
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  # Xvfb has no window manager: unmanaged windows close at once instead of
+  # after Wine's two-second wait for one.
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+    </dev/null >/dev/null 2>&1 || true
+  # A first window program starts the desktop process now, detached, rather
+  # than inside the first test that opens a window.
+  wine rundll32.exe user32.dll,MessageBeep </dev/null >/dev/null 2>&1 || true
 }
 
 kv_wine_stop() {

@@ -1,0 +1,373 @@
+// The window driver on Windows: child processes through CreateProcess,
+// windows through EnumWindows and the window manager's queries.
+#include "WindowDriver.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string_view>
+#include <thread>
+
+namespace windriver {
+
+namespace {
+
+constexpr auto PollInterval = std::chrono::milliseconds(50);
+// How long a window may take to answer a message before it counts as hung.
+constexpr UINT AnswerTimeoutMs = 3000;
+// How long Terminate waits for a terminated process to be gone.
+constexpr DWORD TerminateWaitMs = 10000;
+constexpr int MessageBoxTextId = 0xFFFF;
+
+HANDLE AsHandle(const TKernelHandle& Handle) {
+  return reinterpret_cast<HANDLE>(Handle.Native());
+}
+HWND AsWindow(TWindowHandle Handle) {
+  return reinterpret_cast<HWND>(Handle);
+}
+
+// The system's description of the calling thread's last error and its code.
+std::string LastErrorText() {
+  const DWORD Code = ::GetLastError();
+  char* Buffer = nullptr;
+  const DWORD Length = ::FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, Code, 0, reinterpret_cast<char*>(&Buffer), 0, nullptr);
+  const std::unique_ptr<char, decltype(&::LocalFree)> Owner(Buffer, &::LocalFree);
+  std::string Text = Length != 0 ? std::string(Buffer, Length) : std::string("unknown error");
+  while (!Text.empty() && (Text.back() == '\r' || Text.back() == '\n' || Text.back() == '.'))
+    Text.pop_back();
+  return Text + " (error " + std::to_string(Code) + ")";
+}
+
+char AsciiUpper(char C) {
+  return C >= 'a' && C <= 'z' ? static_cast<char>(C - 'a' + 'A') : C;
+}
+
+// Orders variable names as Windows sorts an environment block: by their
+// upper-case characters.
+struct TNameLess {
+  bool operator()(const std::string& A, const std::string& B) const {
+    return std::lexicographical_compare(A.begin(), A.end(), B.begin(), B.end(), [](char X, char Y) {
+      return static_cast<unsigned char>(AsciiUpper(X)) < static_cast<unsigned char>(AsciiUpper(Y));
+    });
+  }
+};
+
+// The caller's environment changed by Overrides, as a block for
+// CreateProcessA: sorted "NAME=VALUE" strings, each ended by a NUL, and a
+// final NUL.
+std::string BuildEnvironmentBlock(const TEnvironmentOverrides& Overrides) {
+  std::map<std::string, std::string, TNameLess> Variables;
+  {
+    const std::unique_ptr<char, decltype(&::FreeEnvironmentStringsA)> Current(
+        ::GetEnvironmentStringsA(), &::FreeEnvironmentStringsA);
+    if (Current == nullptr)
+      throw std::runtime_error("windriver: no environment: " + LastErrorText());
+    for (const char* Entry = Current.get(); *Entry != '\0'; Entry += std::strlen(Entry) + 1) {
+      const std::string_view Text(Entry);
+      // Entries such as "=C:=C:\dir" have a name that starts with "=".
+      const size_t Equals = Text.find('=', 1);
+      if (Equals == std::string_view::npos) continue;
+      Variables.emplace(Text.substr(0, Equals), Text.substr(Equals + 1));
+    }
+  }
+  for (const auto& [Name, Value] : Overrides) {
+    if (Name.empty() || Name.find('=') != std::string::npos)
+      throw std::invalid_argument("windriver: bad environment variable name \"" + Name + "\"");
+    // Erased first, so that the name keeps the spelling of the override.
+    Variables.erase(Name);
+    if (!Value.empty()) Variables.emplace(Name, Value);
+  }
+  std::string Block;
+  for (const auto& [Name, Value] : Variables) {
+    Block += Name;
+    Block += '=';
+    Block += Value;
+    Block += '\0';
+  }
+  if (Block.empty()) Block += '\0';
+  Block += '\0';
+  return Block;
+}
+
+std::string WideToAnsi(std::wstring_view Text) {
+  if (Text.empty()) return std::string();
+  const int Size = ::WideCharToMultiByte(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+  std::string Result(static_cast<size_t>(Size), '\0');
+  ::WideCharToMultiByte(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), Result.data(), Size,
+                        nullptr, nullptr);
+  return Result;
+}
+
+// The text a window stores (caption, or a static's or button's text), read
+// without sending the window a message, so a busy window cannot block it.
+std::string StoredText(HWND Window) {
+  std::wstring Buffer(256, L'\0');
+  for (;;) {
+    const int Length =
+        ::InternalGetWindowText(Window, Buffer.data(), static_cast<int>(Buffer.size()));
+    if (Length < static_cast<int>(Buffer.size()) - 1) {
+      Buffer.resize(static_cast<size_t>(std::max(Length, 0)));
+      return WideToAnsi(Buffer);
+    }
+    Buffer.resize(Buffer.size() * 2);
+  }
+}
+
+std::string ClassNameOf(HWND Window) {
+  char Name[256] = {};
+  const int Length = ::GetClassNameA(Window, Name, sizeof(Name));
+  return std::string(Name, static_cast<size_t>(std::max(Length, 0)));
+}
+
+LONG StyleOf(HWND Window) {
+  return ::GetWindowLongA(Window, GWL_STYLE);
+}
+
+// A caption as shown: "&" before a mnemonic removed, "&&" read as "&".
+std::string WithoutMnemonic(std::string_view Caption) {
+  std::string Shown;
+  for (size_t I = 0; I < Caption.size(); ++I) {
+    if (Caption[I] == '&' && I + 1 < Caption.size()) ++I;
+    Shown += Caption[I];
+  }
+  return Shown;
+}
+
+std::vector<HWND> ChildrenOf(HWND Parent) {
+  std::vector<HWND> Children;
+  for (HWND Child = ::GetWindow(Parent, GW_CHILD); Child != nullptr;
+       Child = ::GetWindow(Child, GW_HWNDNEXT))
+    Children.push_back(Child);
+  return Children;
+}
+
+bool IsPushButton(HWND Window) {
+  if (ClassNameOf(Window) != "Button") return false;
+  const LONG Type = StyleOf(Window) & BS_TYPEMASK;
+  return Type == BS_PUSHBUTTON || Type == BS_DEFPUSHBUTTON;
+}
+
+// Whether the static control Window shows an icon. Windows leaves the icon
+// control out of a message box without one; Wine keeps it without an icon.
+bool ShowsIcon(HWND Window) {
+  if (ClassNameOf(Window) != "Static" || (StyleOf(Window) & SS_TYPEMASK) != SS_ICON ||
+      (StyleOf(Window) & WS_VISIBLE) == 0)
+    return false;
+  DWORD_PTR Icon = 0;
+  return ::SendMessageTimeoutA(Window, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                               AnswerTimeoutMs, &Icon) != 0 &&
+         Icon != 0;
+}
+
+BOOL CALLBACK CollectWindow(HWND Window, LPARAM Windows) {
+  reinterpret_cast<std::vector<HWND>*>(Windows)->push_back(Window);
+  return TRUE;
+}
+
+}  // namespace
+
+TKernelHandle& TKernelHandle::operator=(TKernelHandle&& Other) noexcept {
+  if (this != &Other) {
+    Close();
+    FNative = std::exchange(Other.FNative, 0);
+  }
+  return *this;
+}
+
+void TKernelHandle::Close() noexcept {
+  if (FNative != 0) ::CloseHandle(reinterpret_cast<HANDLE>(FNative));
+  FNative = 0;
+}
+
+TChildProcess::TChildProcess(const std::string& Executable, const std::string& WorkingDirectory,
+                             const TEnvironmentOverrides& Overrides, const std::string& Arguments) {
+  std::string Environment = BuildEnvironmentBlock(Overrides);
+  std::string CommandLine = "\"" + Executable + "\"";
+  if (!Arguments.empty()) CommandLine += " " + Arguments;
+  STARTUPINFOA StartupInfo{};
+  StartupInfo.cb = sizeof(StartupInfo);
+  PROCESS_INFORMATION Info{};
+  // No application name: then CreateProcess searches for a bare file name.
+  if (!::CreateProcessA(nullptr, CommandLine.data(), nullptr, nullptr, FALSE, 0, Environment.data(),
+                        WorkingDirectory.empty() ? nullptr : WorkingDirectory.c_str(), &StartupInfo,
+                        &Info))
+    throw std::runtime_error("windriver: cannot start \"" + Executable + "\": " + LastErrorText());
+  FProcess = TKernelHandle(reinterpret_cast<intptr_t>(Info.hProcess));
+  FThread = TKernelHandle(reinterpret_cast<intptr_t>(Info.hThread));
+  FId = Info.dwProcessId;
+}
+
+TChildProcess::TChildProcess(TChildProcess&& Other) noexcept
+    : FProcess(std::move(Other.FProcess)),
+      FThread(std::move(Other.FThread)),
+      FId(std::exchange(Other.FId, 0)) {}
+
+TChildProcess& TChildProcess::operator=(TChildProcess&& Other) noexcept {
+  if (this != &Other) {
+    Terminate();
+    FProcess = std::move(Other.FProcess);
+    FThread = std::move(Other.FThread);
+    FId = std::exchange(Other.FId, 0);
+  }
+  return *this;
+}
+
+TChildProcess::~TChildProcess() {
+  Terminate();
+}
+
+std::optional<uint32_t> TChildProcess::WaitForExit(uint32_t TimeoutMs) const {
+  if (!FProcess || ::WaitForSingleObject(AsHandle(FProcess), TimeoutMs) != WAIT_OBJECT_0)
+    return std::nullopt;
+  DWORD ExitCode = 0;
+  if (!::GetExitCodeProcess(AsHandle(FProcess), &ExitCode)) return std::nullopt;
+  return ExitCode;
+}
+
+bool TChildProcess::IsRunning() const {
+  return FProcess && ::WaitForSingleObject(AsHandle(FProcess), 0) == WAIT_TIMEOUT;
+}
+
+bool TChildProcess::Terminate() {
+  if (!FProcess) return true;
+  if (IsRunning()) ::TerminateProcess(AsHandle(FProcess), TerminatedExitCode);
+  return ::WaitForSingleObject(AsHandle(FProcess), TerminateWaitMs) == WAIT_OBJECT_0;
+}
+
+std::optional<TWindowInfo> GetWindowInfo(TWindowHandle Handle) {
+  const HWND Window = AsWindow(Handle);
+  if (Handle == 0 || !::IsWindow(Window)) return std::nullopt;
+  TWindowInfo Info;
+  Info.Handle = Handle;
+  Info.Title = StoredText(Window);
+  Info.ClassName = ClassNameOf(Window);
+  DWORD ProcessId = 0;
+  ::GetWindowThreadProcessId(Window, &ProcessId);
+  Info.ProcessId = ProcessId;
+  RECT Rect{};
+  ::GetWindowRect(Window, &Rect);
+  Info.Left = Rect.left;
+  Info.Top = Rect.top;
+  Info.Width = Rect.right - Rect.left;
+  Info.Height = Rect.bottom - Rect.top;
+  Info.Visible = ::IsWindowVisible(Window) != 0;
+  Info.Minimized = ::IsIconic(Window) != 0;
+  Info.Maximized = ::IsZoomed(Window) != 0;
+  // Gone while being read: what was read may be mixed up with a new window.
+  if (!::IsWindow(Window)) return std::nullopt;
+  return Info;
+}
+
+std::vector<TWindowInfo> FindWindows(const std::string& Title, const std::string& ClassName,
+                                     uint32_t ProcessId, bool VisibleOnly) {
+  std::vector<HWND> Windows;
+  ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&Windows));
+  std::vector<TWindowInfo> Matches;
+  for (const HWND Window : Windows) {
+    std::optional<TWindowInfo> Info = GetWindowInfo(reinterpret_cast<TWindowHandle>(Window));
+    if (!Info || (VisibleOnly && !Info->Visible) ||
+        (ProcessId != 0 && Info->ProcessId != ProcessId) ||
+        (!ClassName.empty() && Info->ClassName != ClassName) ||
+        (!Title.empty() && Info->Title != Title))
+      continue;
+    Matches.push_back(std::move(*Info));
+  }
+  return Matches;
+}
+
+std::optional<TWindowInfo> WaitForWindow(const std::string& Title, const std::string& ClassName,
+                                         uint32_t ProcessId, uint32_t TimeoutMs, bool VisibleOnly) {
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+  for (;;) {
+    std::vector<TWindowInfo> Matches = FindWindows(Title, ClassName, ProcessId, VisibleOnly);
+    if (!Matches.empty()) return std::move(Matches.front());
+    if (std::chrono::steady_clock::now() >= Deadline) return std::nullopt;
+    std::this_thread::sleep_for(PollInterval);
+  }
+}
+
+bool WaitForWindowGone(TWindowHandle Handle, uint32_t TimeoutMs) {
+  const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
+  for (;;) {
+    if (!::IsWindow(AsWindow(Handle))) return true;
+    if (std::chrono::steady_clock::now() >= Deadline) return false;
+    std::this_thread::sleep_for(PollInterval);
+  }
+}
+
+std::optional<TMessageBoxInfo> ReadMessageBox(TWindowHandle Handle) {
+  const HWND Box = AsWindow(Handle);
+  if (Handle == 0 || !::IsWindow(Box) || ClassNameOf(Box) != "#32770") return std::nullopt;
+  TMessageBoxInfo Info;
+  Info.Title = StoredText(Box);
+  struct TButton {
+    std::string Caption;
+    RECT Rect;
+  };
+  std::vector<TButton> Buttons;
+  std::optional<std::string> NumberedText;
+  std::optional<std::string> FirstText;
+  for (const HWND Child : ChildrenOf(Box)) {
+    if ((StyleOf(Child) & WS_VISIBLE) == 0) continue;
+    if (IsPushButton(Child)) {
+      RECT Rect{};
+      ::GetWindowRect(Child, &Rect);
+      Buttons.push_back({WithoutMnemonic(StoredText(Child)), Rect});
+    } else if (ClassNameOf(Child) == "Static") {
+      if ((StyleOf(Child) & SS_TYPEMASK) == SS_ICON)
+        Info.HasIcon = Info.HasIcon || ShowsIcon(Child);
+      else if (::GetDlgCtrlID(Child) == MessageBoxTextId)
+        NumberedText = StoredText(Child);
+      else if (!FirstText)
+        FirstText = StoredText(Child);
+    }
+  }
+  // Message boxes of other makers may number their text differently.
+  Info.Text = NumberedText ? *NumberedText : FirstText.value_or(std::string());
+  // In reading order, as a person sees them.
+  std::stable_sort(Buttons.begin(), Buttons.end(), [](const TButton& A, const TButton& B) {
+    return A.Rect.top != B.Rect.top ? A.Rect.top < B.Rect.top : A.Rect.left < B.Rect.left;
+  });
+  for (TButton& Button : Buttons)
+    Info.Buttons.push_back(std::move(Button.Caption));
+  if (!::IsWindow(Box)) return std::nullopt;
+  return Info;
+}
+
+bool PressButton(TWindowHandle Handle, const std::string& Caption) {
+  const HWND Dialog = AsWindow(Handle);
+  if (Handle == 0 || !::IsWindow(Dialog)) return false;
+  for (const HWND Child : ChildrenOf(Dialog)) {
+    if (!IsPushButton(Child) || (StyleOf(Child) & WS_VISIBLE) == 0 || !::IsWindowEnabled(Child))
+      continue;
+    const std::string Text = StoredText(Child);
+    if (Text != Caption && WithoutMnemonic(Text) != Caption) continue;
+    // WM_COMMAND rather than BM_CLICK: BM_CLICK may fail when the dialog is
+    // not the active window.
+    const int Id = ::GetDlgCtrlID(Child);
+    return ::PostMessageA(Dialog, WM_COMMAND, MAKEWPARAM(Id, BN_CLICKED),
+                          reinterpret_cast<LPARAM>(Child)) != 0;
+  }
+  return false;
+}
+
+bool CloseWindow(TWindowHandle Handle) {
+  const HWND Window = AsWindow(Handle);
+  return Handle != 0 && ::IsWindow(Window) && ::PostMessageA(Window, WM_CLOSE, 0, 0) != 0;
+}
+
+}  // namespace windriver
