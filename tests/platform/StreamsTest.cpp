@@ -140,8 +140,10 @@ TEST(BufferedFileStream, GathersWritesAndWritesThemOutWhenAskedOrClosed) {
   kvtest::TTempDir Dir;
   const std::string Name = Dir / "b.bin";
   const kvtest::TBytes Data = kvtest::PatternBytes(10000, 3);
+  kvtest::WriteAll(Name, {});
   {
-    TBufferedFileStream Out(Name, fmCreate, 4096);
+    // Shared, so that the test can look at the file while it is open.
+    TBufferedFileStream Out(Name, fmOpenReadWrite | fmShareDenyNone, 4096);
     Out.WriteBuffer(Data.data(), 3000);
     EXPECT_EQ(kvtest::ReadAll(Name).size(), 0u) << "still gathered";
     Out.WriteBuffer(Data.data() + 3000, 3000);  // overflows: the first 3000 go out
@@ -164,7 +166,8 @@ TEST(BufferedFileStream, GathersWritesAndWritesThemOutWhenAskedOrClosed) {
 TEST(BufferedFileStream, FailedWriteOutIsReportedByFlushAndKeepsTheBytes) {
   kvtest::TTempDir Dir;
   const std::string Name = Dir / "f.bin";
-  TBufferedFileStream Out(Name, fmCreate, 4096);
+  kvtest::WriteAll(Name, {});
+  TBufferedFileStream Out(Name, fmOpenReadWrite | fmShareDenyNone, 4096);
   Out.WriteBuffer("abc", 3);
   fault::Arm(1);  // the next file write fails
   EXPECT_EQ(MessageOf([&] { Out.Flush(); }), "Stream write error");
