@@ -87,11 +87,7 @@ bool TZLBArchive::ExtractToStream(int32_t Index, TStream& Dest) {
   File->Seek(Entry.DataOffset, TSeekOrigin::soBeginning);
 
   {
-    // Made for stored entries too, never read then. The reading below stops
-    // after OriginalSize bytes, before the zlib stream's check value, so that
-    // value is not computed at all; the archive CRC verified at opening
-    // guards these bytes, and FileCRC guards the output on request.
-    TDecompressionStream Inflater(*File, TCheckValue::Ignore);
+    TDecompressionStream Inflater(*File);  // made for stored entries too, never read then
     int64_t Remaining = Entry.OriginalSize;
     FProgressStage = 1;
     FProgressTotal = Entry.OriginalSize;
@@ -112,6 +108,18 @@ bool TZLBArchive::ExtractToStream(int32_t Index, TStream& Dest) {
         throw EZLBArchiveError(Format(messages::SFileCorrupt, Index));
       }
       Remaining -= Chunk;
+    }
+    // The zlib stream must end exactly here, with the right check value:
+    // damaged data that still decodes, perhaps to more bytes, shows up no
+    // other way.
+    if (Entry.Stored == 0) {
+      uint8_t Beyond;
+      bool Complete = false;
+      try {
+        Complete = Inflater.Read(&Beyond, 1) == 0 && Inflater.StreamEnded();
+      } catch (...) {
+      }
+      if (!Complete) throw EZLBArchiveError(Format(messages::SFileCorrupt, Index));
     }
   }
 

@@ -201,49 +201,6 @@ TEST_F(ArchiveTest, CloseReportsEveryTimeButDestructionReportsNothing) {
   EXPECT_TRUE(Reports.empty());
 }
 
-// The trailer's claims are checked against what the file really holds.
-TEST_F(ArchiveTest, ImpossibleDirectoryClaimsFailAsTheListError) {
-  const TBytes Good = kvtest::BuildArchive({{"a", kvtest::ToBytes("aaa")}, {"b", {}}});
-  const TBytes GoodRaw =
-      kvtest::BuildArchive({{"a", kvtest::ToBytes("aaa")}, {"b", {}}}, {.RawDirectory = true});
-  struct TCase {
-    const char* What;
-    const TBytes* Base;
-    void (*Change)(TZLBArchiveTrailer&);
-  };
-  const TCase Cases[] = {
-      {"negative count, compressed", &Good, [](TZLBArchiveTrailer& T) { T.FileCount = -1; }},
-      {"negative count, raw", &GoodRaw, [](TZLBArchiveTrailer& T) { T.FileCount = -5; }},
-      {"huge count, compressed", &Good, [](TZLBArchiveTrailer& T) { T.FileCount = 100000000; }},
-      {"huge count, raw", &GoodRaw, [](TZLBArchiveTrailer& T) { T.FileCount = 100000000; }},
-      {"count beyond 2 GiB of records", &Good,
-       [](TZLBArchiveTrailer& T) { T.FileCount = 0x7FFFFFFF; }},
-      {"compressed directory inflates short", &Good,
-       [](TZLBArchiveTrailer& T) { T.FileCount = 3; }},
-      {"raw directory past the end", &GoodRaw, [](TZLBArchiveTrailer& T) { T.FileCount = 3; }},
-      {"raw directory offset past the end", &GoodRaw,
-       [](TZLBArchiveTrailer& T) { T.DirectoryOffset += 1000; }},
-      {"negative directory offset", &Good, [](TZLBArchiveTrailer& T) { T.DirectoryOffset = -4; }},
-      {"compressed directory offset past the end", &Good,
-       [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 1 << 30; }},
-      {"directory offset at an entry's data", &Good,
-       [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 0; }},
-  };
-  for (const TCase& C : Cases) {
-    TBytes Bad = *C.Base;
-    TZLBArchiveTrailer T = kvtest::TrailerOf(Bad);
-    C.Change(T);
-    kvtest::SetTrailer(Bad, T);
-    Progress.clear();
-    EXPECT_EQ(MessageOf([&] { Archive.OpenArchive(Write(Bad)); }),
-              "Unable to read archive file list")
-        << C.What;
-    EXPECT_EQ(Archive.GetArchiveFileName(), "") << C.What;
-    EXPECT_EQ(Archive.GetTrailer(), TZLBArchiveTrailer()) << C.What;
-    EXPECT_EQ(Progress.back(), (TReport{"", 0})) << C.What;
-  }
-}
-
 TEST_F(ArchiveTest, NoEntriesMeansNothingIsReadWhateverTheOffset) {
   TBytes Empty = kvtest::BuildArchive({});
   TZLBArchiveTrailer T = kvtest::TrailerOf(Empty);

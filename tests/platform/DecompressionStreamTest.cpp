@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include "Adler32.h"
 #include "DecompressionStream.h"
 #include "Exceptions.h"
 #include "TestSupport.h"
@@ -159,4 +160,60 @@ TEST(DecompressionStream, SourceMovedBetweenReadsIsPutBack) {
     Out.insert(Out.end(), Buf.begin(), Buf.begin() + N);
   }
   EXPECT_EQ(Out, Data);
+}
+
+TEST(DecompressionStream, HeadersThatAreNotPlainZlibAreErrors) {
+  const TBytes Good = Compress(kvtest::ToBytes("some text"));
+  struct TCase {
+    const char* What;
+    uint8_t First, Second;
+  };
+  const TCase Cases[] = {{"check bits wrong", 0x78, 0x9D},
+                         {"not deflate", 0x77, 0x85},
+                         {"window over 32 KiB", 0x88, 0x98},
+                         {"preset dictionary", 0x78, 0xBB}};
+  for (const TCase& C : Cases) {
+    TBytes Z = Good;
+    Z[0] = C.First;
+    Z[1] = C.Second;
+    TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
+    TDecompressionStream D(Src);
+    char Buf[64];
+    EXPECT_THROW(D.Read(Buf, 64), EZDecompressionError) << C.What;
+  }
+}
+
+TEST(DecompressionStream, SourceDeliveringOneByteAtATimeStillInflates) {
+  const TBytes Data = kvtest::PatternBytes(5000, 12);
+  const TBytes Z = Compress(Data);
+  class TTrickle : public TReadOnlyMemoryStream {
+   public:
+    using TReadOnlyMemoryStream::TReadOnlyMemoryStream;
+    int32_t Read(void* Buffer, int32_t Count) override {
+      return TReadOnlyMemoryStream::Read(Buffer, std::min(Count, 1));
+    }
+  } Src(Z.data(), int64_t(Z.size()));
+  TDecompressionStream D(Src);
+  EXPECT_EQ(ReadAllFrom(D, 777), Data);
+  EXPECT_TRUE(D.StreamEnded()) << "header, data and check value all read";
+}
+
+TEST(Adler32, MatchesZlibForEveryLengthAndAlignment) {
+  TBytes Data = kvtest::PatternBytes(40000, 13);
+  TBytes Ones(20000, 0xFF);  // the largest sums, for the reduction bounds
+  for (const TBytes* Bytes : {&Data, &Ones}) {
+    for (size_t Offset = 0; Offset < 17; ++Offset) {
+      for (size_t Length : {0, 1, 31, 32, 33, 63, 64, 65, 100, 5551, 5552, 5553, 5600, 11104,
+                            11105, 19000}) {
+        const uint8_t* P = Bytes->data() + Offset;
+        ASSERT_EQ(Adler32Update(Adler32Initial, P, Length), uint32_t(adler32(1, P, uInt(Length))))
+            << Offset << "+" << Length;
+      }
+    }
+  }
+  // Continuing across calls.
+  uint32_t Running = Adler32Initial;
+  for (size_t At = 0; At < 40000; At += 999)
+    Running = Adler32Update(Running, Data.data() + At, std::min<size_t>(999, 40000 - At));
+  EXPECT_EQ(Running, uint32_t(adler32(1, Data.data(), 40000)));
 }

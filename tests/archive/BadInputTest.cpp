@@ -1,0 +1,277 @@
+// Hostile and broken archives, one generated archive per kind of damage:
+// each must fail with its exact text and leave the destination as it was,
+// apart from the target file that a failed extraction leaves behind.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "ArchiveFixture.h"
+
+namespace fs = std::filesystem;
+using namespace kv;
+using kvtest::MessageOf;
+using kvtest::TBytes;
+
+namespace {
+
+TBytes Compress(const TBytes& Data) {
+  uLongf Size = compressBound(uLong(Data.size()));
+  TBytes Out(Size);
+  compress(Out.data(), &Size, Data.data(), uLong(Data.size()));
+  Out.resize(Size);
+  return Out;
+}
+
+// An archive put together record by record: data blocks as given, a raw or
+// compressed directory of Entries, the trailer, and a correct archive CRC.
+TBytes HandBuilt(const TBytes& Blocks, const std::vector<TZLBFileEntry>& Entries,
+                 bool RawDirectory, void (*ChangeTrailer)(TZLBArchiveTrailer&) = nullptr) {
+  TBytes Directory(Entries.size() * TZLBFileEntry::Size);
+  for (size_t I = 0; I < Entries.size(); ++I)
+    Entries[I].Encode(std::span<uint8_t, TZLBFileEntry::Size>(
+        Directory.data() + I * TZLBFileEntry::Size, TZLBFileEntry::Size));
+  if (!RawDirectory) Directory = Compress(Directory);
+  TBytes Out = Blocks;
+  TZLBArchiveTrailer T;
+  T.FileCount = int32_t(Entries.size());
+  T.DirectoryOffset = int32_t(Out.size());
+  T.DirectorySize = uint32_t(Directory.size());
+  T.DirectoryCompressed = RawDirectory ? 0 : 1;
+  Out.insert(Out.end(), Directory.begin(), Directory.end());
+  if (ChangeTrailer) ChangeTrailer(T);
+  Out.resize(Out.size() + TZLBArchiveTrailer::Size);
+  kvtest::SetTrailer(Out, T);
+  return Out;
+}
+
+TZLBFileEntry Entry(const std::string& Name, int32_t Size, int32_t Offset, bool Stored,
+                    const std::string& Path = "") {
+  TZLBFileEntry E;
+  E.FileName = TShortString::FromString(Name);
+  E.FilePath = TShortString::FromString(Path);
+  E.OriginalSize = Size;
+  E.DataOffset = Offset;
+  E.Stored = Stored ? 1 : 0;
+  return E;
+}
+
+const TBytes& Data() {
+  static const TBytes Bytes = kvtest::PatternBytes(30000, 11);
+  return Bytes;
+}
+
+// A good archive of one entry "victim.bin" holding Data(), compressed.
+TBytes GoodArchive(bool RawDirectory = false) {
+  const TBytes Z = Compress(Data());
+  return HandBuilt(Z, {Entry("victim.bin", int32_t(Data().size()), 0, false)}, RawDirectory);
+}
+
+struct TBadInput {
+  const char* What;
+  std::function<TBytes()> Build;
+  const char* Expected;
+  // What the failed extraction leaves in the destination: the target, its
+  // bytes a prefix of Data() of at least this length (and at most all of
+  // it, unless AnyLength).
+  std::optional<size_t> Survivor = std::nullopt;
+  bool AnyLength = false;
+};
+
+}  // namespace
+
+class BadInputTest : public ArchiveTest {
+ protected:
+  BadInputTest() {
+    fs::create_directories(Dir.Path() / "out");
+    kvtest::WriteAll(Dir.Path() / "out" / "existing.txt", kvtest::ToBytes("untouched"));
+  }
+
+  // Everything in the temporary directory but the archives: the destination
+  // "out" and whatever an escaping name would reach around it.
+  std::vector<std::pair<std::string, TBytes>> Destination() const {
+    auto Files = kvtest::Snapshot(Dir.Path());
+    std::erase_if(Files, [](const auto& F) { return F.first.rfind("archive", 0) == 0; });
+    return Files;
+  }
+
+  // Opens the archive and extracts every entry into out (with or without
+  // stored paths); checks the first failure's text and what changed.
+  void Check(const TBadInput& Case, bool WithPaths = false) {
+    SCOPED_TRACE(Case.What);
+    const std::string Name = Write(Case.Build());
+    const auto Before = Destination();
+    Archive.SetExtractWithPath(WithPaths);
+    const std::string Message = MessageOf([&] {
+      Archive.OpenArchive(Name);
+      for (int32_t I = 0; I < Archive.GetFileCount(); ++I)
+        Archive.ExtractFile(Dir.Str() + "\\out\\", I);
+    });
+    EXPECT_EQ(Message, Case.Expected);
+
+    auto After = Destination();
+    if (Case.Survivor) {
+      const auto Found = std::find_if(After.begin(), After.end(), [](const auto& F) {
+        return F.first == "out/victim.bin";
+      });
+      ASSERT_NE(Found, After.end()) << "the target stays on disk";
+      const TBytes& Left = Found->second;
+      EXPECT_GE(Left.size(), *Case.Survivor);
+      const size_t Compared = std::min(Left.size(), Data().size());
+      if (!Case.AnyLength) {
+        EXPECT_LE(Left.size(), Data().size());
+      }
+      EXPECT_TRUE(std::equal(Left.begin(), Left.begin() + std::min(Compared, *Case.Survivor),
+                             Data().begin()));
+      After.erase(Found);
+    }
+    EXPECT_EQ(After, Before) << "nothing else changed";
+    Archive.CloseArchive();
+    fs::remove(Dir.Path() / "out" / "victim.bin");
+  }
+};
+
+TEST_F(BadInputTest, ArchivesThatCannotBeOpened) {
+  const TBadInput Cases[] = {
+      {"trailer missing: the file ends before it",
+       [] {
+         TBytes A = GoodArchive();
+         A.resize(A.size() - 36);
+         return A;
+       },
+       "The archive file appears to be corrupted"},
+      {"file shorter than a trailer", [] { return kvtest::ToBytes("ZLB? not at all"); },
+       "The archive file appears to be corrupted"},
+      {"damaged byte before the trailer",
+       [] {
+         TBytes A = GoodArchive();
+         A[A.size() - 40] ^= 0x80;
+         return A;
+       },
+       "The archive file appears to be corrupted"},
+      {"negative FileCount",
+       [] { return HandBuilt({}, {}, true, [](TZLBArchiveTrailer& T) { T.FileCount = -1; }); },
+       "Unable to read archive file list"},
+      {"huge FileCount, compressed directory",
+       [] {
+         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false)}, false,
+                          [](TZLBArchiveTrailer& T) { T.FileCount = 100000000; });
+       },
+       "Unable to read archive file list"},
+      {"huge FileCount, raw directory",
+       [] {
+         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false)}, true,
+                          [](TZLBArchiveTrailer& T) { T.FileCount = 0x7FFFFFFF; });
+       },
+       "Unable to read archive file list"},
+      {"negative DirectoryOffset",
+       [] {
+         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false)}, false,
+                          [](TZLBArchiveTrailer& T) { T.DirectoryOffset = -532; });
+       },
+       "Unable to read archive file list"},
+      {"DirectoryOffset past the end, raw",
+       [] {
+         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false)}, true,
+                          [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 0x10000000; });
+       },
+       "Unable to read archive file list"},
+      {"DirectoryOffset past the end, compressed",
+       [] {
+         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false)}, false,
+                          [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 0x10000000; });
+       },
+       "Unable to read archive file list"},
+      {"directory that inflates short",
+       [] {
+         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false)}, false,
+                          [](TZLBArchiveTrailer& T) { T.FileCount = 2; });
+       },
+       "Unable to read archive file list"},
+      {"damaged directory zlib data",
+       [] {
+         TBytes A = GoodArchive();
+         const TZLBArchiveTrailer T = kvtest::TrailerOf(A);
+         for (size_t I = 2; I < 10; ++I) A[size_t(T.DirectoryOffset) + I] ^= 0x3C;
+         RecomputeArchiveCRC(A);
+         return A;
+       },
+       "Unable to read archive file list"},
+  };
+  for (const TBadInput& Case : Cases) Check(Case);
+}
+
+TEST_F(BadInputTest, EntriesWhoseDataIsBroken) {
+  const TBadInput Cases[] = {
+      {"negative DataOffset",
+       [] { return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, -1, false)}, true); },
+       "File (0) is corrupt", 0},
+      {"DataOffset past the end",
+       [] {
+         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0x7FFF0000, true)}, true);
+       },
+       "File (0) is corrupt", 0},
+      {"stored entry running past the end of the file",
+       [] { return HandBuilt(Data(), {Entry("victim.bin", 1 << 24, 0, true)}, true); },
+       "File (0) is corrupt", 30000, true},
+      {"damaged entry zlib data",
+       [] {
+         TBytes Z = Compress(Data());
+         for (size_t I = Z.size() / 2; I < Z.size() / 2 + 8; ++I) Z[I] ^= 0x77;
+         return HandBuilt(Z, {Entry("victim.bin", 30000, 0, false)}, true);
+       },
+       "File (0) is corrupt", 4096},
+      {"entry zlib stream ending early",
+       [] {
+         TBytes Z = Compress(Data());
+         Z.resize(Z.size() * 2 / 3);
+         return HandBuilt(Z, {Entry("victim.bin", 30000, 0, false)}, true);
+       },
+       "File (0) is corrupt", 4096},
+      {"OriginalSize larger than the stream delivers",
+       [] { return HandBuilt(Compress(Data()), {Entry("victim.bin", 45000, 0, false)}, true); },
+       "File (0) is corrupt", 30000},
+      {"negative OriginalSize",
+       [] { return HandBuilt(Compress(Data()), {Entry("victim.bin", -5, 0, false)}, true); },
+       "File (0) is corrupt", 0},
+  };
+  for (const TBadInput& Case : Cases) Check(Case);
+}
+
+// Names that Windows cannot create or that leave the destination are refused
+// before anything is created.
+TEST_F(BadInputTest, EntryNamesThatAreNoPlainFileName) {
+  const std::vector<std::string> Names = {
+      "", ".", "..", "..\\victim.bin", "sub\\victim.bin", "../victim.bin", "C:victim.bin",
+      "victim.bin:stream", "vic*tim", "vic?tim", "vic\"tim", "vic<tim", "vic>tim", "vic|tim",
+      std::string("vic\0tim", 7), "vic\ttim", "vic\x1Ftim", "victim ", "victim.", "CON", "con",
+      "PRN.txt", "AUX", "NUL.bin", "COM1", "com5.log", "COM9", "LPT1", "Lpt7.doc", "LPT9",
+      "CON .txt"};
+  for (const std::string& Name : Names) {
+    Check({Name.c_str(),
+           [&] { return HandBuilt(Compress(Data()), {Entry(Name, 30000, 0, false)}, true); },
+           "File (0) has an invalid name"});
+  }
+  for (const char* Good : {"COM0", "COM10", "CONSOLE", "LPT", "a..b", ".hidden", "x y", "\xE4"})
+    EXPECT_TRUE(IsSafeEntryName(Good)) << Good;
+}
+
+TEST_F(BadInputTest, StoredPathsThatLeaveTheDestination) {
+  const std::vector<std::string> Paths = {"..\\",        "a\\..\\..\\",  "\\..",
+                                          "../up/",      "x\\...\\",     "x\\.. \\",
+                                          "C:\\abs\\",   "C:rel\\",      "sub:stream\\",
+                                          "ctl\x01\\"};
+  for (const std::string& Path : Paths) {
+    Check({Path.c_str(),
+           [&] {
+             return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false, Path)},
+                              true);
+           },
+           "Unable to create destination path"},
+          true);
+  }
+  for (const char* Good : {"", "\\", "sub\\", "\\a\\\\b\\", "a..b\\", ".x\\", "...x\\"})
+    EXPECT_TRUE(IsSafeEntryPath(Good)) << Good;
+}
