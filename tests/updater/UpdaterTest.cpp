@@ -7,10 +7,12 @@
 #include <filesystem>
 
 #include "Exceptions.h"
+#include "FaultSeam.h"
 #include "Files.h"
 #include "Forms.h"
 #include "Registry.h"
 #include "Resources.h"
+#include "StringList.h"
 #include "TestSupport.h"
 #include "UpdateScript.h"
 #include "VMUpdate.h"
@@ -178,4 +180,52 @@ TEST(Registry, MissingKeyOpensNothing) {
   EXPECT_FALSE(Registry.ValueExists("VelmorSched"));
   EXPECT_TRUE(Registry.OpenKeyReadOnly("\\Software\\Microsoft"));
   EXPECT_TRUE(Registry.HasOpenKey());
+}
+
+// Staging the payload and saving a script with the k-th file operation
+// failing: each run writes the exact bytes or raises the creation or write
+// failure, and leaves nothing open.
+TEST_F(StagingTest, FailingFileOperationsWhileStagingAndSavingAScript) {
+  kv::TStringList Lines;
+  Lines.Add("@echo off");
+  Lines.Add("@\"C:\\K\\konvoro.exe\" /s");
+  const std::string Script = Dir / "kvUpdate.bat";
+  auto Run = [&](uint64_t FailAt, uint64_t* Calls) {
+    DeleteFileA(Staged().c_str());
+    DeleteFileA(Script.c_str());
+    std::string Message;
+    kv::fault::Arm(FailAt);
+    try {
+      Form.ExtractPayload();
+      HoldStagedArchive(Staged());
+      Lines.SaveToFile(Script, kv::TLineEncoding::Oem);
+    } catch (const kv::Exception& E) {
+      Message = E.Message();
+    }
+    if (Calls) *Calls = kv::fault::Count();
+    kv::fault::Disarm();
+    return Message;
+  };
+  uint64_t Calls = 0;
+  ASSERT_EQ(Run(0, &Calls), "");
+  ASSERT_GE(Calls, 6u) << "create, three chunk writes, hold open and read, script";
+  for (uint64_t K = 1; K <= Calls; ++K) {
+    SCOPED_TRACE("operation " + std::to_string(K));
+    const std::string Message = Run(K, nullptr);
+    if (Message.empty()) {
+      EXPECT_EQ(kvtest::ReadAll(Staged()), Payload());
+      EXPECT_EQ(kvtest::ReadAll(Script), kvtest::ToBytes(Lines.Text()));
+    } else {
+      const bool Documented = Message.rfind("Cannot create file \"", 0) == 0 ||
+                              Message.rfind("Cannot open file \"", 0) == 0 ||
+                              Message == "Stream write error" ||
+                              Message.find("was changed after it was written") != std::string::npos;
+      EXPECT_TRUE(Documented) << Message;
+    }
+    for (const std::string& Name : {Staged(), Script}) {
+      if (!kv::FileExists(Name)) continue;
+      EXPECT_TRUE(MoveFileA(Name.c_str(), (Name + ".x").c_str())) << Name << " stays open";
+      MoveFileA((Name + ".x").c_str(), Name.c_str());
+    }
+  }
 }
