@@ -172,11 +172,12 @@ class UpdaterE2ETest : public ::testing::Test {
   }
 
   // Starts the variant from the installation with "temp" and "tmp" as given
-  // ("" unsets one).
+  // ("" unsets one), and the show command given (-1: none).
   TChildProcess Start(const std::string& VariantName, const std::string& Temp,
-                      const std::string& Tmp) {
+                      const std::string& Tmp, int ShowCommand = -1) {
     CopyInto(Variant(VariantName), AppDir + "KVUpdater.exe");
-    return TChildProcess(AppDir + "KVUpdater.exe", WorkDir, {{"TEMP", Temp}, {"TMP", Tmp}});
+    return TChildProcess(AppDir + "KVUpdater.exe", WorkDir, {{"TEMP", Temp}, {"TMP", Tmp}}, "",
+                         ShowCommand);
   }
 
   std::string UpdateDir() const { return AppDir + "update\\"; }
@@ -398,6 +399,29 @@ TEST_F(UpdaterE2ETest, EntryNameThatLeavesTheUpdateDirectoryIsRefused) {
   EXPECT_TRUE(Exists(UpdateDir() + "fine.txt"));
   EXPECT_FALSE(Exists(AppDir + "evil.txt"));
   EXPECT_FALSE(Exists(UpdateDir() + "kvUpdate.bat"));
+}
+
+TEST_F(UpdaterE2ETest, StartedMinimisedOrMaximisedTheMainWindowFollows) {
+  for (const int Show : {SW_SHOWMINNOACTIVE, SW_SHOWMAXIMIZED}) {
+    SCOPED_TRACE(Show == SW_SHOWMAXIMIZED ? "maximised" : "minimised");
+    TChildProcess Updater = Start("damaged", TempDir, TmpDir, Show);
+    const auto Box = WaitForWindow("Kvupdater", "#32770", Updater.Id(), StartTimeoutMs);
+    ASSERT_TRUE(Box.has_value());
+    PressButton(Box->Handle, "OK");
+    const auto Main = WaitForWindow("Form1", "TForm1", Updater.Id(), StartTimeoutMs, false);
+    ASSERT_TRUE(Main.has_value());
+    const bool Settled = WaitUntil(5000, [&] {
+      const auto Now = GetWindowInfo(Main->Handle);
+      return Now && (Show == SW_SHOWMAXIMIZED ? Now->Maximized : Now->Minimized);
+    });
+    EXPECT_TRUE(Settled);
+    CloseWindow(Main->Handle);
+    EXPECT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+  }
+  // A successful run still ends at once when started minimised.
+  TChildProcess Updater = Start("empty", TempDir, TmpDir, SW_SHOWMINNOACTIVE);
+  EXPECT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+  WaitForScript();
 }
 
 TEST_F(UpdaterE2ETest, DamagedFormResourceEndsStartUpWithAMessage) {

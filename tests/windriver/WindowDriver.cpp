@@ -194,12 +194,17 @@ void TKernelHandle::Close() noexcept {
 }
 
 TChildProcess::TChildProcess(const std::string& Executable, const std::string& WorkingDirectory,
-                             const TEnvironmentOverrides& Overrides, const std::string& Arguments) {
+                             const TEnvironmentOverrides& Overrides, const std::string& Arguments,
+                             int ShowCommand) {
   std::string Environment = BuildEnvironmentBlock(Overrides);
   std::string CommandLine = "\"" + Executable + "\"";
   if (!Arguments.empty()) CommandLine += " " + Arguments;
   STARTUPINFOA StartupInfo{};
   StartupInfo.cb = sizeof(StartupInfo);
+  if (ShowCommand >= 0) {
+    StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
+    StartupInfo.wShowWindow = static_cast<WORD>(ShowCommand);
+  }
   PROCESS_INFORMATION Info{};
   // No application name: then CreateProcess searches for a bare file name.
   if (!::CreateProcessA(nullptr, CommandLine.data(), nullptr, nullptr, FALSE, 0, Environment.data(),

@@ -52,9 +52,12 @@ class TChildProcess {
   // WorkingDirectory (empty: the caller's), with the caller's environment
   // changed by Overrides. Executable without a path is searched for as
   // CreateProcess searches. Throws std::runtime_error, with the system's
-  // reason, when the process cannot be started.
+  // reason, when the process cannot be started. A ShowCommand of 0 or more
+  // is handed to the child as the show command of its start-up information
+  // (SW_SHOWMAXIMIZED = 3, SW_SHOWMINNOACTIVE = 7); -1 passes none.
   TChildProcess(const std::string& Executable, const std::string& WorkingDirectory,
-                const TEnvironmentOverrides& Overrides = {}, const std::string& Arguments = {});
+                const TEnvironmentOverrides& Overrides = {}, const std::string& Arguments = {},
+                int ShowCommand = -1);
   TChildProcess(TChildProcess&& Other) noexcept;
   TChildProcess& operator=(TChildProcess&& Other) noexcept;
   TChildProcess(const TChildProcess&) = delete;
