@@ -32,9 +32,8 @@ __attribute__((target("pclmul,sse4.1"))) __m128i Load(const uint8_t* P) {
 }
 
 // Register after Length bytes (at least 64, a multiple of 16).
-__attribute__((target("pclmul,sse4.1"))) uint32_t FoldingUpdate(uint32_t Register,
-                                                                  const uint8_t* P,
-                                                                  size_t Length) {
+__attribute__((target("pclmul,sse4.1"))) uint32_t FoldingUpdate(uint32_t Register, const uint8_t* P,
+                                                                size_t Length) {
   __m128i X1 = _mm_xor_si128(Load(P), _mm_cvtsi32_si128(int(Register)));
   __m128i X2 = Load(P + 16), X3 = Load(P + 32), X4 = Load(P + 48);
   P += 64;
@@ -91,13 +90,13 @@ uint32_t SlicingUpdate(const TCRCTable& T0, const TCRCSliceTables& S, uint32_t R
     High = __builtin_bswap32(High);
 #endif
     Low ^= Reg;
-    Reg = S[6][Low & 0xFF] ^ S[5][(Low >> 8) & 0xFF] ^ S[4][(Low >> 16) & 0xFF] ^
-          S[3][Low >> 24] ^ S[2][High & 0xFF] ^ S[1][(High >> 8) & 0xFF] ^
-          S[0][(High >> 16) & 0xFF] ^ T0[High >> 24];
+    Reg = S[6][Low & 0xFF] ^ S[5][(Low >> 8) & 0xFF] ^ S[4][(Low >> 16) & 0xFF] ^ S[3][Low >> 24] ^
+          S[2][High & 0xFF] ^ S[1][(High >> 8) & 0xFF] ^ S[0][(High >> 16) & 0xFF] ^ T0[High >> 24];
     Data += 8;
     Length -= 8;
   }
-  while (Length-- > 0) Reg = T0[(Reg ^ *Data++) & 0xFF] ^ (Reg >> 8);
+  while (Length-- > 0)
+    Reg = T0[(Reg ^ *Data++) & 0xFF] ^ (Reg >> 8);
   return Reg;
 }
 
@@ -106,7 +105,8 @@ uint32_t SlicingUpdate(const TCRCTable& T0, const TCRCSliceTables& S, uint32_t R
 void FillCRCTable(TCRCTable& Table) {
   for (uint32_t N = 0; N < 256; ++N) {
     uint32_t C = N;
-    for (int Round = 0; Round < 8; ++Round) C = (C & 1) ? (C >> 1) ^ CRC32Polynomial : C >> 1;
+    for (int Round = 0; Round < 8; ++Round)
+      C = (C & 1) ? (C >> 1) ^ CRC32Polynomial : C >> 1;
     Table[N] = C;
   }
 }

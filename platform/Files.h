@@ -43,14 +43,25 @@ class TFileHandle {
   TFileHandle() = default;
   explicit TFileHandle(intptr_t Native) : FNative(Native) {}
   TFileHandle(TFileHandle&& Other) noexcept : FNative(Other.Release()) {}
-  TFileHandle& operator=(TFileHandle&& Other) noexcept;
+  TFileHandle& operator=(TFileHandle&& Other) noexcept {
+    if (this != &Other) {
+      Close();
+      FNative = Other.Release();
+    }
+    return *this;
+  }
   TFileHandle(const TFileHandle&) = delete;
   TFileHandle& operator=(const TFileHandle&) = delete;
   ~TFileHandle() { Close(); }
 
   bool Valid() const noexcept { return FNative != InvalidValue; }
   intptr_t Native() const noexcept { return FNative; }
-  intptr_t Release() noexcept;
+  // Gives up ownership: the handle is returned and this owner holds none.
+  intptr_t Release() noexcept {
+    const intptr_t Native = FNative;
+    FNative = InvalidValue;
+    return Native;
+  }
   // Closes the file now; a closed handle may be closed again.
   void Close() noexcept;
 

@@ -13,7 +13,6 @@ inline constexpr int SW_HIDE_COMMAND = 0;
 // empty string, not null, when empty), directory and show command, and no
 // owner window. Returns the shell's result value unexamined.
 intptr_t ShellExecute(const std::string& Operation, const std::string& File,
-                      const std::string& Parameters, const std::string& Directory,
-                      int ShowCommand);
+                      const std::string& Parameters, const std::string& Directory, int ShowCommand);
 
 }  // namespace kv

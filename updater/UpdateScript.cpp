@@ -24,8 +24,7 @@ bool IsWaitProgram(std::string_view EntryName) {
 
 std::string CopyLine(const std::string& AppDir, const std::string& EntryName) {
   const std::string A = EscapeForScript(AppDir);
-  return "@copy /Y \"" + A + UpdateDirName + "\\" + EscapeForScript(EntryName) + "\" \"" + A +
-         "\"";
+  return "@copy /Y \"" + A + UpdateDirName + "\\" + EscapeForScript(EntryName) + "\" \"" + A + "\"";
 }
 
 std::string ClientStartLine(const std::string& AppDir, bool WithScheduler) {

@@ -4,7 +4,8 @@
 
 namespace kv::updater {
 
-inline constexpr const char* SchedulerRunKey = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr const char* SchedulerRunKey =
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr const char* SchedulerValueName = "VelmorSched";
 
 // True when the value "VelmorSched" exists under HKEY_LOCAL_MACHINE's Run

@@ -115,7 +115,8 @@ void TForm1::FormCreate(TObject*) {
       }
     }
     Lines.Add(ClientStartLine(AppDir, SchedulerIsRegistered()));
-    for (const std::string& Line : DeleteLines(AppDir)) Lines.Add(Line);
+    for (const std::string& Line : DeleteLines(AppDir))
+      Lines.Add(Line);
     Lines.Add(ClearScreenLine);
     // The command interpreter reads batch files in the OEM code page.
     Lines.SaveToFile(AppDir + UpdateDirName + "\\" + ScriptFileName, TLineEncoding::Oem);

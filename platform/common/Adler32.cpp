@@ -39,10 +39,10 @@ __attribute__((target("ssse3"))) uint32_t HorizontalSum(__m128i V) {
 // Sums of 32-byte blocks: for a block b[0..31] the first sum grows by the
 // bytes, the second by 32 times the first sum before the block plus the
 // bytes weighted 32, 31, ..., 1.
-__attribute__((target("ssse3"))) uint32_t VectorUpdate(uint32_t A, uint32_t S,
-                                                       const uint8_t*& Data, size_t& Length) {
-  const __m128i WeightsHigh = _mm_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20,
-                                            19, 18, 17);
+__attribute__((target("ssse3"))) uint32_t VectorUpdate(uint32_t A, uint32_t S, const uint8_t*& Data,
+                                                       size_t& Length) {
+  const __m128i WeightsHigh =
+      _mm_setr_epi8(32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17);
   const __m128i WeightsLow = _mm_setr_epi8(16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1);
   const __m128i Ones = _mm_set1_epi16(1);
   const __m128i Zero = _mm_setzero_si128();
@@ -50,17 +50,20 @@ __attribute__((target("ssse3"))) uint32_t VectorUpdate(uint32_t A, uint32_t S,
     size_t Blocks = Length / 32;
     if (Blocks > MaxRun / 32) Blocks = MaxRun / 32;
     Length -= Blocks * 32;
-    __m128i Sums = Zero;          // the first sum's growth, per lane
-    __m128i EarlierSums = Zero;   // the first sum's growth before each block, summed
-    __m128i Weighted = Zero;      // the weighted bytes
+    __m128i Sums = Zero;         // the first sum's growth, per lane
+    __m128i EarlierSums = Zero;  // the first sum's growth before each block, summed
+    __m128i Weighted = Zero;     // the weighted bytes
     for (size_t K = 0; K < Blocks; ++K) {
       const __m128i First = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Data));
       const __m128i Second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Data + 16));
       Data += 32;
       EarlierSums = _mm_add_epi32(EarlierSums, Sums);
-      Sums = _mm_add_epi32(Sums, _mm_add_epi32(_mm_sad_epu8(First, Zero), _mm_sad_epu8(Second, Zero)));
-      Weighted = _mm_add_epi32(Weighted, _mm_madd_epi16(_mm_maddubs_epi16(First, WeightsHigh), Ones));
-      Weighted = _mm_add_epi32(Weighted, _mm_madd_epi16(_mm_maddubs_epi16(Second, WeightsLow), Ones));
+      Sums =
+          _mm_add_epi32(Sums, _mm_add_epi32(_mm_sad_epu8(First, Zero), _mm_sad_epu8(Second, Zero)));
+      Weighted =
+          _mm_add_epi32(Weighted, _mm_madd_epi16(_mm_maddubs_epi16(First, WeightsHigh), Ones));
+      Weighted =
+          _mm_add_epi32(Weighted, _mm_madd_epi16(_mm_maddubs_epi16(Second, WeightsLow), Ones));
     }
     const uint64_t Second64 = uint64_t(S) + uint64_t(A) * 32 * Blocks +
                               uint64_t(HorizontalSum(EarlierSums)) * 32 + HorizontalSum(Weighted);

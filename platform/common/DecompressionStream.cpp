@@ -68,7 +68,8 @@ struct TDecompressionStream::TInflater {
 };
 
 TDecompressionStream::TDecompressionStream(TStream& Source, TCheckValue Check)
-    : FSource(Source), FSourcePosition(Source.GetPosition()),
+    : FSource(Source),
+      FSourcePosition(Source.GetPosition()),
       FInflater(std::make_unique<TInflater>(Check)) {}
 
 TDecompressionStream::~TDecompressionStream() = default;
@@ -124,7 +125,8 @@ bool TDecompressionStream::Refill() {
         else
           I.Phase = TPhase::Ended;
         break;
-      case TPhase::Ended: break;
+      case TPhase::Ended:
+        break;
     }
   }
   FStreamEnded = I.Phase == TPhase::Ended;

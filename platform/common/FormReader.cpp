@@ -13,7 +13,8 @@ namespace kv {
 namespace {
 
 std::string_view Trim(std::string_view S) {
-  while (!S.empty() && (S.front() == ' ' || S.front() == '\t')) S.remove_prefix(1);
+  while (!S.empty() && (S.front() == ' ' || S.front() == '\t'))
+    S.remove_prefix(1);
   while (!S.empty() && (S.back() == ' ' || S.back() == '\t' || S.back() == '\r'))
     S.remove_suffix(1);
   return S;
@@ -77,8 +78,8 @@ void SetPath(TComponent& Root, std::string_view Path, std::string_view Value) {
   }
   const TPropInfo* Info = FindPropInfo(*Target, Path);
   if (Info == nullptr) throw EPropertyError(Format(messages::SUnknownProperty, Path));
-  const std::string Text = (Info->Kind == TTypeKind::tkString) ? UnquoteString(Value)
-                                                                : std::string(Value);
+  const std::string Text =
+      (Info->Kind == TTypeKind::tkString) ? UnquoteString(Value) : std::string(Value);
   Info->Set(*Target, Text, &Root);
 }
 
@@ -112,7 +113,8 @@ void ReadFormText(std::string_view Text, TComponent& Root, std::string_view Clas
       if (Colon == std::string_view::npos) Fail("expected \"object Name: ClassName\"");
       const std::string_view Name = Trim(Rest.substr(0, Colon));
       const std::string_view Class = Trim(Rest.substr(Colon + 1));
-      if (!SameText(Class, ClassName)) Fail(Format("the object is a %s, not a %s", Class, ClassName));
+      if (!SameText(Class, ClassName))
+        Fail(Format("the object is a %s, not a %s", Class, ClassName));
       Root.SetName(std::string(Name));
       InObject = true;
       continue;

@@ -88,7 +88,9 @@ TBufferedFileStream::TBufferedFileStream(const std::string& FileName, uint32_t M
                                          int32_t BufferSize)
     : TFileStream(FileName, Mode), FBuffer(size_t(std::max(BufferSize, 1))) {}
 
-TBufferedFileStream::~TBufferedFileStream() { WriteGathered(); }
+TBufferedFileStream::~TBufferedFileStream() {
+  WriteGathered();
+}
 
 bool TBufferedFileStream::WriteGathered() {
   if (FUsed == 0) return true;

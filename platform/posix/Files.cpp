@@ -66,20 +66,6 @@ bool MatchesMask(std::string_view Name, std::string_view Mask) {
 
 }  // namespace
 
-TFileHandle& TFileHandle::operator=(TFileHandle&& Other) noexcept {
-  if (this != &Other) {
-    Close();
-    FNative = Other.Release();
-  }
-  return *this;
-}
-
-intptr_t TFileHandle::Release() noexcept {
-  const intptr_t Native = FNative;
-  FNative = InvalidValue;
-  return Native;
-}
-
 void TFileHandle::Close() noexcept {
   if (Valid()) {
     ::close(static_cast<int>(FNative));

@@ -42,20 +42,6 @@ DWORD ShareFor(uint32_t Mode) {
 
 }  // namespace
 
-TFileHandle& TFileHandle::operator=(TFileHandle&& Other) noexcept {
-  if (this != &Other) {
-    Close();
-    FNative = Other.Release();
-  }
-  return *this;
-}
-
-intptr_t TFileHandle::Release() noexcept {
-  const intptr_t Native = FNative;
-  FNative = InvalidValue;
-  return Native;
-}
-
 void TFileHandle::Close() noexcept {
   if (Valid()) {
     ::CloseHandle(AsHandle(FNative));

@@ -19,7 +19,9 @@ namespace {
 
 constexpr const char* ApplicationClassName = "TApplication";
 
-HWND AsWindow(intptr_t Handle) { return reinterpret_cast<HWND>(Handle); }
+HWND AsWindow(intptr_t Handle) {
+  return reinterpret_cast<HWND>(Handle);
+}
 
 COLORREF ColorToRGB(TColor Color) {
   return Color < 0 ? ::GetSysColor(Color & 0xFF) : COLORREF(Color);
@@ -90,8 +92,7 @@ std::span<const TPropInfo> TFont::PublishedProperties() const {
                                                                       "clWindowText"),
       IntegerProperty<&TFont::GetHeight, &TFont::SetHeight, NoIdents>("Height", "Integer", "-11"),
       StringProperty<&TFont::GetName, &TFont::SetName>("Name", "MS Sans Serif"),
-      SetProperty<&TFont::GetStyle, &TFont::SetStyle, FontStyleNames>("Style", "TFontStyles",
-                                                                      "[]"),
+      SetProperty<&TFont::GetStyle, &TFont::SetStyle, FontStyleNames>("Style", "TFontStyles", "[]"),
   };
   return Properties;
 }
@@ -151,7 +152,9 @@ void TForm::CreateHandle() {
   FHandle = reinterpret_cast<intptr_t>(Window);
 }
 
-void TForm::Show(int ShowCommand) { ::ShowWindow(AsWindow(Handle()), ShowCommand); }
+void TForm::Show(int ShowCommand) {
+  ::ShowWindow(AsWindow(Handle()), ShowCommand);
+}
 
 void TForm::Close() {
   // Closing the main form ends the application.
@@ -167,7 +170,9 @@ intptr_t TForm::WindowProc(intptr_t Handle, uint32_t Message, uintptr_t WParam, 
   if (FHandle == 0 && Message != WM_DESTROY && Message != WM_NCDESTROY) FHandle = Handle;
   HWND Window = AsWindow(Handle);
   switch (Message) {
-    case WM_CLOSE: Close(); return 0;
+    case WM_CLOSE:
+      Close();
+      return 0;
     case WM_ERASEBKGND: {
       RECT Area;
       ::GetClientRect(Window, &Area);
@@ -176,8 +181,11 @@ intptr_t TForm::WindowProc(intptr_t Handle, uint32_t Message, uintptr_t WParam, 
       ::DeleteObject(Brush);
       return 1;
     }
-    case WM_DESTROY: FHandle = 0; return 0;
-    default: return ::DefWindowProcA(Window, Message, WParam, LParam);
+    case WM_DESTROY:
+      FHandle = 0;
+      return 0;
+    default:
+      return ::DefWindowProcA(Window, Message, WParam, LParam);
   }
 }
 
@@ -209,8 +217,7 @@ std::span<const TPropInfo> TForm::PublishedProperties() const {
 std::string ApplicationTitleFromPath(const std::string& ExePath) {
   std::string Title = ExtractFileName(OemToAnsi(ExePath));
   Title = Title.substr(0, Title.find('.'));
-  if (Title.size() > 1)
-    ::CharLowerBuffA(Title.data() + 1, static_cast<DWORD>(Title.size() - 1));
+  if (Title.size() > 1) ::CharLowerBuffA(Title.data() + 1, static_cast<DWORD>(Title.size() - 1));
   return Title;
 }
 
@@ -220,11 +227,11 @@ TApplication::TApplication() : TComponent(nullptr) {
   RegisterWindowClass(ApplicationClassName, ::DefWindowProcA);
   // Hidden, of no size, at the centre of the screen: boxes it owns centre
   // there too.
-  HWND Window = ::CreateWindowExA(
-      0, ApplicationClassName, FTitle.c_str(),
-      WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
-      ::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr,
-      nullptr, ::GetModuleHandleA(nullptr), nullptr);
+  HWND Window =
+      ::CreateWindowExA(0, ApplicationClassName, FTitle.c_str(),
+                        WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                        ::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2, 0,
+                        0, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
   FHandle = reinterpret_cast<intptr_t>(Window);
 }
 
@@ -251,8 +258,7 @@ void TApplication::RegisterForm(std::unique_ptr<TForm> Form) {
 void TApplication::Run() {
   if (FMainForm) {
     const int Show = StartupShowCommand();
-    FMainForm->Show(Show == SW_SHOWMAXIMIZED || Show == SW_SHOWMINNOACTIVE ? Show
-                                                                           : SW_SHOWNORMAL);
+    FMainForm->Show(Show == SW_SHOWMAXIMIZED || Show == SW_SHOWMINNOACTIVE ? Show : SW_SHOWNORMAL);
   }
   while (!FTerminated) {
     if (!ProcessMessage() && !FTerminated) ::WaitMessage();
@@ -271,7 +277,9 @@ bool TApplication::ProcessMessage() {
   return true;
 }
 
-void TApplication::Terminate() { ::PostQuitMessage(0); }
+void TApplication::Terminate() {
+  ::PostQuitMessage(0);
+}
 
 void TApplication::ShowException(const std::exception& E) {
   const auto* Ours = dynamic_cast<const Exception*>(&E);

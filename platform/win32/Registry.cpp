@@ -17,13 +17,11 @@ bool TRegistry::OpenKeyReadOnly(const std::string& Key) {
   CloseKey();
   const std::string SubKey = (!Key.empty() && Key[0] == '\\') ? Key.substr(1) : Key;
   // No registry-view flag: the process's own view is asked.
-  for (const REGSAM Access : {REGSAM(KEY_READ),
-                              REGSAM(STANDARD_RIGHTS_READ | KEY_QUERY_VALUE |
-                                     KEY_ENUMERATE_SUB_KEYS),
-                              REGSAM(KEY_QUERY_VALUE)}) {
+  for (const REGSAM Access :
+       {REGSAM(KEY_READ), REGSAM(STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS),
+        REGSAM(KEY_QUERY_VALUE)}) {
     HKEY Opened = nullptr;
-    if (::RegOpenKeyExA(RootHandle(FRoot), SubKey.c_str(), 0, Access, &Opened) ==
-        ERROR_SUCCESS) {
+    if (::RegOpenKeyExA(RootHandle(FRoot), SubKey.c_str(), 0, Access, &Opened) == ERROR_SUCCESS) {
       FKey = reinterpret_cast<intptr_t>(Opened);
       return true;
     }

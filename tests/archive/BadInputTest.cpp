@@ -17,23 +17,15 @@ using kvtest::TBytes;
 
 namespace {
 
-TBytes Compress(const TBytes& Data) {
-  uLongf Size = compressBound(uLong(Data.size()));
-  TBytes Out(Size);
-  compress(Out.data(), &Size, Data.data(), uLong(Data.size()));
-  Out.resize(Size);
-  return Out;
-}
-
 // An archive put together record by record: data blocks as given, a raw or
 // compressed directory of Entries, the trailer, and a correct archive CRC.
-TBytes HandBuilt(const TBytes& Blocks, const std::vector<TZLBFileEntry>& Entries,
-                 bool RawDirectory, void (*ChangeTrailer)(TZLBArchiveTrailer&) = nullptr) {
+TBytes HandBuilt(const TBytes& Blocks, const std::vector<TZLBFileEntry>& Entries, bool RawDirectory,
+                 void (*ChangeTrailer)(TZLBArchiveTrailer&) = nullptr) {
   TBytes Directory(Entries.size() * TZLBFileEntry::Size);
   for (size_t I = 0; I < Entries.size(); ++I)
     Entries[I].Encode(std::span<uint8_t, TZLBFileEntry::Size>(
         Directory.data() + I * TZLBFileEntry::Size, TZLBFileEntry::Size));
-  if (!RawDirectory) Directory = Compress(Directory);
+  if (!RawDirectory) Directory = kvtest::ZlibCompress(Directory);
   TBytes Out = Blocks;
   TZLBArchiveTrailer T;
   T.FileCount = int32_t(Entries.size());
@@ -65,7 +57,7 @@ const TBytes& Data() {
 
 // A good archive of one entry "victim.bin" holding Data(), compressed.
 TBytes GoodArchive(bool RawDirectory = false) {
-  const TBytes Z = Compress(Data());
+  const TBytes Z = kvtest::ZlibCompress(Data());
   return HandBuilt(Z, {Entry("victim.bin", int32_t(Data().size()), 0, false)}, RawDirectory);
 }
 
@@ -113,9 +105,8 @@ class BadInputTest : public ArchiveTest {
 
     auto After = Destination();
     if (Case.Survivor) {
-      const auto Found = std::find_if(After.begin(), After.end(), [](const auto& F) {
-        return F.first == "out/victim.bin";
-      });
+      const auto Found = std::find_if(After.begin(), After.end(),
+                                      [](const auto& F) { return F.first == "out/victim.bin"; });
       ASSERT_NE(Found, After.end()) << "the target stays on disk";
       const TBytes& Left = Found->second;
       EXPECT_GE(Left.size(), *Case.Survivor);
@@ -156,61 +147,67 @@ TEST_F(BadInputTest, ArchivesThatCannotBeOpened) {
        "Unable to read archive file list"},
       {"huge FileCount, compressed directory",
        [] {
-         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false)}, false,
-                          [](TZLBArchiveTrailer& T) { T.FileCount = 100000000; });
+         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                          false, [](TZLBArchiveTrailer& T) { T.FileCount = 100000000; });
        },
        "Unable to read archive file list"},
       {"huge FileCount, raw directory",
        [] {
-         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false)}, true,
-                          [](TZLBArchiveTrailer& T) { T.FileCount = 0x7FFFFFFF; });
+         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                          true, [](TZLBArchiveTrailer& T) { T.FileCount = 0x7FFFFFFF; });
        },
        "Unable to read archive file list"},
       {"negative DirectoryOffset",
        [] {
-         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false)}, false,
-                          [](TZLBArchiveTrailer& T) { T.DirectoryOffset = -532; });
+         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                          false, [](TZLBArchiveTrailer& T) { T.DirectoryOffset = -532; });
        },
        "Unable to read archive file list"},
       {"DirectoryOffset past the end, raw",
        [] {
-         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false)}, true,
-                          [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 0x10000000; });
+         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                          true, [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 0x10000000; });
        },
        "Unable to read archive file list"},
       {"DirectoryOffset past the end, compressed",
        [] {
-         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false)}, false,
-                          [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 0x10000000; });
+         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                          false, [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 0x10000000; });
        },
        "Unable to read archive file list"},
       {"directory that inflates short",
        [] {
-         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false)}, false,
-                          [](TZLBArchiveTrailer& T) { T.FileCount = 2; });
+         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                          false, [](TZLBArchiveTrailer& T) { T.FileCount = 2; });
        },
        "Unable to read archive file list"},
       {"damaged directory zlib data",
        [] {
          TBytes A = GoodArchive();
          const TZLBArchiveTrailer T = kvtest::TrailerOf(A);
-         for (size_t I = 2; I < 10; ++I) A[size_t(T.DirectoryOffset) + I] ^= 0x3C;
+         for (size_t I = 2; I < 10; ++I)
+           A[size_t(T.DirectoryOffset) + I] ^= 0x3C;
          RecomputeArchiveCRC(A);
          return A;
        },
        "Unable to read archive file list"},
   };
-  for (const TBadInput& Case : Cases) Check(Case);
+  for (const TBadInput& Case : Cases)
+    Check(Case);
 }
 
 TEST_F(BadInputTest, EntriesWhoseDataIsBroken) {
   const TBadInput Cases[] = {
       {"negative DataOffset",
-       [] { return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, -1, false)}, true); },
+       [] {
+         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, -1, false)},
+                          true);
+       },
        "File (0) is corrupt", 0},
       {"DataOffset past the end",
        [] {
-         return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0x7FFF0000, true)}, true);
+         return HandBuilt(kvtest::ZlibCompress(Data()),
+                          {Entry("victim.bin", 30000, 0x7FFF0000, true)}, true);
        },
        "File (0) is corrupt", 0},
       {"stored entry running past the end of the file",
@@ -218,40 +215,74 @@ TEST_F(BadInputTest, EntriesWhoseDataIsBroken) {
        "File (0) is corrupt", 30000, true},
       {"damaged entry zlib data",
        [] {
-         TBytes Z = Compress(Data());
-         for (size_t I = Z.size() / 2; I < Z.size() / 2 + 8; ++I) Z[I] ^= 0x77;
+         TBytes Z = kvtest::ZlibCompress(Data());
+         for (size_t I = Z.size() / 2; I < Z.size() / 2 + 8; ++I)
+           Z[I] ^= 0x77;
          return HandBuilt(Z, {Entry("victim.bin", 30000, 0, false)}, true);
        },
        "File (0) is corrupt", 4096},
       {"entry zlib stream ending early",
        [] {
-         TBytes Z = Compress(Data());
+         TBytes Z = kvtest::ZlibCompress(Data());
          Z.resize(Z.size() * 2 / 3);
          return HandBuilt(Z, {Entry("victim.bin", 30000, 0, false)}, true);
        },
        "File (0) is corrupt", 4096},
       {"OriginalSize larger than the stream delivers",
-       [] { return HandBuilt(Compress(Data()), {Entry("victim.bin", 45000, 0, false)}, true); },
+       [] {
+         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 45000, 0, false)},
+                          true);
+       },
        "File (0) is corrupt", 30000},
       {"negative OriginalSize",
-       [] { return HandBuilt(Compress(Data()), {Entry("victim.bin", -5, 0, false)}, true); },
+       [] {
+         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", -5, 0, false)}, true);
+       },
        "File (0) is corrupt", 0},
   };
-  for (const TBadInput& Case : Cases) Check(Case);
+  for (const TBadInput& Case : Cases)
+    Check(Case);
 }
 
 // Names that Windows cannot create or that leave the destination are refused
 // before anything is created.
 TEST_F(BadInputTest, EntryNamesThatAreNoPlainFileName) {
-  const std::vector<std::string> Names = {
-      "", ".", "..", "..\\victim.bin", "sub\\victim.bin", "../victim.bin", "C:victim.bin",
-      "victim.bin:stream", "vic*tim", "vic?tim", "vic\"tim", "vic<tim", "vic>tim", "vic|tim",
-      std::string("vic\0tim", 7), "vic\ttim", "vic\x1Ftim", "victim ", "victim.", "CON", "con",
-      "PRN.txt", "AUX", "NUL.bin", "COM1", "com5.log", "COM9", "LPT1", "Lpt7.doc", "LPT9",
-      "CON .txt"};
+  const std::vector<std::string> Names = {"",
+                                          ".",
+                                          "..",
+                                          "..\\victim.bin",
+                                          "sub\\victim.bin",
+                                          "../victim.bin",
+                                          "C:victim.bin",
+                                          "victim.bin:stream",
+                                          "vic*tim",
+                                          "vic?tim",
+                                          "vic\"tim",
+                                          "vic<tim",
+                                          "vic>tim",
+                                          "vic|tim",
+                                          std::string("vic\0tim", 7),
+                                          "vic\ttim",
+                                          "vic\x1Ftim",
+                                          "victim ",
+                                          "victim.",
+                                          "CON",
+                                          "con",
+                                          "PRN.txt",
+                                          "AUX",
+                                          "NUL.bin",
+                                          "COM1",
+                                          "com5.log",
+                                          "COM9",
+                                          "LPT1",
+                                          "Lpt7.doc",
+                                          "LPT9",
+                                          "CON .txt"};
   for (const std::string& Name : Names) {
     Check({Name.c_str(),
-           [&] { return HandBuilt(Compress(Data()), {Entry(Name, 30000, 0, false)}, true); },
+           [&] {
+             return HandBuilt(kvtest::ZlibCompress(Data()), {Entry(Name, 30000, 0, false)}, true);
+           },
            "File (0) has an invalid name"});
   }
   for (const char* Good : {"COM0", "COM10", "CONSOLE", "LPT", "a..b", ".hidden", "x y", "\xE4"})
@@ -259,15 +290,14 @@ TEST_F(BadInputTest, EntryNamesThatAreNoPlainFileName) {
 }
 
 TEST_F(BadInputTest, StoredPathsThatLeaveTheDestination) {
-  const std::vector<std::string> Paths = {"..\\",        "a\\..\\..\\",  "\\..",
-                                          "../up/",      "x\\...\\",     "x\\.. \\",
-                                          "C:\\abs\\",   "C:rel\\",      "sub:stream\\",
-                                          "ctl\x01\\"};
+  const std::vector<std::string> Paths = {"..\\",         "a\\..\\..\\", "\\..",      "../up/",
+                                          "x\\...\\",     "x\\.. \\",    "C:\\abs\\", "C:rel\\",
+                                          "sub:stream\\", "ctl\x01\\"};
   for (const std::string& Path : Paths) {
     Check({Path.c_str(),
            [&] {
-             return HandBuilt(Compress(Data()), {Entry("victim.bin", 30000, 0, false, Path)},
-                              true);
+             return HandBuilt(kvtest::ZlibCompress(Data()),
+                              {Entry("victim.bin", 30000, 0, false, Path)}, true);
            },
            "Unable to create destination path"},
           true);

@@ -6,12 +6,6 @@
 
 #include "ArchiveFixture.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dirent.h>
-#endif
-
 namespace fs = std::filesystem;
 using namespace kv;
 using kvtest::MessageOf;
@@ -33,23 +27,9 @@ class TLoggingStream : public TMemoryStream {
   std::vector<std::string>& FLog;
 };
 
-// The number of files this process has open (POSIX), or whether the file
-// can be renamed, which an open handle prevents (Windows).
-bool ArchiveFileIsClosed(const std::string& Name) {
-#ifdef _WIN32
-  const std::string Moved = Name + ".moved";
-  if (!MoveFileA(Name.c_str(), Moved.c_str())) return false;
-  return MoveFileA(Moved.c_str(), Name.c_str()) != 0;
-#else
-  for (const auto& Fd : fs::directory_iterator("/proc/self/fd")) {
-    std::error_code Error;
-    if (fs::read_symlink(Fd.path(), Error) == fs::path(Name)) return false;
-  }
-  return true;
-#endif
+std::string Text(const TBytes& B) {
+  return std::string(B.begin(), B.end());
 }
-
-std::string Text(const TBytes& B) { return std::string(B.begin(), B.end()); }
 
 }  // namespace
 
@@ -157,7 +137,7 @@ TEST_F(ExtractTest, ExtractFileCreatesTheTargetAndAnnouncesIt) {
   EXPECT_EQ(Extracted, (std::vector<std::string>{Out() + "a.txt", Out() + "\\empty"}));
   EXPECT_EQ(Progress, (TReports{{"Extracting a.txt", 100}, {Name, 0}, {Name, 0}}))
       << "an empty entry makes no chunk report";
-  EXPECT_TRUE(ArchiveFileIsClosed(Name));
+  EXPECT_TRUE(kvtest::NotHeldOpen(Name));
 }
 
 TEST_F(ExtractTest, ReplaceDecision) {
@@ -197,8 +177,7 @@ TEST_F(ExtractTest, ReplaceDecision) {
 
 TEST_F(ExtractTest, WithoutPathsTheStoredPathIsIgnoredAndNothingIsCreated) {
   Open({{"a.txt", kvtest::ToBytes("a"), "sub\\"}});
-  EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out(), 0); }).rfind("Cannot create file \"", 0),
-            0u)
+  EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out(), 0); }).rfind("Cannot create file \"", 0), 0u)
       << "the destination is not created without ExtractWithPath";
   EXPECT_FALSE(fs::exists(Dir.Path() / "out"));
   MakeOut();
@@ -215,10 +194,10 @@ TEST_F(ExtractTest, StoredPathsAreJoinedCollapsedAndCreated) {
   std::vector<std::string> Extracted;
   Archive.SetOnFileExtracted([&](std::string F) { Extracted.push_back(F); });
   const std::string D = Out() + "\\";
-  Archive.ExtractFile(D, 0);  // out\ + \sub\ -> out\sub
+  Archive.ExtractFile(D, 0);      // out\ + \sub\ -> out\sub
   Archive.ExtractFile(Out(), 1);  // out + sub -> outsub, a sibling
-  Archive.ExtractFile(D, 2);  // out\deep\\er\ -> out\deep\er
-  Archive.ExtractFile(D, 3);  // out\ -> out
+  Archive.ExtractFile(D, 2);      // out\deep\\er\ -> out\deep\er
+  Archive.ExtractFile(D, 3);      // out\ -> out
   EXPECT_EQ(Text(kvtest::ReadAll(OutPath("sub/one"))), "1");
   EXPECT_EQ(Text(kvtest::ReadAll(Dir.Path() / "outsub" / "two")), "2");
   EXPECT_EQ(Text(kvtest::ReadAll(OutPath("deep/er/three"))), "3");
@@ -247,7 +226,8 @@ TEST_F(ExtractTest, DamagedDataLeavesTheChunksWrittenBeforeIt) {
   Writer.Finish();
   TBytes Bytes = Out1.TakeBytes();
   const uint32_t Packed = Writer.Entries()[0].CompressedSize;
-  for (size_t I = Packed * 3 / 4; I < Packed * 3 / 4 + 8; ++I) Bytes[I] ^= 0x55;
+  for (size_t I = Packed * 3 / 4; I < Packed * 3 / 4 + 8; ++I)
+    Bytes[I] ^= 0x55;
   kv::RecomputeArchiveCRC(Bytes);
   const std::string Name = Write(Bytes);
   ASSERT_TRUE(Archive.OpenArchive(Name));
@@ -264,7 +244,7 @@ TEST_F(ExtractTest, DamagedDataLeavesTheChunksWrittenBeforeIt) {
   EXPECT_TRUE(std::equal(Left.begin(), Left.begin() + Data.size() / 2, Data.begin()));
   EXPECT_EQ(Extracted, 0);
   EXPECT_TRUE(Progress.empty() || Progress.back().first != Name) << "no closing report";
-  EXPECT_TRUE(ArchiveFileIsClosed(Name));
+  EXPECT_TRUE(kvtest::NotHeldOpen(Name));
   EXPECT_EQ(Archive.GetFileCount(), 1) << "the component stays open";
 }
 

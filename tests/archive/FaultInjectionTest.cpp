@@ -9,10 +9,6 @@
 #include "ArchiveFixture.h"
 #include "FaultSeam.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace fs = std::filesystem;
 using namespace kv;
 using kvtest::TBytes;
@@ -22,28 +18,12 @@ namespace {
 bool IsDocumentedFailure(const std::string& Message, const std::string& ArchiveName) {
   for (const std::string& Exact : std::vector<std::string>{
            "The archive file appears to be corrupted", "Unable to read archive file list",
-        "Unable to create destination path", "Unable to create directory",
-        "Unable to open file (" + ArchiveName + ")"})
+           "Unable to create destination path", "Unable to create directory",
+           "Unable to open file (" + ArchiveName + ")"})
     if (Message == Exact) return true;
   for (const char* Prefix : {"Cannot create file \"", "File ("})
     if (Message.rfind(Prefix, 0) == 0) return true;
   return false;
-}
-
-// True when nothing holds Name open: on Windows an open file cannot be
-// renamed; elsewhere no descriptor of this process refers to it.
-bool NotHeldOpen(const fs::path& Name) {
-#ifdef _WIN32
-  const std::string From = Name.string(), To = From + ".moved";
-  if (!MoveFileA(From.c_str(), To.c_str())) return false;
-  return MoveFileA(To.c_str(), From.c_str()) != 0;
-#else
-  for (const auto& Fd : fs::directory_iterator("/proc/self/fd")) {
-    std::error_code Error;
-    if (fs::read_symlink(Fd.path(), Error) == fs::absolute(Name)) return false;
-  }
-  return true;
-#endif
 }
 
 }  // namespace
@@ -111,10 +91,10 @@ TEST_F(FaultInjectionTest, EveryFailingOperationIsReportedAndNothingStaysOpen) {
         ++Failures;
         EXPECT_TRUE(IsDocumentedFailure(Message, Name)) << Message;
       }
-      EXPECT_TRUE(NotHeldOpen(Name));
+      EXPECT_TRUE(kvtest::NotHeldOpen(Name));
       for (const auto& Entry : fs::recursive_directory_iterator(Dir.Path() / "out")) {
         if (Entry.is_regular_file()) {
-          EXPECT_TRUE(NotHeldOpen(Entry.path())) << Entry.path();
+          EXPECT_TRUE(kvtest::NotHeldOpen(Entry.path())) << Entry.path();
         }
       }
     }

@@ -32,7 +32,8 @@ class FileListTest : public ::testing::Test {
   // subdirectory T with file y.
   FileListTest() {
     fs::create_directories(Dir.Path() / "X" / "S" / "T");
-    for (const char* F : {"X/a", "X/b", "X/S/x", "X/S/T/y"}) kvtest::WriteAll(Dir.Path() / F, {});
+    for (const char* F : {"X/a", "X/b", "X/S/x", "X/S/T/y"})
+      kvtest::WriteAll(Dir.Path() / F, {});
     X = Dir.Str() + "\\X";
   }
 
@@ -93,7 +94,8 @@ TEST_F(FileListTest, SubdirectoryContentsComeBeforeTheirParentsOwnItems) {
 
 TEST_F(FileListTest, TrailingBackslashMakesNoDifference) {
   EXPECT_EQ(List(X + "\\", true, true), List(X, true, true));
-  for (const std::string& P : List(X + "\\", true, true)) EXPECT_EQ(P.rfind(X + "\\", 0), 0u);
+  for (const std::string& P : List(X + "\\", true, true))
+    EXPECT_EQ(P.rfind(X + "\\", 0), 0u);
 }
 
 TEST_F(FileListTest, ExistingStringsStayAndNothingIsAddedForEmptyOrMissingDirs) {

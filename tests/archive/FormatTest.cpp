@@ -81,8 +81,10 @@ TEST(CRC32, TableIsTheStandardOneAndMatchesZlib) {
   // Every alignment, and every length around the 8-byte slices and the 16-
   // and 64-byte folds.
   std::vector<size_t> Lengths;
-  for (size_t L = 0; L <= 300; ++L) Lengths.push_back(L);
-  for (size_t L : {1023, 1024, 1025, 10240, 99991}) Lengths.push_back(L);
+  for (size_t L = 0; L <= 300; ++L)
+    Lengths.push_back(L);
+  for (size_t L : {1023, 1024, 1025, 10240, 99991})
+    Lengths.push_back(L);
   for (size_t Offset = 0; Offset < 17; ++Offset) {
     for (size_t Length : Lengths) {
       const uint32_t Ours = ~CRC32Update(Table, Slices, 0xFFFFFFFFu, Data.data() + Offset, Length);
@@ -93,7 +95,8 @@ TEST(CRC32, TableIsTheStandardOneAndMatchesZlib) {
   // Continuing a register across calls gives the CRC of the whole.
   uint32_t Register = 0xFFFFFFFFu;
   for (size_t At = 0; At < 5000; At += 333)
-    Register = CRC32Update(Table, Slices, Register, Data.data() + At, std::min<size_t>(333, 5000 - At));
+    Register =
+        CRC32Update(Table, Slices, Register, Data.data() + At, std::min<size_t>(333, 5000 - At));
   EXPECT_EQ(~Register, uint32_t(crc32(0, Data.data(), 5000)));
   const std::string Check = "123456789";
   EXPECT_EQ(~CRC32Update(Table, Slices, 0xFFFFFFFFu, reinterpret_cast<const uint8_t*>(Check.data()),

@@ -38,7 +38,9 @@ void WriteFile(const fs::path& Path, const TBytes& Data) {
   if (!Out) throw kv::Exception("cannot write " + Path.string());
 }
 
-TBytes Text(const std::string& S) { return TBytes(S.begin(), S.end()); }
+TBytes Text(const std::string& S) {
+  return TBytes(S.begin(), S.end());
+}
 
 // Deterministic bytes that deflate moderately.
 TBytes Pattern(size_t Count, uint32_t Seed) {
@@ -53,7 +55,8 @@ TBytes Pattern(size_t Count, uint32_t Seed) {
 TBytes Archive(const std::vector<TFile>& Files) {
   kv::TMemoryStream Stream;
   kv::TZLBArchiveWriter Writer(Stream);
-  for (const TFile& F : Files) Writer.AddEntry(F.Name, "", F.Data);
+  for (const TFile& F : Files)
+    Writer.AddEntry(F.Name, "", F.Data);
   Writer.Finish();
   return Stream.TakeBytes();
 }
@@ -63,7 +66,8 @@ TBytes Archive(const std::vector<TFile>& Files) {
 void Emit(const fs::path& Out, const std::string& Name, const std::vector<TFile>& Files,
           const TBytes& Bytes) {
   WriteFile(Out / (Name + ".zlb"), Bytes);
-  for (const TFile& F : Files) WriteFile(Out / "sources" / Name / F.Name, F.Data);
+  for (const TFile& F : Files)
+    WriteFile(Out / "sources" / Name / F.Name, F.Data);
 }
 
 }  // namespace
@@ -78,9 +82,8 @@ int main(int argc, char** argv) {
     const TBytes Wait = ReadFile(argv[2]);
 
     // The entries of the worked example: App.exe, WAIT.EXE, core.dll.
-    const std::vector<TFile> Worked = {{"App.exe", Pattern(150000, 1)},
-                                       {"WAIT.EXE", Wait},
-                                       {"core.dll", Pattern(70000, 2)}};
+    const std::vector<TFile> Worked = {
+        {"App.exe", Pattern(150000, 1)}, {"WAIT.EXE", Wait}, {"core.dll", Pattern(70000, 2)}};
     const TBytes WorkedBytes = Archive(Worked);
     Emit(Out, "worked", Worked, WorkedBytes);
 
@@ -98,11 +101,13 @@ int main(int argc, char** argv) {
                                          {"third.txt", Text("never reached\r\n")}};
     kv::TMemoryStream Stream;
     kv::TZLBArchiveWriter Writer(Stream);
-    for (const TFile& F : BadEntry) Writer.AddEntry(F.Name, "", F.Data);
+    for (const TFile& F : BadEntry)
+      Writer.AddEntry(F.Name, "", F.Data);
     Writer.Finish();
     TBytes Bad = Stream.TakeBytes();
     const kv::TZLBFileEntry& Second = Writer.Entries()[1];
-    for (uint32_t I = 2; I < 12; ++I) Bad[size_t(Second.DataOffset) + I] ^= 0xA5;
+    for (uint32_t I = 2; I < 12; ++I)
+      Bad[size_t(Second.DataOffset) + I] ^= 0xA5;
     kv::RecomputeArchiveCRC(Bad);
     Emit(Out, "bad-entry", BadEntry, Bad);
 

@@ -29,7 +29,9 @@ std::string OwnDirectory() {
   return Path.substr(0, Path.find_last_of('\\') + 1);
 }
 
-bool Exists(const std::string& Path) { return GetFileAttributesA(Path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& Path) {
+  return GetFileAttributesA(Path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::optional<TBytes> ReadBytes(const std::string& Path) {
   HANDLE File = CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -105,8 +107,8 @@ class TSchedulerValue {
     HKEY Key;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, RunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &Key,
                         nullptr) == ERROR_SUCCESS) {
-      FSet = RegSetValueExA(Key, "VelmorSched", 0, REG_SZ, reinterpret_cast<const BYTE*>(""),
-                            1) == ERROR_SUCCESS;
+      FSet = RegSetValueExA(Key, "VelmorSched", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1) ==
+             ERROR_SUCCESS;
       RegCloseKey(Key);
     }
   }
@@ -143,7 +145,8 @@ class UpdaterE2ETest : public ::testing::Test {
     TempDir = Root + "\\temp";
     TmpDir = Root + "\\tmp";
     WorkDir = Root + "\\work";
-    for (const std::string& D : {TempDir, TmpDir, WorkDir}) CreateDirectoryA(D.c_str(), nullptr);
+    for (const std::string& D : {TempDir, TmpDir, WorkDir})
+      CreateDirectoryA(D.c_str(), nullptr);
     UseAppDir("Konvoro Client");
   }
 
@@ -185,7 +188,8 @@ class UpdaterE2ETest : public ::testing::Test {
   // The script, line by line, for the entries given (stored case, in order).
   std::string ExpectedScript(const std::vector<std::string>& CopiedEntries, bool Scheduler) const {
     auto Escaped = [](std::string S) {
-      for (size_t At = 0; (At = S.find('%', At)) != std::string::npos; At += 2) S.insert(At, "%");
+      for (size_t At = 0; (At = S.find('%', At)) != std::string::npos; At += 2)
+        S.insert(At, "%");
       return S;
     };
     const std::string A = Escaped(AppDir);
@@ -313,7 +317,8 @@ TEST_F(UpdaterE2ETest, ArchiveWithoutEntriesGivesEightLinesAndStillStartsTheClie
   const std::string Script = ReadText(UpdateDir() + "kvUpdate.bat");
   EXPECT_EQ(Script, ExpectedScript({}, false));
   size_t Lines = 0;
-  for (size_t At = 0; (At = Script.find("\r\n", At)) != std::string::npos; At += 2) ++Lines;
+  for (size_t At = 0; (At = Script.find("\r\n", At)) != std::string::npos; At += 2)
+    ++Lines;
   EXPECT_EQ(Lines, 8u);
   EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
 }
@@ -335,7 +340,9 @@ TEST_F(UpdaterE2ETest, ExistingUpdateDirectoryIsUsedAndAnOldScriptReplaced) {
 TEST_F(UpdaterE2ETest, InstallationPathWithBlanksPercentAndNonAsciiLetters) {
   // "\xF6" is o-umlaut in the ANSI code page: the script must reach the
   // interpreter in its OEM code page, with "%" taken literally.
-  UseAppDir("Prog 100% sure \xF6" "ffnen %PATH%");
+  UseAppDir(
+      "Prog 100% sure \xF6"
+      "ffnen %PATH%");
   TChildProcess Updater = Start("worked", TempDir, TmpDir);
   ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
   const std::string Script = ReadText(UpdateDir() + "kvUpdate.bat");

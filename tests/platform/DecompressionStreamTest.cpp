@@ -14,14 +14,6 @@ using kvtest::TBytes;
 
 namespace {
 
-TBytes Compress(const TBytes& Data) {
-  uLongf Size = compressBound(uLong(Data.size()));
-  TBytes Out(Size);
-  EXPECT_EQ(compress(Out.data(), &Size, Data.data(), uLong(Data.size())), Z_OK);
-  Out.resize(Size);
-  return Out;
-}
-
 // Records the size of every read asked of it.
 class TRecordingStream : public TReadOnlyMemoryStream {
  public:
@@ -50,7 +42,7 @@ TBytes ReadAllFrom(TStream& S, int32_t Chunk) {
 TEST(DecompressionStream, StartsAtTheSourcePositionAndReadsLazily) {
   const TBytes Data = kvtest::PatternBytes(10000, 1);
   TBytes Source = kvtest::ToBytes("junk-before");
-  const TBytes Z = Compress(Data);
+  const TBytes Z = kvtest::ZlibCompress(Data);
   Source.insert(Source.end(), Z.begin(), Z.end());
   TRecordingStream Src(Source);
   Src.SetPosition(11);
@@ -61,7 +53,7 @@ TEST(DecompressionStream, StartsAtTheSourcePositionAndReadsLazily) {
 
 TEST(DecompressionStream, PullsBlocksOf64KiBAndMayReadPastTheStream) {
   const TBytes Data = kvtest::PatternBytes(300000, 2);
-  TBytes Source = Compress(Data);
+  TBytes Source = kvtest::ZlibCompress(Data);
   const size_t StreamEnd = Source.size();
   Source.resize(Source.size() + 100000, 0xAB);  // whatever follows in the file
   TRecordingStream Src(Source);
@@ -75,7 +67,7 @@ TEST(DecompressionStream, PullsBlocksOf64KiBAndMayReadPastTheStream) {
 
 TEST(DecompressionStream, StreamCutShortEndsTheOutputInsteadOfWaiting) {
   const TBytes Data = kvtest::PatternBytes(50000, 3);
-  TBytes Z = Compress(Data);
+  TBytes Z = kvtest::ZlibCompress(Data);
   Z.resize(Z.size() / 2);
   TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
   TDecompressionStream D(Src);
@@ -95,7 +87,7 @@ TEST(DecompressionStream, EmptySourceDeliversNothing) {
 }
 
 TEST(DecompressionStream, DamagedDataRaisesError) {
-  TBytes Z = Compress(kvtest::PatternBytes(20000, 4));
+  TBytes Z = kvtest::ZlibCompress(kvtest::PatternBytes(20000, 4));
   Z[0] = 0x00;  // a header that is not zlib's
   TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
   TDecompressionStream D(Src);
@@ -105,7 +97,7 @@ TEST(DecompressionStream, DamagedDataRaisesError) {
 }
 
 TEST(DecompressionStream, BadCheckValueRaisesAfterTheDataIsDelivered) {
-  TBytes Z = Compress(kvtest::ToBytes("hello hello hello"));
+  TBytes Z = kvtest::ZlibCompress(kvtest::ToBytes("hello hello hello"));
   Z.back() ^= 0xFF;  // the Adler-32 check
   TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
   TDecompressionStream D(Src);
@@ -116,7 +108,7 @@ TEST(DecompressionStream, BadCheckValueRaisesAfterTheDataIsDelivered) {
 }
 
 TEST(DecompressionStream, CheckValueCanBeLeftUnverified) {
-  TBytes Z = Compress(kvtest::ToBytes("hello hello hello"));
+  TBytes Z = kvtest::ZlibCompress(kvtest::ToBytes("hello hello hello"));
   Z.back() ^= 0xFF;
   TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
   TDecompressionStream D(Src, TCheckValue::Ignore);
@@ -128,8 +120,9 @@ TEST(DecompressionStream, CheckValueCanBeLeftUnverified) {
 
 TEST(DecompressionStream, DataBeforeDamageIsDeliveredInSmallReadsThenTheErrorRaises) {
   const TBytes Data = kvtest::PatternBytes(300000, 8);
-  TBytes Z = Compress(Data);
-  for (size_t I = Z.size() / 2; I < Z.size() / 2 + 16; ++I) Z[I] ^= 0x5A;
+  TBytes Z = kvtest::ZlibCompress(Data);
+  for (size_t I = Z.size() / 2; I < Z.size() / 2 + 16; ++I)
+    Z[I] ^= 0x5A;
   TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
   TDecompressionStream D(Src);
   TBytes Got;
@@ -148,7 +141,7 @@ TEST(DecompressionStream, DataBeforeDamageIsDeliveredInSmallReadsThenTheErrorRai
 
 TEST(DecompressionStream, SourceMovedBetweenReadsIsPutBack) {
   const TBytes Data = kvtest::PatternBytes(200000, 5);
-  const TBytes Z = Compress(Data);
+  const TBytes Z = kvtest::ZlibCompress(Data);
   TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
   TDecompressionStream D(Src);
   TBytes Out;
@@ -163,7 +156,7 @@ TEST(DecompressionStream, SourceMovedBetweenReadsIsPutBack) {
 }
 
 TEST(DecompressionStream, HeadersThatAreNotPlainZlibAreErrors) {
-  const TBytes Good = Compress(kvtest::ToBytes("some text"));
+  const TBytes Good = kvtest::ZlibCompress(kvtest::ToBytes("some text"));
   struct TCase {
     const char* What;
     uint8_t First, Second;
@@ -185,7 +178,7 @@ TEST(DecompressionStream, HeadersThatAreNotPlainZlibAreErrors) {
 
 TEST(DecompressionStream, SourceDeliveringOneByteAtATimeStillInflates) {
   const TBytes Data = kvtest::PatternBytes(5000, 12);
-  const TBytes Z = Compress(Data);
+  const TBytes Z = kvtest::ZlibCompress(Data);
   class TTrickle : public TReadOnlyMemoryStream {
    public:
     using TReadOnlyMemoryStream::TReadOnlyMemoryStream;
@@ -203,8 +196,8 @@ TEST(Adler32, MatchesZlibForEveryLengthAndAlignment) {
   TBytes Ones(20000, 0xFF);  // the largest sums, for the reduction bounds
   for (const TBytes* Bytes : {&Data, &Ones}) {
     for (size_t Offset = 0; Offset < 17; ++Offset) {
-      for (size_t Length : {0, 1, 31, 32, 33, 63, 64, 65, 100, 5551, 5552, 5553, 5600, 11104,
-                            11105, 19000}) {
+      for (size_t Length :
+           {0, 1, 31, 32, 33, 63, 64, 65, 100, 5551, 5552, 5553, 5600, 11104, 11105, 19000}) {
         const uint8_t* P = Bytes->data() + Offset;
         ASSERT_EQ(Adler32Update(Adler32Initial, P, Length), uint32_t(adler32(1, P, uInt(Length))))
             << Offset << "+" << Length;

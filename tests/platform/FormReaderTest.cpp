@@ -117,9 +117,11 @@ TEST(FormReader, DamagedDescriptionsAreRefusedWithTheLineAndCause) {
   };
   const TCase Cases[] = {
       {"object Form1: TOther\nend\n", "line 1: the object is a TOther, not a TSampleForm"},
-      {"object Form1: TSampleForm\n  Lfet = 1\nend\n", "line 2: Lfet: Property Lfet does not exist"},
+      {"object Form1: TSampleForm\n  Lfet = 1\nend\n",
+       "line 2: Lfet: Property Lfet does not exist"},
       {"object Form1: TSampleForm\n  Left = 1x\nend\n", "line 2: Left: Invalid property value"},
-      {"object Form1: TSampleForm\n  Caption = 'open\nend\n", "line 2: Caption: unterminated string"},
+      {"object Form1: TSampleForm\n  Caption = 'open\nend\n",
+       "line 2: Caption: unterminated string"},
       {"object Form1: TSampleForm\n  OnCreate = Missing\nend\n",
        "line 2: OnCreate: Invalid property value"},
       {"object Form1: TSampleForm\n  Font.Style = [fsBold,fsHuge]\nend\n",

@@ -159,7 +159,8 @@ TEST(BufferedFileStream, GathersWritesAndWritesThemOutWhenAskedOrClosed) {
     Out.WriteBuffer("tail", 4);
   }
   kvtest::TBytes Expected = Data;
-  for (char C : std::string("tail")) Expected.push_back(uint8_t(C));
+  for (char C : std::string("tail"))
+    Expected.push_back(uint8_t(C));
   EXPECT_EQ(kvtest::ReadAll(Name), Expected) << "closing wrote the rest";
 }
 

@@ -9,6 +9,12 @@
 
 #include "Streams.h"
 
+#include <zlib.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace kvtest {
@@ -63,6 +69,28 @@ std::vector<std::pair<std::string, TBytes>> Snapshot(const fs::path& Dir) {
   }
   std::sort(Files.begin(), Files.end());
   return Files;
+}
+
+TBytes ZlibCompress(const TBytes& Data) {
+  uLongf Size = compressBound(uLong(Data.size()));
+  TBytes Out(Size);
+  EXPECT_EQ(compress(Out.data(), &Size, Data.data(), uLong(Data.size())), Z_OK);
+  Out.resize(Size);
+  return Out;
+}
+
+bool NotHeldOpen(const fs::path& File) {
+#ifdef _WIN32
+  const std::string From = File.string(), To = From + ".moved";
+  if (!MoveFileA(From.c_str(), To.c_str())) return false;
+  return MoveFileA(To.c_str(), From.c_str()) != 0;
+#else
+  for (const auto& Fd : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code Error;
+    if (fs::read_symlink(Fd.path(), Error) == fs::absolute(File)) return false;
+  }
+  return true;
+#endif
 }
 
 TBytes BuildArchive(const std::vector<TTestEntry>& Entries, kv::TZLBWriterOptions Options) {

@@ -52,6 +52,13 @@ struct TTestEntry {
   bool Stored = false;
 };
 
+// Data as one zlib stream at zlib's default level.
+TBytes ZlibCompress(const TBytes& Data);
+
+// True when nothing in this process holds File open: on Windows an open
+// file cannot be renamed; elsewhere no descriptor refers to it.
+bool NotHeldOpen(const std::filesystem::path& File);
+
 // A complete archive in memory, written by the archive writer.
 TBytes BuildArchive(const std::vector<TTestEntry>& Entries, kv::TZLBWriterOptions Options = {});
 

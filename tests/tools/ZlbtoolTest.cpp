@@ -54,7 +54,9 @@ class ZlbtoolTest : public ::testing::Test {
   kvtest::TTempDir Dir;
 };
 
-uint32_t Crc(const TBytes& B) { return uint32_t(crc32(0, B.data(), uInt(B.size()))); }
+uint32_t Crc(const TBytes& B) {
+  return uint32_t(crc32(0, B.data(), uInt(B.size())));
+}
 
 // The value of "Key" in one JSON object line of zlbtool's output, as written
 // (strings keep their quotes and escapes).
@@ -144,7 +146,8 @@ TEST_F(ZlbtoolTest, TableListingShowsMethodSizesCrcAndPath) {
   std::getline(Lines, Header);
   EXPECT_NE(Header.find("CRC-32"), std::string::npos);
   std::vector<std::string> Rows;
-  while (std::getline(Lines, Line)) Rows.push_back(Line);
+  while (std::getline(Lines, Line))
+    Rows.push_back(Line);
   ASSERT_EQ(Rows.size(), 4u);
   char Expected[128];
   std::snprintf(Expected, sizeof Expected, "%7d %-8s %12d %12d %08X  %s", 3, "stored", 5000, 5000,
@@ -169,7 +172,8 @@ TEST_F(ZlbtoolTest, PackLeavesNothingBehindOnFailure) {
   MakeTree();
   // A stored path over 255 bytes cannot be recorded.
   fs::path Deep = Dir.Path() / "tree";
-  for (int I = 0; I < 6; ++I) Deep /= std::string(50, char('a' + I));
+  for (int I = 0; I < 6; ++I)
+    Deep /= std::string(50, char('a' + I));
   fs::create_directories(Deep);
   kvtest::WriteAll(Deep / "x", kvtest::ToBytes("x"));
   const TRun Long = Run("pack -o t.zlb --with-paths tree");
@@ -239,8 +243,7 @@ TEST_F(ZlbtoolTest, ExtractSelectedEntriesAndSkipExisting) {
 
 TEST_F(ZlbtoolTest, ExtractRefusesNamesThatLeaveTheDirectory) {
   for (const char* Evil : {"..\\evil.txt", "C:evil.txt"}) {
-    kvtest::WriteAll(Dir.Path() / "evil.zlb",
-                     kvtest::BuildArchive({{Evil, kvtest::ToBytes("x")}}));
+    kvtest::WriteAll(Dir.Path() / "evil.zlb", kvtest::BuildArchive({{Evil, kvtest::ToBytes("x")}}));
     fs::create_directories(Dir.Path() / "box" / "in");
     const auto Before = kvtest::Snapshot(Dir.Path());
     const TRun R = Run("extract -d box/in evil.zlb");

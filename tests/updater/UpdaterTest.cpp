@@ -38,8 +38,9 @@ TEST(UpdateScript, WorkedExampleLines) {
 
 TEST(UpdateScript, PercentSignsAreDoubledEverywhere) {
   const std::string A = "C:\\100% sure\\%PATH%\\";
-  EXPECT_EQ(CopyLine(A, "50%.txt"),
-            "@copy /Y \"C:\\100%% sure\\%%PATH%%\\update\\50%%.txt\" \"C:\\100%% sure\\%%PATH%%\\\"");
+  EXPECT_EQ(
+      CopyLine(A, "50%.txt"),
+      "@copy /Y \"C:\\100%% sure\\%%PATH%%\\update\\50%%.txt\" \"C:\\100%% sure\\%%PATH%%\\\"");
   EXPECT_EQ(ClientStartLine(A, true), "@\"C:\\100%% sure\\%%PATH%%\\konvoro.exe\" /s");
   EXPECT_EQ(DeleteLines(A)[2], "@del \"C:\\100%% sure\\%%PATH%%\\update\\KonvoroServers.txt\"");
 }
