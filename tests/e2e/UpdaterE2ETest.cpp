@@ -229,6 +229,9 @@ class UpdaterE2ETest : public ::testing::Test {
     const auto Box = WaitForWindow("Kvupdater", "#32770", Process.Id(), StartTimeoutMs);
     EXPECT_TRUE(Box.has_value()) << "no message box";
     if (!Box) return {};
+    // Centred on the screen.
+    EXPECT_NEAR(Box->Left + Box->Width / 2, GetSystemMetrics(SM_CXSCREEN) / 2, 2);
+    EXPECT_NEAR(Box->Top + Box->Height / 2, GetSystemMetrics(SM_CYSCREEN) / 2, 2);
     const auto Info = ReadMessageBox(Box->Handle);
     EXPECT_TRUE(Info.has_value());
     EXPECT_TRUE(FindWindows("Form1", "TForm1", Process.Id()).empty())
