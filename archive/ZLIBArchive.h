@@ -55,7 +55,8 @@ class TZLBArchive : public TComponent {
   // Writes entry Index's original bytes into Dest from its current position
   // on. Returns true; raises "Index out of bounds", "Unable to open file
   // (%s)", "File (%d) is corrupt" (also when the entry delivers fewer bytes
-  // than its size) or "File (%d) failed CRC check".
+  // than its size, or its zlib stream does not end right after them with a
+  // matching check value) or "File (%d) failed CRC check".
   bool ExtractToStream(int32_t Index, TStream& Dest);
   // Extracts entry Index into DestDir + "\" + its name, below its stored path
   // when ExtractWithPath is on. Raises "No archive is currently open", "Index

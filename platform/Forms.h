@@ -72,12 +72,10 @@ class TForm : public TComponent {
 
   // The window handle, creating the window on first use.
   intptr_t Handle();
-  bool HandleAllocated() const { return FHandle != 0; }
   // Shows the window with the given show command (SW_SHOWNORMAL = 1,
   // SW_SHOWMAXIMIZED = 3, SW_SHOWMINNOACTIVE = 7).
   void Show(int ShowCommand = 1);
   void Close();
-  const std::string& GetFormClassName() const { return FClassName; }
 
   int32_t GetLeft() const { return FLeft; }
   void SetLeft(int32_t Value) { FLeft = Value; }

@@ -38,9 +38,6 @@ class TStream {
   void ReadBuffer(void* Buffer, int32_t Count);
   // Writes exactly Count bytes or raises EWriteError("Stream write error").
   void WriteBuffer(const void* Buffer, int32_t Count);
-  // Copies Count bytes from Source (all of it from position 0 when Count is
-  // 0) with ReadBuffer/WriteBuffer. Returns the count copied.
-  int64_t CopyFrom(TStream& Source, int64_t Count);
 };
 
 // A stream over a file of the operating system.

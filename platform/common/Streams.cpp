@@ -29,23 +29,6 @@ void TStream::WriteBuffer(const void* Buffer, int32_t Count) {
   if (Count != 0 && Write(Buffer, Count) != Count) throw EWriteError(messages::SWriteError);
 }
 
-int64_t TStream::CopyFrom(TStream& Source, int64_t Count) {
-  if (Count == 0) {
-    Source.SetPosition(0);
-    Count = Source.GetSize();
-  }
-  constexpr int32_t MaxBufSize = 61440;
-  const int64_t Total = Count;
-  std::vector<uint8_t> Buffer(static_cast<size_t>(std::min<int64_t>(Count, MaxBufSize)));
-  while (Count > 0) {
-    const auto N = static_cast<int32_t>(std::min<int64_t>(Count, MaxBufSize));
-    Source.ReadBuffer(Buffer.data(), N);
-    WriteBuffer(Buffer.data(), N);
-    Count -= N;
-  }
-  return Total;
-}
-
 // ---------------------------------------------------------------------------
 
 TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName(FileName) {
