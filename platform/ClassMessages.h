@@ -21,4 +21,8 @@ inline constexpr const char* SInvalidPropertyValue = "Invalid property value";
 // %s: the resource; %d: the line; %s: what is wrong there.
 inline constexpr const char* SReadFormError = "Error reading form resource %s, line %d: %s";
 
+// Windows and their message loop.
+inline constexpr const char* SWindowCreateError = "Error creating window";
+inline constexpr const char* SUnknownException = "Unknown exception";
+
 }  // namespace kv::messages

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "ClassMessages.h"
 #include "CodePages.h"
 #include "Dialogs.h"
 #include "Environment.h"
@@ -148,7 +149,7 @@ void TForm::CreateHandle() {
   HWND Window = ::CreateWindowExA(0, FClassName.c_str(), FCaption.c_str(),
                                   WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, FLeft, FTop, FWidth,
                                   FHeight, nullptr, nullptr, ::GetModuleHandleA(nullptr), this);
-  if (Window == nullptr) throw Exception("Error creating window");
+  if (Window == nullptr) throw Exception(messages::SWindowCreateError);
   FHandle = reinterpret_cast<intptr_t>(Window);
 }
 
@@ -288,7 +289,7 @@ void TApplication::ShowException(const std::exception& E) {
 }
 
 void TApplication::HandleUnknownException() {
-  ShowException(Exception("Unknown exception"));
+  ShowException(Exception(messages::SUnknownException));
 }
 
 }  // namespace kv
