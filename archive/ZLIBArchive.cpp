@@ -146,7 +146,6 @@ void TZLBArchive::ReadDirectory(TStream& File) {
     if (FTrailer.DirectoryOffset + DirectoryBytes > File.GetSize())
       throw EZLBArchiveError(messages::SUnableToReadFileList);
     File.Seek(FTrailer.DirectoryOffset, TSeekOrigin::soBeginning);
-    FEntries.reserve(size_t(Count));
     std::array<uint8_t, TZLBFileEntry::Size> Record;
     for (int32_t I = 0; I < Count; ++I) {
       File.ReadBuffer(Record.data(), int32_t(Record.size()));
@@ -156,41 +155,45 @@ void TZLBArchive::ReadDirectory(TStream& File) {
   }
 
   File.Seek(FTrailer.DirectoryOffset, TSeekOrigin::soBeginning);
-  TMemoryStream Directory;
-  {
-    TDecompressionStream Inflater(File);
-    int64_t Remaining = DirectoryBytes;
-    FProgressStage = 0;
-    FProgressTotal = int32_t(DirectoryBytes);
-    FProgressDone = 0;
-    FProgressMessage = messages::SExtractingRegistry;
-    while (Remaining > 0) {
-      const auto Chunk = int32_t(std::min<int64_t>(Remaining, DirectoryChunkSize));
-      try {
-        std::vector<uint8_t> Buffer(size_t(Chunk), 0);
-        const int32_t Got = Inflater.Read(Buffer.data(), Chunk);
-        FProgressDone += Got;
-        DoProgress();
-        if (Got != 0) Directory.WriteBuffer(Buffer.data(), Got);
-        // A directory that ends early has no more records to give.
-        if (Got < Chunk) throw EZLBArchiveError(messages::SUnableToReadFileList);
-      } catch (...) {
-        throw EZLBArchiveError(messages::SUnableToReadFileList);
+  // Records are decoded as the directory inflates, so that memory holds the
+  // entries only, and only as many as really arrive.
+  std::array<uint8_t, TZLBFileEntry::Size> Record;
+  size_t RecordHave = 0;
+  TDecompressionStream Inflater(File);
+  int64_t Remaining = DirectoryBytes;
+  FProgressStage = 0;
+  FProgressTotal = int32_t(DirectoryBytes);
+  FProgressDone = 0;
+  FProgressMessage = messages::SExtractingRegistry;
+  while (Remaining > 0) {
+    const auto Chunk = int32_t(std::min<int64_t>(Remaining, DirectoryChunkSize));
+    try {
+      std::vector<uint8_t> Buffer(size_t(Chunk), 0);
+      const int32_t Got = Inflater.Read(Buffer.data(), Chunk);
+      FProgressDone += Got;
+      DoProgress();
+      for (int32_t At = 0; At < Got;) {
+        const size_t Take = std::min(Record.size() - RecordHave, size_t(Got - At));
+        std::copy_n(Buffer.begin() + At, Take, Record.begin() + RecordHave);
+        RecordHave += Take;
+        At += int32_t(Take);
+        if (RecordHave == Record.size()) {
+          FEntries.push_back(TZLBFileEntry::Decode(Record));
+          RecordHave = 0;
+        }
       }
-      Remaining -= Chunk;
+      // A directory that ends early has no more records to give.
+      if (Got < Chunk) throw EZLBArchiveError(messages::SUnableToReadFileList);
+    } catch (...) {
+      throw EZLBArchiveError(messages::SUnableToReadFileList);
     }
-  }
-  const uint8_t* Records = Directory.Memory();
-  FEntries.reserve(size_t(Count));
-  for (int32_t I = 0; I < Count; ++I) {
-    FEntries.push_back(TZLBFileEntry::Decode(std::span<const uint8_t, TZLBFileEntry::Size>(
-        Records + size_t(I) * TZLBFileEntry::Size, TZLBFileEntry::Size)));
+    Remaining -= Chunk;
   }
 }
 
 void TZLBArchive::CloseArchive() {
   FEntries.clear();
-  FEntries.shrink_to_fit();
+  FEntries.shrink_to_fit();  // a large directory gives its memory back
   FTrailer = TZLBArchiveTrailer();
   FFileName.clear();
   FProgressStage = 5;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <span>
 #include <string>
@@ -112,7 +113,9 @@ class TZLBArchive : public TComponent {
  protected:
   std::string FFileName;
   TZLBArchiveTrailer FTrailer;
-  std::vector<TZLBFileEntry> FEntries;
+  // A deque grows without moving what it holds: a directory never needs
+  // twice its size while it is read.
+  std::deque<TZLBFileEntry> FEntries;
   TFileCompressionLevel FCompressionLevel = TFileCompressionLevel::fcDefault;
   bool FExtractWithPath = false;
   bool FRecursePaths = false;
