@@ -6,7 +6,7 @@
 
 namespace kv::fault {
 
-enum class TOperation : uint8_t { Open, Read, Write, CreateDir };
+enum class TOperation : uint8_t { Open, Read, Write, Replace, CreateDir };
 
 // Counts one operation. Returns true when this one is the armed call, which
 // the caller then fails with an error code of its platform.

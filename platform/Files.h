@@ -75,6 +75,23 @@ TFileHandle FileOpen(const std::string& FileName, uint32_t Mode);
 // Creates a file, or truncates an existing one, open for reading and writing
 // and shared with nobody. Returns an invalid handle on failure.
 TFileHandle FileCreate(const std::string& FileName);
+// Creates a new file, open for reading and writing and shared with nobody.
+// Fails when anything stands at FileName already (a file, a directory, a
+// link, even one that points nowhere): nothing existing is ever opened.
+// Returns an invalid handle on failure.
+TFileHandle FileCreateNew(const std::string& FileName);
+// True when ErrorCode says that a name was taken already.
+bool IsAlreadyExistsError(int ErrorCode);
+// Moves the open file Handle, made by FileCreateNew as FileName, to NewName,
+// replacing what stands there as a directory entry: a link at NewName is
+// replaced itself and never followed. Returns false on failure, when
+// GetLastOSError() tells why (a sharing violation when another process holds
+// NewName open).
+bool FileReplaceOpen(const TFileHandle& Handle, const std::string& FileName,
+                     const std::string& NewName);
+// Removes the open file Handle, made by FileCreateNew as FileName, from its
+// directory; it is gone once closed. Returns false on failure.
+bool FileDeleteOpen(const TFileHandle& Handle, const std::string& FileName);
 // Reads up to Count bytes. Returns the count read, 0 at the end, -1 on failure.
 int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count);
 // Writes up to Count bytes. Returns the count written, -1 on failure.
@@ -106,6 +123,9 @@ bool RenameFile(const std::string& OldName, const std::string& NewName);
 // The absolute form of FileName, as the platform resolves a relative name
 // against the current directory.
 std::string ExpandFileName(const std::string& FileName);
+// The short (8.3) form of an existing FileName, as the volume keeps it; ""
+// when there is none or FileName does not exist.
+std::string ExtractShortPathName(const std::string& FileName);
 
 // True for "\" and, on POSIX, "/" too.
 bool IsPathDelimiter(char C);

@@ -57,9 +57,36 @@ class TFileStream : public TStream {
   // Closes the file early; later reads and writes deliver nothing.
   void Close() { FHandle.Close(); }
 
- private:
+ protected:
+  // Takes over Handle, an open file named FileName.
+  TFileStream(std::string FileName, TFileHandle Handle)
+      : FFileName(std::move(FileName)), FHandle(std::move(Handle)) {}
+
   std::string FFileName;
   TFileHandle FHandle;
+};
+
+// A new file that takes FileName's place only when it is complete. It is
+// written under a fresh unique name beside FileName (made new, so nothing
+// that exists is ever opened) and moved over FileName by Commit, through its
+// open handle: whatever stood at FileName (a file, a symbolic or hard link,
+// a junction) is replaced as a directory entry, never written through,
+// truncated or deleted. Destroyed uncommitted, the new file is removed.
+class TReplacingFileStream : public TFileStream {
+ public:
+  // Raises EFCreateError ("Cannot create file \"%s\". %s") naming FileName
+  // when no new file can be made beside it.
+  explicit TReplacingFileStream(const std::string& FileName);
+  ~TReplacingFileStream() override;
+
+  // Moves the file into FileName's place and closes it. Raises EFCreateError
+  // naming FileName when that place cannot be taken (another process holds
+  // it, say); the new file is removed then.
+  void Commit();
+
+ private:
+  std::string FTarget;
+  bool FDone = false;
 };
 
 // A file stream that gathers writes in memory and hands them to the system

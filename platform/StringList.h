@@ -9,12 +9,6 @@
 
 namespace kv {
 
-// How a list's lines are encoded when saved.
-enum class TLineEncoding : uint8_t {
-  Ansi,  // the bytes as they stand
-  Oem,   // converted from the ANSI to the OEM code page
-};
-
 class TStrings {
  public:
   TStrings() = default;
@@ -33,12 +27,13 @@ class TStrings {
   const std::string& operator[](int Index) const { return Get(Index); }
   // Every line followed by CR LF, the last one included.
   std::string Text() const;
-  // Writes Text() to Stream in one piece, without a byte-order mark. Raises
-  // EWriteError("Stream write error") on a short write.
-  void SaveToStream(TStream& Stream, TLineEncoding Encoding = TLineEncoding::Ansi) const;
+  // Writes Text() to Stream in one piece, the bytes as they stand, without a
+  // byte-order mark. Raises EWriteError("Stream write error") on a short
+  // write.
+  void SaveToStream(TStream& Stream) const;
   // Creates (or empties) FileName and saves the list into it. Raises
   // EFCreateError or EWriteError.
-  void SaveToFile(const std::string& FileName, TLineEncoding Encoding = TLineEncoding::Ansi) const;
+  void SaveToFile(const std::string& FileName) const;
 };
 
 class TStringList : public TStrings {

@@ -1,18 +1,32 @@
 // The lines of the update script kvUpdate.bat.
 #include "UpdateScript.h"
 
+#include "CodePages.h"
+#include "Exceptions.h"
+#include "Files.h"
+#include "Format.h"
 #include "UpdaterNames.h"
 
 namespace kv::updater {
 
-std::string EscapeForScript(std::string_view Text) {
+std::optional<std::string> ScriptText(std::string_view Text) {
+  const std::optional<std::string> Oem = AnsiToOemExact(Text);
+  if (!Oem) return std::nullopt;
   std::string Out;
-  Out.reserve(Text.size());
-  for (const char C : Text) {
+  Out.reserve(Oem->size());
+  for (const char C : *Oem) {
     Out.push_back(C);
     if (C == '%') Out.push_back('%');
   }
   return Out;
+}
+
+std::string ScriptDirectory(const std::string& AppDir) {
+  if (std::optional<std::string> Dir = ScriptText(AppDir)) return *Dir;
+  const std::string Short = ExtractShortPathName(AppDir);
+  if (!Short.empty())
+    if (std::optional<std::string> Dir = ScriptText(Short)) return *Dir;
+  throw Exception(Format(SInstallDirNotScriptable, AppDir));
 }
 
 bool IsWaitProgram(std::string_view EntryName) {
@@ -22,18 +36,16 @@ bool IsWaitProgram(std::string_view EntryName) {
   return Lower == WaitProgramName;
 }
 
-std::string CopyLine(const std::string& AppDir, const std::string& EntryName) {
-  const std::string A = EscapeForScript(AppDir);
-  return "@copy /Y \"" + A + UpdateDirName + "\\" + EscapeForScript(EntryName) + "\" \"" + A + "\"";
+std::string CopyLine(const std::string& Dir, const std::string& Name) {
+  return "@copy /Y \"" + Dir + UpdateDirName + "\\" + Name + "\" \"" + Dir + "\"";
 }
 
-std::string ClientStartLine(const std::string& AppDir, bool WithScheduler) {
-  return "@\"" + EscapeForScript(AppDir) + ClientProgramName + "\"" +
-         (WithScheduler ? SchedulerSwitch : "");
+std::string ClientStartLine(const std::string& Dir, bool WithScheduler) {
+  return "@\"" + Dir + ClientProgramName + "\"" + (WithScheduler ? SchedulerSwitch : "");
 }
 
-std::vector<std::string> DeleteLines(const std::string& AppDir) {
-  const std::string Update = EscapeForScript(AppDir) + UpdateDirName + "\\";
+std::vector<std::string> DeleteLines(const std::string& Dir) {
+  const std::string Update = Dir + UpdateDirName + "\\";
   std::vector<std::string> Lines;
   for (const char* Pattern : {"*.exe", "*.dll", "KonvoroServers.txt", "*.bin"})
     Lines.push_back("@del \"" + Update + Pattern + "\"");

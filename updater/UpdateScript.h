@@ -1,7 +1,9 @@
-// The lines of the update script kvUpdate.bat. AppDir is the application
-// directory, ending with "\".
+// The lines of the update script kvUpdate.bat. The script is read by the
+// command interpreter in the OEM code page, so every name in it is script
+// text (ScriptText): exactly converted, with "%" doubled.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,19 +20,29 @@ inline constexpr const char* WaitProgramName = "wait.exe";
 inline constexpr const char* ClientProgramName = "konvoro.exe";
 inline constexpr const char* SchedulerSwitch = " /s";
 
-// Text with every "%" doubled, so that the command interpreter does not
-// expand it as a variable.
-std::string EscapeForScript(std::string_view Text);
+// Text (in the ANSI code page) as the script holds it: converted exactly to
+// the OEM code page, then every "%" doubled so that the interpreter does not
+// expand it as a variable. nullopt when a character has no exact OEM form: a
+// look-alike would break the line's quoting or name another file.
+std::optional<std::string> ScriptText(std::string_view Text);
+// The application directory AppDir (ending with "\") as script text: AppDir
+// itself, else its short form when the volume keeps one. Raises
+// Exception(SInstallDirNotScriptable) naming AppDir when neither can be
+// written exactly.
+std::string ScriptDirectory(const std::string& AppDir);
+
 // True when EntryName, with only the letters A to Z lower-cased, is
 // "wait.exe".
 bool IsWaitProgram(std::string_view EntryName);
 
+// The lines, from script text: Dir is ScriptDirectory's result, Name an
+// entry name through ScriptText.
 // @copy /Y "A\update\N" "A\"
-std::string CopyLine(const std::string& AppDir, const std::string& EntryName);
+std::string CopyLine(const std::string& Dir, const std::string& Name);
 // @"A\konvoro.exe" /s, or without " /s". The path is quoted: installation
 // paths hold blanks.
-std::string ClientStartLine(const std::string& AppDir, bool WithScheduler);
+std::string ClientStartLine(const std::string& Dir, bool WithScheduler);
 // @del "A\update\*.exe", *.dll, KonvoroServers.txt and *.bin, in this order.
-std::vector<std::string> DeleteLines(const std::string& AppDir);
+std::vector<std::string> DeleteLines(const std::string& Dir);
 
 }  // namespace kv::updater

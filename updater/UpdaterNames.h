@@ -20,6 +20,13 @@ inline constexpr const char* ScriptLaunchOperation = "open";
 
 // What the per-entry failure dialog says before the exception's text.
 inline constexpr const char* EntryFailurePrefix = "ZLIB error ";
+// %s: the application directory.
+inline constexpr const char* SInstallDirNotScriptable =
+    "The installation directory \"%s\" cannot be named in the update script: the command "
+    "interpreter's code page lacks some of its characters and it has no short name; nothing was "
+    "installed";
+// %s: the script's path; %s: the system's description of the error.
+inline constexpr const char* SScriptLaunchFailed = "Cannot start the update script \"%s\". %s";
 // %s: the staged archive's path.
 inline constexpr const char* SStagedArchiveChanged =
     "The staged update archive \"%s\" was changed after it was written; nothing was installed";

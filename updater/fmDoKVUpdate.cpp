@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
+#include "ArchiveMessages.h"
 #include "Dialogs.h"
 #include "Environment.h"
 #include "Exceptions.h"
@@ -45,7 +47,11 @@ std::any TForm1::MethodAddress(std::string_view Name) {
 bool TForm1::ExtractPayload() {
   const std::string Path = StagedArchivePath();
   TResourceStream Payload(PayloadResourceName, RT_RCDATA_TYPE);
-  TFileStream Staged(Path, fmCreate);  // closed before the resource is released
+  // The temporary directory is the user's: whatever stands at the staged
+  // name, even a link planted to make this elevated program overwrite some
+  // other file, is replaced as a name and never written through. Closed
+  // before the resource is released.
+  TReplacingFileStream Staged(Path);
   Payload.SetPosition(0);
   int64_t Count = Payload.GetSize();
   std::vector<uint8_t> Buffer(size_t(std::min<int64_t>(Count, StagingChunkSize)));
@@ -55,6 +61,7 @@ bool TForm1::ExtractPayload() {
     Staged.WriteBuffer(Buffer.data(), Chunk);
     Count -= Chunk;
   }
+  Staged.Commit();
   return true;
 }
 
@@ -76,11 +83,28 @@ std::unique_ptr<TFileStream> HoldStagedArchive(const std::string& Path) {
   return Held;
 }
 
+std::string EntryFailure(const std::function<void()>& Step) {
+  try {
+    Step();
+    return std::string();
+  } catch (const Exception& E) {
+    return EntryFailurePrefix + E.Message();
+  } catch (const std::exception& E) {
+    // Out of memory, say: still one entry's failure.
+    return EntryFailurePrefix + std::string(E.what());
+  }
+}
+
 void TForm1::FormCreate(TObject*) {
   const std::string AppDir = ApplicationDirectory(GetModuleFileName());
+  // Every line of the script names the installation: one that the script
+  // cannot name exactly stops the run before anything is staged.
+  const std::string ScriptDir = ScriptDirectory(AppDir);
   TempDir = GetEnvironmentVariable(TempVariable);
   if (TempDir.empty()) TempDir = GetEnvironmentVariable(TmpVariable);
 
+  // ExtractPayload raises on every failure and never returns false; the
+  // test stays as the documented guard of the steps that follow.
   if (!ExtractPayload()) return;
   const std::string StagedPath = StagedArchivePath();
   std::unique_ptr<TFileStream> Held = HoldStagedArchive(StagedPath);
@@ -101,26 +125,36 @@ void TForm1::FormCreate(TObject*) {
     Archive->OpenArchive(StagedPath);
     const int32_t Count = Archive->GetFileCount();
     for (int32_t I = 0; I < Count; ++I) {
-      try {
+      const std::string Failure = EntryFailure([&] {
         Archive->ExtractFile(UpdateDir, I);
         TZLBFileEntry Entry;
         Archive->GetFileEntry(I, Entry);
         if (!IsWaitProgram(Entry.FileName.View())) {
+          // Read again on purpose: the run reads the record once for the
+          // wait.exe test and once for the copy line.
           Archive->GetFileEntry(I, Entry);
-          Lines.Add(CopyLine(AppDir, Entry.FileName.ToString()));
+          const std::optional<std::string> Name = ScriptText(Entry.FileName.ToString());
+          if (!Name) throw Exception(Format(messages::SFileInvalidName, I));
+          Lines.Add(CopyLine(ScriptDir, *Name));
         }
-      } catch (const Exception& E) {
-        ShowMessage(EntryFailurePrefix + E.Message());
+      });
+      if (!Failure.empty()) {
+        ShowMessage(Failure);
         return;
       }
     }
-    Lines.Add(ClientStartLine(AppDir, SchedulerIsRegistered()));
-    for (const std::string& Line : DeleteLines(AppDir))
+    Lines.Add(ClientStartLine(ScriptDir, SchedulerIsRegistered()));
+    for (const std::string& Line : DeleteLines(ScriptDir))
       Lines.Add(Line);
     Lines.Add(ClearScreenLine);
-    // The command interpreter reads batch files in the OEM code page.
-    Lines.SaveToFile(AppDir + UpdateDirName + "\\" + ScriptFileName, TLineEncoding::Oem);
-    ShellExecute(ScriptLaunchOperation, ScriptLaunchName, "", UpdateDir, SW_HIDE_COMMAND);
+    // The lines are script text already, in the interpreter's code page.
+    const std::string ScriptPath = UpdateDir + "\\" + ScriptFileName;
+    Lines.SaveToFile(ScriptPath);
+    // A script that did not start means no update: reported, never passed
+    // off as success.
+    if (const int Error =
+            ShellExecute(ScriptLaunchOperation, ScriptLaunchName, "", UpdateDir, SW_HIDE_COMMAND))
+      throw Exception(Format(SScriptLaunchFailed, ScriptPath, SysErrorMessage(Error)));
   }
   Held.reset();
   Application->Terminate();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <any>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -46,6 +47,12 @@ std::string StagedArchivePath();
 // Raises the file-open failure, or Exception(SStagedArchiveChanged) when the
 // bytes differ.
 std::unique_ptr<TFileStream> HoldStagedArchive(const std::string& Path);
+
+// Runs one entry's part of the update run. Returns "" when it succeeds,
+// else what the per-entry failure dialog says: "ZLIB error " followed by the
+// failure's text, whatever failed (the system's exceptions, out of memory
+// included).
+std::string EntryFailure(const std::function<void()>& Step);
 
 // The application directory: the executable's path up to its last "\" or
 // ":", ending with "\".

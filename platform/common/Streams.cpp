@@ -2,6 +2,8 @@
 #include "Streams.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "ClassMessages.h"
@@ -31,15 +33,34 @@ void TStream::WriteBuffer(const void* Buffer, int32_t Count) {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+[[noreturn]] void RaiseCreateError(const std::string& FileName, int Error) {
+  throw EFCreateError(
+      Format(messages::SFCreateErrorEx, ExpandFileName(FileName), SysErrorMessage(Error)), Error);
+}
+
+// A new file named FileName + ".XXXXXXXX.tmp", trying numbers from a varying
+// start while the names are taken. Created receives the name.
+TFileHandle CreateUniqueBeside(const std::string& FileName, std::string& Created) {
+  auto Number = static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  for (int Attempt = 0; Attempt < 64; ++Attempt) {
+    char Suffix[16];
+    std::snprintf(Suffix, sizeof Suffix, ".%08X.tmp", Number);
+    Created = FileName + Suffix;
+    TFileHandle Handle = FileCreateNew(Created);
+    if (Handle.Valid() || !IsAlreadyExistsError(GetLastOSError())) return Handle;
+    Number = Number * 1664525u + 1013904223u;
+  }
+  return TFileHandle();
+}
+
+}  // namespace
+
 TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName(FileName) {
   if (Mode == fmCreate) {
     FHandle = FileCreate(FileName);
-    if (!FHandle.Valid()) {
-      const int Error = GetLastOSError();
-      throw EFCreateError(
-          Format(messages::SFCreateErrorEx, ExpandFileName(FileName), SysErrorMessage(Error)),
-          Error);
-    }
+    if (!FHandle.Valid()) RaiseCreateError(FileName, GetLastOSError());
   } else {
     FHandle = FileOpen(FileName, Mode);
     if (!FHandle.Valid()) {
@@ -48,6 +69,29 @@ TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName
           Format(messages::SFOpenErrorEx, ExpandFileName(FileName), SysErrorMessage(Error)), Error);
     }
   }
+}
+
+TReplacingFileStream::TReplacingFileStream(const std::string& FileName)
+    : TFileStream(std::string(), TFileHandle()), FTarget(FileName) {
+  FHandle = CreateUniqueBeside(FileName, FFileName);
+  if (!FHandle.Valid()) RaiseCreateError(FileName, GetLastOSError());
+}
+
+TReplacingFileStream::~TReplacingFileStream() {
+  if (!FDone) FileDeleteOpen(FHandle, FFileName);
+}
+
+void TReplacingFileStream::Commit() {
+  if (FileReplaceOpen(FHandle, FFileName, FTarget)) {
+    FDone = true;
+    FHandle.Close();
+    return;
+  }
+  const int Error = GetLastOSError();
+  FDone = true;
+  FileDeleteOpen(FHandle, FFileName);
+  FHandle.Close();
+  RaiseCreateError(FTarget, Error);
 }
 
 int32_t TFileStream::Read(void* Buffer, int32_t Count) {

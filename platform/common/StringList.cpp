@@ -2,7 +2,6 @@
 #include "StringList.h"
 
 #include "ClassMessages.h"
-#include "CodePages.h"
 #include "Exceptions.h"
 #include "Format.h"
 
@@ -22,14 +21,14 @@ std::string TStrings::Text() const {
   return Out;
 }
 
-void TStrings::SaveToStream(TStream& Stream, TLineEncoding Encoding) const {
-  const std::string Bytes = Encoding == TLineEncoding::Oem ? AnsiToOem(Text()) : Text();
+void TStrings::SaveToStream(TStream& Stream) const {
+  const std::string Bytes = Text();
   Stream.WriteBuffer(Bytes.data(), static_cast<int32_t>(Bytes.size()));
 }
 
-void TStrings::SaveToFile(const std::string& FileName, TLineEncoding Encoding) const {
+void TStrings::SaveToFile(const std::string& FileName) const {
   TFileStream Stream(FileName, fmCreate);
-  SaveToStream(Stream, Encoding);
+  SaveToStream(Stream);
 }
 
 const std::string& TStringList::Get(int Index) const {

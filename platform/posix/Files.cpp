@@ -98,6 +98,34 @@ TFileHandle FileCreate(const std::string& FileName) {
   return Fd < 0 ? TFileHandle() : TFileHandle(Fd);
 }
 
+TFileHandle FileCreateNew(const std::string& FileName) {
+  if (fault::Injected(fault::TOperation::Open)) {
+    errno = EIO;
+    return TFileHandle();
+  }
+  // O_EXCL fails on any existing name, a dangling symbolic link included.
+  const int Fd = ::open(NativePath(FileName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  return Fd < 0 ? TFileHandle() : TFileHandle(Fd);
+}
+
+bool IsAlreadyExistsError(int ErrorCode) {
+  return ErrorCode == EEXIST;
+}
+
+// POSIX renames and unlinks directory entries by name, never through a link
+// at the target; the file's own name is what moves.
+bool FileReplaceOpen(const TFileHandle&, const std::string& FileName, const std::string& NewName) {
+  if (fault::Injected(fault::TOperation::Replace)) {
+    errno = EBUSY;
+    return false;
+  }
+  return ::rename(NativePath(FileName).c_str(), NativePath(NewName).c_str()) == 0;
+}
+
+bool FileDeleteOpen(const TFileHandle&, const std::string& FileName) {
+  return ::unlink(NativePath(FileName).c_str()) == 0;
+}
+
 int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count) {
   if (fault::Injected(fault::TOperation::Read)) {
     errno = EIO;
@@ -185,6 +213,10 @@ std::string ExpandFileName(const std::string& FileName) {
   std::string Base = Cwd.data();
   if (Base.empty() || Base.back() != '/') Base += '/';
   return Base + FileName;
+}
+
+std::string ExtractShortPathName(const std::string&) {
+  return std::string();  // POSIX volumes keep no short names
 }
 
 // ---------------------------------------------------------------------------

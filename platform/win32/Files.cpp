@@ -2,6 +2,7 @@
 // explicit share modes.
 #include "WinApi.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,78 @@ TFileHandle FileCreate(const std::string& FileName) {
   HANDLE H = ::CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   return H == INVALID_HANDLE_VALUE ? TFileHandle() : TFileHandle(reinterpret_cast<intptr_t>(H));
+}
+
+TFileHandle FileCreateNew(const std::string& FileName) {
+  if (fault::Injected(fault::TOperation::Open)) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return TFileHandle();
+  }
+  // DELETE access lets the file be renamed or removed through this handle
+  // later, so that nobody can swap it in between.
+  HANDLE H = ::CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return H == INVALID_HANDLE_VALUE ? TFileHandle() : TFileHandle(reinterpret_cast<intptr_t>(H));
+}
+
+bool IsAlreadyExistsError(int ErrorCode) {
+  return ErrorCode == ERROR_FILE_EXISTS || ErrorCode == ERROR_ALREADY_EXISTS;
+}
+
+namespace {
+
+std::wstring WideFullPath(const std::string& FileName) {
+  const std::string Full = ExpandFileName(FileName);
+  const int Length = ::MultiByteToWideChar(CP_ACP, 0, Full.data(), int(Full.size()), nullptr, 0);
+  std::wstring Wide(size_t(Length), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, Full.data(), int(Full.size()), Wide.data(), Length);
+  return Wide;
+}
+
+// Renaming over a file that another process holds open fails as "access
+// denied"; creating over it, which is what this replaces, fails as a
+// sharing violation. Tell the two apart, so that the message names the
+// real cause.
+DWORD ReplaceFailure(const std::string& NewName) {
+  const DWORD Error = ::GetLastError();
+  if (Error != ERROR_ACCESS_DENIED) return Error;
+  HANDLE Probe = ::CreateFileA(
+      NewName.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (Probe != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(Probe);
+    return Error;
+  }
+  return ::GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION : Error;
+}
+
+}  // namespace
+
+bool FileReplaceOpen(const TFileHandle& Handle, const std::string&, const std::string& NewName) {
+  if (fault::Injected(fault::TOperation::Replace)) {
+    ::SetLastError(ERROR_SHARING_VIOLATION);
+    return false;
+  }
+  // Renamed through the open handle: the file cannot be swapped for
+  // something else by name before it is moved.
+  const std::wstring Target = WideFullPath(NewName);
+  std::vector<uint8_t> Buffer(sizeof(FILE_RENAME_INFO) + Target.size() * sizeof(wchar_t));
+  auto* Info = reinterpret_cast<FILE_RENAME_INFO*>(Buffer.data());
+  Info->ReplaceIfExists = TRUE;
+  Info->RootDirectory = nullptr;
+  Info->FileNameLength = DWORD(Target.size() * sizeof(wchar_t));
+  std::copy(Target.begin(), Target.end(), Info->FileName);
+  if (::SetFileInformationByHandle(AsHandle(Handle.Native()), FileRenameInfo, Info,
+                                   DWORD(Buffer.size())))
+    return true;
+  ::SetLastError(ReplaceFailure(NewName));
+  return false;
+}
+
+bool FileDeleteOpen(const TFileHandle& Handle, const std::string&) {
+  FILE_DISPOSITION_INFO Info{TRUE};
+  return ::SetFileInformationByHandle(AsHandle(Handle.Native()), FileDispositionInfo, &Info,
+                                      sizeof Info) != 0;
 }
 
 int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count) {
@@ -153,6 +226,17 @@ std::string ExpandFileName(const std::string& FileName) {
     const DWORD Length = ::GetFullPathNameA(FileName.c_str(), static_cast<DWORD>(Buffer.size()),
                                             Buffer.data(), &NamePart);
     if (Length == 0) return FileName;
+    if (Length < Buffer.size()) return std::string(Buffer.data(), Length);
+    Buffer.resize(Length + 1);
+  }
+}
+
+std::string ExtractShortPathName(const std::string& FileName) {
+  std::vector<char> Buffer(MAX_PATH);
+  for (;;) {
+    const DWORD Length =
+        ::GetShortPathNameA(FileName.c_str(), Buffer.data(), static_cast<DWORD>(Buffer.size()));
+    if (Length == 0) return std::string();
     if (Length < Buffer.size()) return std::string(Buffer.data(), Length);
     Buffer.resize(Length + 1);
   }

@@ -9,12 +9,42 @@
 
 namespace kv {
 
-intptr_t ShellExecute(const std::string& Operation, const std::string& File,
-                      const std::string& Parameters, const std::string& Directory,
-                      int ShowCommand) {
-  return reinterpret_cast<intptr_t>(::ShellExecuteA(nullptr, Operation.c_str(), File.c_str(),
-                                                    Parameters.c_str(), Directory.c_str(),
-                                                    ShowCommand));
+namespace {
+
+// The shell's own result codes (32 or less) as system error codes, for when
+// the shell left no error of the thread behind.
+DWORD SystemErrorOf(INT_PTR Result) {
+  switch (Result) {
+    case 0:
+    case SE_ERR_OOM:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    case SE_ERR_SHARE:
+      return ERROR_SHARING_VIOLATION;
+    case SE_ERR_ASSOCINCOMPLETE:
+    case SE_ERR_NOASSOC:
+      return ERROR_NO_ASSOCIATION;
+    case SE_ERR_DDETIMEOUT:
+    case SE_ERR_DDEFAIL:
+    case SE_ERR_DDEBUSY:
+      return ERROR_DDE_FAIL;
+    case SE_ERR_DLLNOTFOUND:
+      return ERROR_DLL_NOT_FOUND;
+    default:
+      return static_cast<DWORD>(Result);  // file and path not found, access denied, bad format
+  }
+}
+
+}  // namespace
+
+int ShellExecute(const std::string& Operation, const std::string& File,
+                 const std::string& Parameters, const std::string& Directory, int ShowCommand) {
+  ::SetLastError(ERROR_SUCCESS);
+  const auto Result = reinterpret_cast<INT_PTR>(::ShellExecuteA(nullptr, Operation.c_str(),
+                                                                File.c_str(), Parameters.c_str(),
+                                                                Directory.c_str(), ShowCommand));
+  if (Result > 32) return 0;
+  const DWORD Error = ::GetLastError();
+  return static_cast<int>(Error != ERROR_SUCCESS ? Error : SystemErrorOf(Result));
 }
 
 }  // namespace kv

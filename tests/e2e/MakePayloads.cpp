@@ -116,6 +116,12 @@ int main(int argc, char** argv) {
                                      {"..\\evil.txt", Text("evil\r\n")}};
     Emit(Out, "evil-name", {}, Archive(Evil));
 
+    // An entry whose name has no exact form in the OEM code page (angle
+    // quotes, which would become redirections in the script).
+    const std::vector<TFile> Inexact = {{"fine.txt", Text("fine\r\n")},
+                                        {"\x8Bquoted\x9B.txt", Text("quoted\r\n")}};
+    Emit(Out, "inexact-name", {}, Archive(Inexact));
+
     // Not an archive: bytes to stage, longer than one 61,440-byte chunk.
     WriteFile(Out / "staging.bin", Pattern(61440 * 2 + 1234, 4));
   } catch (const kv::Exception& E) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -100,6 +101,40 @@ bool WaitUntil(uint32_t TimeoutMs, const auto& Condition) {
   }
 }
 
+// The Unix path of a Windows path, as Wine maps it.
+std::string UnixPath(const std::string& Path) {
+  using TGetUnixFileName = char*(__cdecl*)(const wchar_t*);
+  const FARPROC Proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+  if (Proc == nullptr) return std::string();
+  TGetUnixFileName GetUnixFileName;
+  std::memcpy(&GetUnixFileName, &Proc, sizeof Proc);
+  std::wstring Wide(Path.size(), L'\0');
+  Wide.resize(size_t(MultiByteToWideChar(CP_ACP, 0, Path.data(), int(Path.size()), Wide.data(),
+                                         int(Wide.size()))));
+  char* Unix = GetUnixFileName(Wide.c_str());
+  if (Unix == nullptr) return std::string();
+  std::string Out = Unix;
+  HeapFree(GetProcessHeap(), 0, Unix);
+  return Out;
+}
+
+enum class TLinkKind { Symbolic, Hard };
+
+// Plants a link named Link that leads to Target. A symbolic link is made
+// with the Unix ln: Wine's CreateSymbolicLink makes none.
+void PlantLink(TLinkKind Kind, const std::string& Link, const std::string& Target) {
+  if (Kind == TLinkKind::Hard) {
+    ASSERT_TRUE(CreateHardLinkA(Link.c_str(), Target.c_str(), nullptr));
+    return;
+  }
+  const std::string From = UnixPath(Target), To = UnixPath(Link);
+  ASSERT_FALSE(From.empty() || To.empty()) << "not under Wine";
+  TChildProcess Ln("/bin/ln", "", {}, "-s \"" + From + "\" \"" + To + "\"");
+  ASSERT_TRUE(WaitUntil(5000, [&] {
+    return GetFileAttributesA(Link.c_str()) != INVALID_FILE_ATTRIBUTES;
+  })) << "no link made";
+}
+
 // The registry value that makes the script start the client with "/s".
 class TSchedulerValue {
  public:
@@ -186,13 +221,15 @@ class UpdaterE2ETest : public ::testing::Test {
   std::string UpdateDir() const { return AppDir + "update\\"; }
 
   // The script, line by line, for the entries given (stored case, in order).
-  std::string ExpectedScript(const std::vector<std::string>& CopiedEntries, bool Scheduler) const {
+  // ScriptDir names the installation in the script when it is not AppDir.
+  std::string ExpectedScript(const std::vector<std::string>& CopiedEntries, bool Scheduler,
+                             const std::string& ScriptDir = "") const {
     auto Escaped = [](std::string S) {
       for (size_t At = 0; (At = S.find('%', At)) != std::string::npos; At += 2)
         S.insert(At, "%");
       return S;
     };
-    const std::string A = Escaped(AppDir);
+    const std::string A = Escaped(ScriptDir.empty() ? AppDir : ScriptDir);
     std::string Script = "@echo off\r\n@wait\r\n";
     for (const std::string& N : CopiedEntries)
       Script += "@copy /Y \"" + A + "update\\" + Escaped(N) + "\" \"" + A + "\"\r\n";
@@ -386,6 +423,33 @@ TEST_F(UpdaterE2ETest, StagedArchiveHeldByAnotherProcessIsReported) {
             "Cannot create file \"" + Staged + "\". " + SystemText(ERROR_SHARING_VIOLATION) + ".");
   EXPECT_TRUE(Box.HasIcon);
   EXPECT_EQ(ReadText(Staged), "someone else's");
+  WIN32_FIND_DATAA Found;
+  HANDLE Search = FindFirstFileA((TempDir + "\\*.tmp").c_str(), &Found);
+  EXPECT_EQ(Search, INVALID_HANDLE_VALUE) << "left behind: " << Found.cFileName;
+  if (Search != INVALID_HANDLE_VALUE) FindClose(Search);
+}
+
+// Whatever an unelevated process plants at the staged name, the elevated
+// updater never writes through it.
+TEST_F(UpdaterE2ETest, LinkPlantedAtTheStagedNameIsReplacedNotWrittenThrough) {
+  for (const TLinkKind Kind : {TLinkKind::Symbolic, TLinkKind::Hard}) {
+    SCOPED_TRACE(Kind == TLinkKind::Symbolic ? "symbolic link" : "hard link");
+    const std::string Victim = Root + "\\victim.txt", Staged = TempDir + "\\kvUPDzip.dat";
+    WriteText(Victim, "a file the user may not change");
+    DeleteFileA(Staged.c_str());
+    PlantLink(Kind, Staged, Victim);
+    ASSERT_EQ(ReadText(Staged), "a file the user may not change") << "the link leads there";
+
+    TChildProcess Updater = Start("worked", TempDir, TmpDir);
+    ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+    EXPECT_EQ(ReadText(Victim), "a file the user may not change");
+    EXPECT_EQ(ReadBytes(Staged), ReadBytes(Payload("worked")));
+    EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"),
+              ExpectedScript({"App.exe", "core.dll"}, false));
+    EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
+    DeleteFileA((AppDir + "konvoro-runs.log").c_str());
+    DeleteFileA(Victim.c_str());
+  }
 }
 
 TEST_F(UpdaterE2ETest, EntryThatFailsIsShownAsZlibErrorAndNoScriptIsWritten) {
@@ -409,6 +473,47 @@ TEST_F(UpdaterE2ETest, EntryNameThatLeavesTheUpdateDirectoryIsRefused) {
   EXPECT_TRUE(Exists(UpdateDir() + "fine.txt"));
   EXPECT_FALSE(Exists(AppDir + "evil.txt"));
   EXPECT_FALSE(Exists(UpdateDir() + "kvUpdate.bat"));
+}
+
+// "\x93 \x94" are curly quotes and "\x89" the per-mille sign in the ANSI
+// code page; the OEM code page has none of them. The script names such an
+// installation by its short name.
+TEST_F(UpdaterE2ETest, InstallationWithoutAnExactOemNameIsNamedByItsShortName) {
+  for (const char* Name : {"Konvoro \x93"
+                           "Beta\x94",
+                           "Konvoro 100\x89"}) {
+    SCOPED_TRACE(Name);
+    UseAppDir(Name);
+    char Short[MAX_PATH] = {};
+    ASSERT_NE(GetShortPathNameA(AppDir.c_str(), Short, MAX_PATH), 0u);
+    TChildProcess Updater = Start("worked", TempDir, TmpDir);
+    ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+    EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"),
+              ExpectedScript({"App.exe", "core.dll"}, false, Short));
+    EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
+    EXPECT_EQ(ReadBytes(AppDir + "App.exe"), ReadBytes(Source("worked", "App.exe")));
+  }
+}
+
+TEST_F(UpdaterE2ETest, EntryNameWithoutAnExactOemFormIsRefused) {
+  TChildProcess Updater = Start("inexact-name", TempDir, TmpDir);
+  const TMessageBoxInfo Box = AnswerMessageBoxThenCloseMainWindow(Updater);
+  EXPECT_EQ(Box.Text, "ZLIB error File (1) has an invalid name");
+  EXPECT_FALSE(Box.HasIcon);
+  EXPECT_TRUE(Exists(UpdateDir() + "fine.txt"));
+  EXPECT_FALSE(Exists(UpdateDir() + "kvUpdate.bat"));
+}
+
+TEST_F(UpdaterE2ETest, ScriptThatCannotBeStartedIsReported) {
+  TChildProcess Updater = Start("failing-launch", TempDir, TmpDir);
+  const TMessageBoxInfo Box = AnswerMessageBoxThenCloseMainWindow(Updater);
+  EXPECT_EQ(Box.Text, "Cannot start the update script \"" + UpdateDir() + "kvUpdate.bat\". " +
+                          SystemText(ERROR_ACCESS_DENIED) + ".");
+  EXPECT_TRUE(Box.HasIcon);
+  EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript({"App.exe", "core.dll"}, false))
+      << "the script stays for a later attempt";
+  EXPECT_EQ(ReadBytes(UpdateDir() + "App.exe"), ReadBytes(Source("worked", "App.exe")));
+  EXPECT_FALSE(Exists(AppDir + "konvoro-runs.log"));
 }
 
 TEST_F(UpdaterE2ETest, StartedMinimisedOrMaximisedTheMainWindowFollows) {

@@ -3,10 +3,14 @@
 // the real registry.
 #include <gtest/gtest.h>
 #include <windows.h>
+#undef OemToAnsi  // windows.h's name for OemToCharA
 
 #include <cstdio>
 #include <filesystem>
+#include <new>
+#include <optional>
 
+#include "CodePages.h"
 #include "Exceptions.h"
 #include "FaultSeam.h"
 #include "Files.h"
@@ -24,7 +28,7 @@ using namespace kv::updater;
 using kvtest::MessageOf;
 using kvtest::TBytes;
 
-TEST(UpdateScript, WorkedExampleLines) {
+TEST(UpdateScript, LinesNameTheUpdateDirectoryAndTheQuotedClient) {
   const std::string A = "C:\\Apps\\K\\";
   EXPECT_EQ(CopyLine(A, "App.exe"), "@copy /Y \"C:\\Apps\\K\\update\\App.exe\" \"C:\\Apps\\K\\\"");
   EXPECT_EQ(ClientStartLine(A, false), "@\"C:\\Apps\\K\\konvoro.exe\"");
@@ -37,13 +41,62 @@ TEST(UpdateScript, WorkedExampleLines) {
                             }));
 }
 
-TEST(UpdateScript, PercentSignsAreDoubledEverywhere) {
-  const std::string A = "C:\\100% sure\\%PATH%\\";
-  EXPECT_EQ(
-      CopyLine(A, "50%.txt"),
-      "@copy /Y \"C:\\100%% sure\\%%PATH%%\\update\\50%%.txt\" \"C:\\100%% sure\\%%PATH%%\\\"");
-  EXPECT_EQ(ClientStartLine(A, true), "@\"C:\\100%% sure\\%%PATH%%\\konvoro.exe\" /s");
-  EXPECT_EQ(DeleteLines(A)[2], "@del \"C:\\100%% sure\\%%PATH%%\\update\\KonvoroServers.txt\"");
+// With the ANSI code page 1252 and the OEM code page 437, as the tests run.
+TEST(UpdateScript, ScriptTextIsExactOemWithPercentDoubled) {
+  ASSERT_EQ(GetACP(), 1252u);
+  ASSERT_EQ(GetOEMCP(), 437u);
+  const struct {
+    const char* Label;
+    std::string Ansi;
+    std::optional<std::string> Script;
+  } Rows[] = {
+      {"ASCII", "C:\\Apps\\K\\", "C:\\Apps\\K\\"},
+      {"percent signs", "C:\\100% sure\\%PATH%\\", "C:\\100%% sure\\%%PATH%%\\"},
+      {"o-umlaut has an OEM form",
+       "\xF6"
+       "ffnen",
+       "\x94"
+       "ffnen"},
+      {"curly quotes would close the quoting",
+       "Konvoro \x93"
+       "Beta\x94",
+       std::nullopt},
+      {"per mille would become an undoubled %", "100\x89", std::nullopt},
+      {"angle quotes would redirect",
+       "\x8B"
+       "x\x9B",
+       std::nullopt},
+      {"euro would become ?", "\x80", std::nullopt},
+  };
+  for (const auto& Row : Rows)
+    EXPECT_EQ(ScriptText(Row.Ansi), Row.Script) << Row.Label;
+}
+
+TEST(UpdateScript, DirectoryWithoutAnExactFormIsNamedByItsShortNameOrRefused) {
+  kvtest::TTempDir Dir;
+  const std::string Quoted = Dir.Str() +
+                             "\\Konvoro \x93"
+                             "Beta\x94";
+  ASSERT_TRUE(CreateDirectoryA(Quoted.c_str(), nullptr));
+  const std::string Script = ScriptDirectory(Quoted + "\\");
+  EXPECT_EQ(Script.find('"'), std::string::npos) << Script;
+  char Long[MAX_PATH] = {};
+  ASSERT_NE(GetLongPathNameA(kv::OemToAnsi(Script).c_str(), Long, MAX_PATH), 0u)
+      << "names an existing directory: " << Script;
+  EXPECT_EQ(std::string(Long), Quoted + "\\") << "the same one";
+
+  const std::string Missing = Dir.Str() + "\\gone \x89\\";
+  EXPECT_EQ(MessageOf([&] { ScriptDirectory(Missing); }),
+            "The installation directory \"" + Missing +
+                "\" cannot be named in the update script: the command interpreter's code page "
+                "lacks some of its characters and it has no short name; nothing was installed");
+}
+
+TEST(UpdateRun, EveryFailureOfAnEntryBecomesTheZlibErrorText) {
+  EXPECT_EQ(EntryFailure([] {}), "");
+  EXPECT_EQ(EntryFailure([] { throw kv::Exception("File (3) is corrupt"); }),
+            "ZLIB error File (3) is corrupt");
+  EXPECT_EQ(EntryFailure([] { throw std::bad_alloc(); }), "ZLIB error std::bad_alloc");
 }
 
 TEST(UpdateScript, OnlyWaitExeInAsciiLettersOfAnyCaseIsTheWaitProgram) {
@@ -80,6 +133,12 @@ class StagingTest : public ::testing::Test {
     return TBytes(R.Memory(), R.Memory() + R.GetSize());
   }
   std::string Staged() const { return Dir / "kvUPDzip.dat"; }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> Out;
+    for (const auto& [Name, Bytes] : kvtest::Snapshot(Dir.Path()))
+      Out.push_back(Name);
+    return Out;
+  }
 
   kvtest::TTempDir Dir;
   TForm1 Form{nullptr};
@@ -99,9 +158,10 @@ TEST_F(StagingTest, StagedArchiveOpenElsewhereFailsWithTheCreationText) {
   ASSERT_NE(Other, INVALID_HANDLE_VALUE);
   const std::string Message = MessageOf([&] { Form.ExtractPayload(); });
   CloseHandle(Other);
-  EXPECT_EQ(Message.rfind("Cannot create file \"" + kv::ExpandFileName(Staged()) + "\". ", 0), 0u)
-      << Message;
+  EXPECT_EQ(Message, "Cannot create file \"" + kv::ExpandFileName(Staged()) + "\". " +
+                         kv::SysErrorMessage(ERROR_SHARING_VIOLATION));
   EXPECT_EQ(kvtest::ReadAll(Staged()), kvtest::ToBytes("held by someone else"));
+  EXPECT_EQ(Names(), std::vector<std::string>{"kvUPDzip.dat"}) << "the new file is gone again";
 }
 
 TEST_F(StagingTest, HeldArchiveCannotBeChangedAndMustMatchThePayload) {
@@ -200,7 +260,7 @@ TEST_F(StagingTest, FailingFileOperationsWhileStagingAndSavingAScript) {
     try {
       Form.ExtractPayload();
       HoldStagedArchive(Staged());
-      Lines.SaveToFile(Script, kv::TLineEncoding::Oem);
+      Lines.SaveToFile(Script);
     } catch (const kv::Exception& E) {
       Message = E.Message();
     }
@@ -210,7 +270,7 @@ TEST_F(StagingTest, FailingFileOperationsWhileStagingAndSavingAScript) {
   };
   uint64_t Calls = 0;
   ASSERT_EQ(Run(0, &Calls), "");
-  ASSERT_GE(Calls, 6u) << "create, three chunk writes, hold open and read, script";
+  ASSERT_GE(Calls, 7u) << "create, three chunk writes, replace, hold open and read, script";
   int Failures = 0;
   for (uint64_t K = 1; K <= Calls; ++K) {
     SCOPED_TRACE("operation " + std::to_string(K));
@@ -226,6 +286,8 @@ TEST_F(StagingTest, FailingFileOperationsWhileStagingAndSavingAScript) {
                               Message.find("was changed after it was written") != std::string::npos;
       EXPECT_TRUE(Documented) << Message;
     }
+    for (const std::string& Name : Names())
+      EXPECT_TRUE(Name == "kvUPDzip.dat" || Name == "kvUpdate.bat") << Name << " left behind";
     for (const std::string& Name : {Staged(), Script}) {
       if (!kv::FileExists(Name)) continue;
       EXPECT_TRUE(MoveFileA(Name.c_str(), (Name + ".x").c_str())) << Name << " stays open";
