@@ -133,7 +133,8 @@ bool TZLBArchive::OpenArchive(const std::string& ArchiveFileName) {
 // raises; the caller turns it into "Unable to read archive file list". The
 // count is never trusted on its own: a raw directory must fit in the file
 // before anything is allocated, and a compressed one is collected only as
-// far as it really inflates.
+// far as it really inflates and must end right after the last record, with
+// a matching check value.
 void TZLBArchive::ReadDirectory(TStream& File) {
   const int32_t Count = FTrailer.FileCount;
   const int64_t DirectoryBytes = int64_t(Count) * int64_t(TZLBFileEntry::Size);
@@ -189,6 +190,9 @@ void TZLBArchive::ReadDirectory(TStream& File) {
     }
     Remaining -= Chunk;
   }
+  // As for entries: damage that still inflates to the right length shows up
+  // only at the end of the zlib stream.
+  if (!Inflater.EndsHere()) throw EZLBArchiveError(messages::SUnableToReadFileList);
 }
 
 void TZLBArchive::CloseArchive() {

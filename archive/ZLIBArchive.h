@@ -25,9 +25,27 @@ using TFileExtractedEvent = std::function<void(std::string filename)>;
 using TErrorLogEvent = std::function<void(std::string Msg)>;
 using TProgressEvent = std::function<void(std::string Msg, int32_t Percentage)>;
 
+// Which check found an entry corrupt. Several checks share the one text
+// "File (%d) is corrupt"; the cause travels beside it for tests and is never
+// shown.
+enum class TCorruptCause : uint8_t {
+  None,
+  OutsideFile,     // DataOffset or OriginalSize places no data in the file
+  ChunkFailed,     // a chunk's read (a zlib error), report or write raised
+  DataShort,       // the data ended before OriginalSize bytes
+  StreamNotEnded,  // the zlib stream does not end, checked, right after the data
+  WriteBack,       // Dest could not write out the bytes it held back
+};
+
 // The component's own failures.
 class EZLBArchiveError : public Exception {
-  using Exception::Exception;
+ public:
+  explicit EZLBArchiveError(std::string Message, TCorruptCause Cause = TCorruptCause::None)
+      : Exception(std::move(Message)), FCause(Cause) {}
+  TCorruptCause Cause() const noexcept { return FCause; }
+
+ private:
+  TCorruptCause FCause;
 };
 
 // The component keeps no file open between calls: each operation that needs
@@ -54,10 +72,15 @@ class TZLBArchive : public TComponent {
   void GetFileEntry(int32_t Index, TZLBFileEntry& Entry) const;
 
   // Writes entry Index's original bytes into Dest from its current position
-  // on. Returns true; raises "Index out of bounds", "Unable to open file
-  // (%s)", "File (%d) is corrupt" (also when the entry delivers fewer bytes
-  // than its size, or its zlib stream does not end right after them with a
-  // matching check value) or "File (%d) failed CRC check".
+  // on, in chunks of 4,096 bytes, each reported after it is read and before
+  // it is written; Dest is flushed at the end. Returns true; raises "Index
+  // out of bounds", "Unable to open file (%s)", "File (%d) is corrupt" or
+  // "File (%d) failed CRC check". "Corrupt" covers a record that places no
+  // data in the file, a chunk whose read, report or write raises (a zlib
+  // error raises for the chunk that reaches it, so that chunk is neither
+  // reported nor written), data that ends before the entry's size, a zlib
+  // stream that does not end right after it with a matching check value,
+  // and a failing flush of Dest.
   bool ExtractToStream(int32_t Index, TStream& Dest);
   // Extracts entry Index into DestDir + "\" + its name, below its stored path
   // when ExtractWithPath is on. Raises "No archive is currently open", "Index

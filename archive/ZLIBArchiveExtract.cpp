@@ -80,10 +80,13 @@ bool TZLBArchive::ExtractToStream(int32_t Index, TStream& Dest) {
     throw EZLBArchiveError(Format(messages::SUnableToOpenFile, FFileName));
   }
 
+  const auto Corrupt = [Index](TCorruptCause Cause) {
+    return EZLBArchiveError(Format(messages::SFileCorrupt, Index), Cause);
+  };
   // A record that places its data outside the file, or claims a negative
   // size, cannot deliver its bytes.
   if (Entry.DataOffset < 0 || Entry.DataOffset > File->GetSize() || Entry.OriginalSize < 0)
-    throw EZLBArchiveError(Format(messages::SFileCorrupt, Index));
+    throw Corrupt(TCorruptCause::OutsideFile);
   File->Seek(Entry.DataOffset, TSeekOrigin::soBeginning);
 
   {
@@ -95,34 +98,33 @@ bool TZLBArchive::ExtractToStream(int32_t Index, TStream& Dest) {
     FProgressMessage = Format(messages::SExtractingFile, Entry.FileName.View());
     while (Remaining > 0) {
       const auto Chunk = int32_t(std::min<int64_t>(Remaining, ExtractChunkSize));
+      int32_t Got = 0;
       try {
         const auto Buffer = std::make_unique_for_overwrite<uint8_t[]>(size_t(Chunk));
-        const int32_t Got = Entry.Stored != 0 ? File->Read(Buffer.get(), Chunk)
-                                              : Inflater.Read(Buffer.get(), Chunk);
+        Got = Entry.Stored != 0 ? File->Read(Buffer.get(), Chunk)
+                                : Inflater.Read(Buffer.get(), Chunk);
         FProgressDone += Got;
         DoProgress();
         if (Got != 0) Dest.WriteBuffer(Buffer.get(), Got);
-        // Short data would otherwise pass as a complete, shorter file.
-        if (Got < Chunk) throw EZLBArchiveError(Format(messages::SFileCorrupt, Index));
       } catch (...) {
-        throw EZLBArchiveError(Format(messages::SFileCorrupt, Index));
+        throw Corrupt(TCorruptCause::ChunkFailed);
       }
+      // Short data would otherwise pass as a complete, shorter file.
+      if (Got < Chunk) throw Corrupt(TCorruptCause::DataShort);
       Remaining -= Chunk;
     }
-    // The zlib stream must end exactly here, with the right check value:
-    // damaged data that still decodes, perhaps to more bytes, shows up no
+    // Damaged data that still decodes, perhaps to more bytes, shows up no
     // other way.
-    if (Entry.Stored == 0) {
-      uint8_t Beyond;
-      bool Complete = false;
-      try {
-        Complete = Inflater.Read(&Beyond, 1) == 0 && Inflater.StreamEnded();
-      } catch (...) {
-      }
-      if (!Complete) throw EZLBArchiveError(Format(messages::SFileCorrupt, Index));
-    }
+    if (Entry.Stored == 0 && !Inflater.EndsHere()) throw Corrupt(TCorruptCause::StreamNotEnded);
   }
 
+  // Bytes that Dest holds back are written out before the check reads them
+  // back: a failing write is corruption, not a wrong CRC.
+  try {
+    Dest.Flush();
+  } catch (...) {
+    throw Corrupt(TCorruptCause::WriteBack);
+  }
   if (FCheckCRC && StreamCRC32(Dest, 0) != Entry.FileCRC)
     throw EZLBArchiveError(Format(messages::SFileFailedCRC, Index));
   return true;
@@ -162,16 +164,11 @@ void TZLBArchive::ExtractFile(const std::string& DestDir, int32_t Index) {
     FOnReplaceFile(Target, Replace);
   }
   if (Replace) {
-    // Chunks are gathered and written out in large pieces; what was gathered
-    // before a failure is still written when the file is closed.
+    // Chunks are gathered and written out in large pieces: all of them by
+    // ExtractToStream's flush, or, after a failure, what was gathered before
+    // it when the file is closed.
     TBufferedFileStream Out(Target, fmCreate);
-    const bool Extracted = ExtractToStream(Index, Out);
-    try {
-      Out.Flush();
-    } catch (...) {
-      throw EZLBArchiveError(Format(messages::SFileCorrupt, Index));
-    }
-    if (Extracted && FOnFileExtracted) FOnFileExtracted(DestDir + Name);
+    if (ExtractToStream(Index, Out) && FOnFileExtracted) FOnFileExtracted(DestDir + Name);
   }
 
   FProgressStage = 5;

@@ -5,6 +5,7 @@
 #include <any>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -66,19 +67,34 @@ std::string GetPropValue(const TPersistent& Instance, std::string_view Name);
 void SetPropValue(TPersistent& Instance, std::string_view Name, std::string_view Value,
                   TPersistent* MethodOwner = nullptr);
 
-// The owner-managed base of components. The owner records the components it
-// owns; C++ ownership stays with whoever created the component (a component
-// outliving its owner is detached from it first).
+// The owner-managed base of components. A component made with an owner is
+// listed among the owner's Components. Ownership in the C++ sense stays with
+// whoever made the component, until it is handed to an owner with
+// InsertComponent. Destroying an owner destroys the components handed to
+// it, each once, the last inserted first, and detaches the others. A
+// component destroyed before its owner takes itself off the owner's list.
 class TComponent : public TPersistent {
  public:
   explicit TComponent(TComponent* AOwner);
   ~TComponent() override;
 
+  // Hands Component to this component, which frees it when it is destroyed;
+  // Component moves into this one's list if another owner (or none) had it.
+  // Returns it, for use while this component lives.
+  template <class T>
+  T& InsertComponent(std::unique_ptr<T> Component) {
+    T& Inserted = *Component;
+    Hold(std::move(Component));
+    return Inserted;
+  }
+
   TComponent* GetOwner() const { return FOwner; }
   const std::string& GetName() const { return FName; }
   void SetName(std::string Name) { FName = std::move(Name); }
   int ComponentCount() const { return static_cast<int>(FComponents.size()); }
-  TComponent* Components(int Index) const { return FComponents.at(static_cast<size_t>(Index)); }
+  TComponent* Components(int Index) const {
+    return FComponents.at(static_cast<size_t>(Index)).Component;
+  }
   // True once destruction has begun (the csDestroying state).
   bool IsDestroying() const { return FDestroying; }
 
@@ -88,10 +104,23 @@ class TComponent : public TPersistent {
   // Marks the component as being destroyed. Derived destructors call it
   // first, so that work they do while tearing down can tell.
   void Destroying() { FDestroying = true; }
+  // Destroys the held components, the last inserted first, and detaches the
+  // others. The base destructor does it; a derived destructor calls it
+  // earlier when its components must go before its own members.
+  void DestroyComponents();
 
  private:
+  struct TListed {
+    TComponent* Component;
+    std::unique_ptr<TComponent> Held;  // set once handed over with InsertComponent
+  };
+
+  void Hold(std::unique_ptr<TComponent> Component);
+  // Takes Component off this component's list; frees nothing.
+  void Remove(TComponent& Component);
+
   TComponent* FOwner;
-  std::vector<TComponent*> FComponents;
+  std::vector<TListed> FComponents;
   std::string FName;
   bool FDestroying = false;
 };

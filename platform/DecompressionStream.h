@@ -26,13 +26,21 @@ class TDecompressionStream : public TStream {
   explicit TDecompressionStream(TStream& Source, TCheckValue Check = TCheckValue::Verify);
   ~TDecompressionStream() override;
 
-  // Delivers up to Count inflated bytes. Fewer (or none) are delivered when
-  // the zlib stream has ended or the source has no more input: a stream that
-  // is cut short ends the output, it never waits for more. Input is pulled in
-  // blocks of up to InputBlockSize bytes, so the source may be read past the
-  // end of the zlib stream. Raises EZDecompressionError("error") when zlib
-  // reports an error, once every byte inflated before the error has been
-  // delivered.
+  // Delivers Count inflated bytes, or fewer (perhaps none) when the zlib
+  // stream has ended or the source has no more input: a stream that is cut
+  // short ends the output, it never waits for more. Input is pulled in blocks
+  // of up to InputBlockSize bytes, so the source may be read past the end of
+  // the zlib stream.
+  //
+  // When zlib reports an error (damaged data, a wrong check value), the
+  // failure point is the count of bytes inflated before it. A read from
+  // position P of Count bytes with P + Count >= that point, one that reaches
+  // or crosses it, raises EZDecompressionError("error") and delivers nothing,
+  // not even the good bytes before the point (Buffer's contents are then
+  // undefined); so does every later read. Reads that end before the point
+  // deliver in full: an error never shortens a read. To tell whether a read
+  // ends right at the point, the stream inflates ahead before it hands out
+  // the last byte made so far.
   int32_t Read(void* Buffer, int32_t Count) override;
   // Raises EStreamError: the stream is read-only.
   int32_t Write(const void* Buffer, int32_t Count) override;
@@ -42,9 +50,14 @@ class TDecompressionStream : public TStream {
 
   // True once the end of the zlib stream has been reached.
   bool StreamEnded() const { return FStreamEnded; }
+  // True when the zlib stream ends exactly at the current position: no more
+  // bytes inflate, the end is there and its check value matches (when
+  // verified). Reads on to find out; false, never raising, when zlib fails.
+  bool EndsHere();
 
  private:
-  // Inflates the next block of output. Returns false when no more will come.
+  // Inflates the next block of output. Returns false when it made none: the
+  // stream has ended, its input ran out or zlib failed (FErrorPending).
   bool Refill();
 
   struct TInflater;  // zlib's state and buffers, kept out of this header

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 namespace kv::fault {
 
@@ -19,5 +20,7 @@ void Arm(uint64_t FailAt) noexcept;
 void Disarm() noexcept;
 // The number of operations counted since the last Arm.
 uint64_t Count() noexcept;
+// The kind of operation that was made to fail since the last Arm, if any.
+std::optional<TOperation> FailedOperation() noexcept;
 
 }  // namespace kv::fault

@@ -12,7 +12,6 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "Component.h"
 
@@ -131,6 +130,7 @@ class TApplication : public TComponent {
   // Creates a form of class T into Reference: Reference is set once the
   // constructor has run, OnCreate fires, and the first form created becomes
   // the main form. A failing constructor resets Reference and propagates.
+  // The application object owns its forms and frees them when it goes.
   template <class T>
   void CreateForm(T*& Reference);
   // Shows the main form (maximised or minimised as the process was started)
@@ -162,7 +162,6 @@ class TApplication : public TComponent {
   intptr_t FHandle = 0;
   bool FTerminated = false;
   TForm* FMainForm = nullptr;
-  std::vector<std::unique_ptr<TForm>> FForms;
 };
 
 // The application object, set while one exists.

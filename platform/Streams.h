@@ -38,6 +38,9 @@ class TStream {
   void ReadBuffer(void* Buffer, int32_t Count);
   // Writes exactly Count bytes or raises EWriteError("Stream write error").
   void WriteBuffer(const void* Buffer, int32_t Count);
+  // Writes out whatever the stream holds back, or raises EWriteError("Stream
+  // write error"). Most streams hold nothing back.
+  virtual void Flush() {}
 };
 
 // A stream over a file of the operating system.
@@ -108,7 +111,7 @@ class TBufferedFileStream : public TFileStream {
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
   // Writes the gathered bytes out. Raises EWriteError("Stream write error")
   // when the system stores fewer.
-  void Flush();
+  void Flush() override;
 
  private:
   bool WriteGathered();

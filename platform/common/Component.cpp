@@ -56,14 +56,40 @@ void SetPropValue(TPersistent& Instance, std::string_view Name, std::string_view
 // ---------------------------------------------------------------------------
 
 TComponent::TComponent(TComponent* AOwner) : FOwner(AOwner) {
-  if (FOwner) FOwner->FComponents.push_back(this);
+  if (FOwner) FOwner->FComponents.push_back({this, nullptr});
 }
 
 TComponent::~TComponent() {
   FDestroying = true;
-  for (TComponent* Child : FComponents)
-    Child->FOwner = nullptr;
-  if (FOwner) std::erase(FOwner->FComponents, this);
+  DestroyComponents();
+  if (FOwner) FOwner->Remove(*this);
+}
+
+void TComponent::DestroyComponents() {
+  while (!FComponents.empty()) {
+    TListed Last = std::move(FComponents.back());
+    FComponents.pop_back();
+    // Off the list and detached before it goes, so that its destructor
+    // leaves this component alone; Last.Held frees it at the end of the
+    // round.
+    Last.Component->FOwner = nullptr;
+  }
+}
+
+void TComponent::Hold(std::unique_ptr<TComponent> Component) {
+  if (Component->FOwner != this) {
+    if (Component->FOwner) Component->FOwner->Remove(*Component);
+    Component->FOwner = this;
+    FComponents.push_back({Component.get(), nullptr});
+  }
+  const auto Listed = std::find_if(FComponents.begin(), FComponents.end(), [&](const TListed& L) {
+    return L.Component == Component.get();
+  });
+  Listed->Held = std::move(Component);
+}
+
+void TComponent::Remove(TComponent& Component) {
+  std::erase_if(FComponents, [&](const TListed& Listed) { return Listed.Component == &Component; });
 }
 
 std::span<const TPropInfo> TComponent::PublishedProperties() const {

@@ -140,19 +140,37 @@ int32_t TDecompressionStream::Read(void* Buffer, int32_t Count) {
   TInflater& I = *FInflater;
   auto* Out = static_cast<uint8_t*>(Buffer);
   int32_t Done = 0;
-  while (Done < Count) {
-    if (I.OutputStart == I.OutputEnd && !Refill()) {
-      // The error surfaces once everything before it has been handed out.
-      if (FErrorPending && Done == 0) throw EZDecompressionError(messages::SZlibError);
+  for (;;) {
+    const size_t Held = I.OutputEnd - I.OutputStart;
+    const auto Wanted = size_t(Count - Done);
+    if (Held > Wanted) {
+      // A byte beyond this read has inflated cleanly, so the failure point,
+      // if any, lies past the read.
+      std::memcpy(Out + Done, I.Output.get() + I.OutputStart, Wanted);
+      I.OutputStart += Wanted;
+      Done = Count;
       break;
     }
-    const size_t N = std::min(size_t(Count - Done), I.OutputEnd - I.OutputStart);
-    std::memcpy(Out + Done, I.Output.get() + I.OutputStart, N);
-    I.OutputStart += N;
-    Done += int32_t(N);
+    std::memcpy(Out + Done, I.Output.get() + I.OutputStart, Held);
+    I.OutputStart = I.OutputEnd;
+    Done += int32_t(Held);
+    // Everything inflated before the error lies within this read.
+    if (FErrorPending) throw EZDecompressionError(messages::SZlibError);
+    // Inflates on even when the read is complete: an error right at its end
+    // must make it raise.
+    if (!Refill() && !FErrorPending) break;
   }
   FDelivered += Done;
   return Done;
+}
+
+bool TDecompressionStream::EndsHere() {
+  uint8_t Beyond;
+  try {
+    return Read(&Beyond, 1) == 0 && FStreamEnded;
+  } catch (const EZDecompressionError&) {
+    return false;
+  }
 }
 
 int32_t TDecompressionStream::Write(const void*, int32_t) {

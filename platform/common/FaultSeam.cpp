@@ -8,18 +8,22 @@ namespace {
 bool GArmed = false;
 uint64_t GFailAt = 0;
 uint64_t GCount = 0;
+std::optional<TOperation> GFailed;
 }  // namespace
 
-bool Injected(TOperation) noexcept {
+bool Injected(TOperation Operation) noexcept {
   if (!GArmed) return false;
   ++GCount;
-  return GCount == GFailAt;
+  if (GCount != GFailAt) return false;
+  GFailed = Operation;
+  return true;
 }
 
 void Arm(uint64_t FailAt) noexcept {
   GArmed = true;
   GFailAt = FailAt;
   GCount = 0;
+  GFailed.reset();
 }
 
 void Disarm() noexcept {
@@ -29,6 +33,10 @@ void Disarm() noexcept {
 
 uint64_t Count() noexcept {
   return GCount;
+}
+
+std::optional<TOperation> FailedOperation() noexcept {
+  return GFailed;
 }
 
 }  // namespace kv::fault

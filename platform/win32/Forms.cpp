@@ -239,7 +239,7 @@ TApplication::TApplication() : TComponent(nullptr) {
 TApplication::~TApplication() {
   Destroying();
   FMainForm = nullptr;
-  FForms.clear();
+  DestroyComponents();  // the forms' windows go before the application window
   if (FHandle != 0) ::DestroyWindow(AsWindow(FHandle));
   if (Application == this) Application = nullptr;
 }
@@ -253,7 +253,7 @@ void TApplication::RegisterForm(std::unique_ptr<TForm> Form) {
     Form->Handle();
     FMainForm = Form.get();
   }
-  FForms.push_back(std::move(Form));
+  InsertComponent(std::move(Form));
 }
 
 void TApplication::Run() {

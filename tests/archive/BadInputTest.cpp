@@ -18,14 +18,16 @@ using kvtest::TBytes;
 namespace {
 
 // An archive put together record by record: data blocks as given, a raw or
-// compressed directory of Entries, the trailer, and a correct archive CRC.
+// compressed directory of Entries (compressed by Pack), the trailer, and a
+// correct archive CRC.
 TBytes HandBuilt(const TBytes& Blocks, const std::vector<TZLBFileEntry>& Entries, bool RawDirectory,
-                 void (*ChangeTrailer)(TZLBArchiveTrailer&) = nullptr) {
+                 void (*ChangeTrailer)(TZLBArchiveTrailer&) = nullptr,
+                 TBytes (*Pack)(const TBytes&) = kvtest::ZlibCompress) {
   TBytes Directory(Entries.size() * TZLBFileEntry::Size);
   for (size_t I = 0; I < Entries.size(); ++I)
     Entries[I].Encode(std::span<uint8_t, TZLBFileEntry::Size>(
         Directory.data() + I * TZLBFileEntry::Size, TZLBFileEntry::Size));
-  if (!RawDirectory) Directory = kvtest::ZlibCompress(Directory);
+  if (!RawDirectory) Directory = Pack(Directory);
   TBytes Out = Blocks;
   TZLBArchiveTrailer T;
   T.FileCount = int32_t(Entries.size());
@@ -61,15 +63,39 @@ TBytes GoodArchive(bool RawDirectory = false) {
   return HandBuilt(Z, {Entry("victim.bin", int32_t(Data().size()), 0, false)}, RawDirectory);
 }
 
+// An archive of one compressed entry "victim.bin" of 20,000 bytes whose
+// zlib data fails right after the first FailureAt bytes of Data().
+TBytes FailingAfter(size_t FailureAt) {
+  const TBytes Good(Data().begin(), Data().begin() + ptrdiff_t(FailureAt));
+  return HandBuilt(kvtest::ZlibFailingAfter(Good), {Entry("victim.bin", 20000, 0, false)}, true);
+}
+
+// A directory of ten entries (5,320 bytes) whose zlib data fails after its
+// first 5,000 bytes, in the second chunk.
+TBytes DirectoryFailingAfter5000() {
+  return HandBuilt(
+      kvtest::ZlibCompress(Data()),
+      std::vector<TZLBFileEntry>(10, Entry("victim.bin", 30000, 0, false)), false, nullptr,
+      [](const TBytes& Directory) {
+        return kvtest::ZlibFailingAfter(TBytes(Directory.begin(), Directory.begin() + 5000));
+      });
+}
+
 struct TBadInput {
   const char* What;
   std::function<TBytes()> Build;
   const char* Expected;
   // What the failed extraction leaves in the destination: the target, its
   // bytes a prefix of Data() of at least this length (and at most all of
-  // it, unless AnyLength).
+  // it, unless AnyLength; exactly this length when Exact).
   std::optional<size_t> Survivor = std::nullopt;
   bool AnyLength = false;
+  // Which check raised "File (%d) is corrupt".
+  TCorruptCause Cause = TCorruptCause::None;
+  // When set: every percentage reported while the directory or the entry
+  // was read, in order.
+  std::optional<std::vector<int32_t>> Percentages = std::nullopt;
+  bool Exact = false;
 };
 
 }  // namespace
@@ -96,12 +122,27 @@ class BadInputTest : public ArchiveTest {
     const std::string Name = Write(Case.Build());
     const auto Before = Destination();
     Archive.SetExtractWithPath(WithPaths);
-    const std::string Message = MessageOf([&] {
+    Progress.clear();
+    std::string Message = "(no exception)";
+    TCorruptCause Cause = TCorruptCause::None;
+    try {
       Archive.OpenArchive(Name);
       for (int32_t I = 0; I < Archive.GetFileCount(); ++I)
         Archive.ExtractFile(Dir.Str() + "\\out\\", I);
-    });
+    } catch (const EZLBArchiveError& E) {
+      Message = E.Message();
+      Cause = E.Cause();
+    } catch (const Exception& E) {
+      Message = E.Message();
+    }
     EXPECT_EQ(Message, Case.Expected);
+    EXPECT_EQ(int(Cause), int(Case.Cause)) << "the check that fired";
+    if (Case.Percentages) {
+      std::vector<int32_t> Reported;
+      for (const auto& [Msg, Percentage] : Progress)
+        if (Msg.rfind("Extracting ", 0) == 0) Reported.push_back(Percentage);
+      EXPECT_EQ(Reported, *Case.Percentages);
+    }
 
     auto After = Destination();
     if (Case.Survivor) {
@@ -110,6 +151,9 @@ class BadInputTest : public ArchiveTest {
       ASSERT_NE(Found, After.end()) << "the target stays on disk";
       const TBytes& Left = Found->second;
       EXPECT_GE(Left.size(), *Case.Survivor);
+      if (Case.Exact) {
+        EXPECT_EQ(Left.size(), *Case.Survivor);
+      }
       const size_t Compared = std::min(Left.size(), Data().size());
       if (!Case.AnyLength) {
         EXPECT_LE(Left.size(), Data().size());
@@ -181,6 +225,32 @@ TEST_F(BadInputTest, ArchivesThatCannotBeOpened) {
                           false, [](TZLBArchiveTrailer& T) { T.FileCount = 2; });
        },
        "Unable to read archive file list"},
+      {"directory zlib data failing in its second chunk: no report for that chunk",
+       DirectoryFailingAfter5000, "Unable to read archive file list", std::nullopt, false,
+       TCorruptCause::None, std::vector<int32_t>{77}},
+      {"directory inflating to FileCount records, then more",
+       [] {
+         return HandBuilt(kvtest::ZlibCompress(Data()),
+                          {Entry("victim.bin", 30000, 0, false), Entry("more", 1, 0, false)}, false,
+                          [](TZLBArchiveTrailer& T) { T.FileCount = 1; });
+       },
+       "Unable to read archive file list"},
+      {"damaged directory that inflates to the full length, check value wrong",
+       [] {
+         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                          false, nullptr, [](const TBytes& Directory) {
+                            // Stored blocks: one changed byte changes the
+                            // names, not the length.
+                            uLongf Size = compressBound(uLong(Directory.size()));
+                            TBytes Z(Size);
+                            compress2(Z.data(), &Size, Directory.data(), uLong(Directory.size()),
+                                      0);
+                            Z.resize(Size);
+                            Z[8] ^= 0x20;
+                            return Z;
+                          });
+       },
+       "Unable to read archive file list"},
       {"damaged directory zlib data",
        [] {
          TBytes A = GoodArchive();
@@ -197,22 +267,23 @@ TEST_F(BadInputTest, ArchivesThatCannotBeOpened) {
 }
 
 TEST_F(BadInputTest, EntriesWhoseDataIsBroken) {
+  using enum TCorruptCause;
   const TBadInput Cases[] = {
       {"negative DataOffset",
        [] {
          return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, -1, false)},
                           true);
        },
-       "File (0) is corrupt", 0},
-      {"DataOffset past the end",
+       "File (0) is corrupt", 0, false, OutsideFile},
+      {"stored, DataOffset past the end",
        [] {
          return HandBuilt(kvtest::ZlibCompress(Data()),
                           {Entry("victim.bin", 30000, 0x7FFF0000, true)}, true);
        },
-       "File (0) is corrupt", 0},
+       "File (0) is corrupt", 0, false, OutsideFile, std::vector<int32_t>{}},
       {"stored entry running past the end of the file",
        [] { return HandBuilt(Data(), {Entry("victim.bin", 1 << 24, 0, true)}, true); },
-       "File (0) is corrupt", 30000, true},
+       "File (0) is corrupt", 30000, true, DataShort},
       {"damaged entry zlib data",
        [] {
          TBytes Z = kvtest::ZlibCompress(Data());
@@ -220,25 +291,50 @@ TEST_F(BadInputTest, EntriesWhoseDataIsBroken) {
            Z[I] ^= 0x77;
          return HandBuilt(Z, {Entry("victim.bin", 30000, 0, false)}, true);
        },
-       "File (0) is corrupt", 4096},
+       "File (0) is corrupt", 4096, false, StreamNotEnded},
       {"entry zlib stream ending early",
        [] {
          TBytes Z = kvtest::ZlibCompress(Data());
          Z.resize(Z.size() * 2 / 3);
          return HandBuilt(Z, {Entry("victim.bin", 30000, 0, false)}, true);
        },
-       "File (0) is corrupt", 4096},
+       "File (0) is corrupt", 4096, false, DataShort},
       {"OriginalSize larger than the stream delivers",
        [] {
          return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 45000, 0, false)},
                           true);
        },
-       "File (0) is corrupt", 30000},
+       "File (0) is corrupt", 30000, false, DataShort},
+      {"OriginalSize smaller than the stream delivers",
+       [] {
+         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 20000, 0, false)},
+                          true);
+       },
+       "File (0) is corrupt", 20000, false, StreamNotEnded, std::nullopt, true},
+      {"check value wrong: the last chunk reaches the failure point",
+       [] {
+         TBytes Z = kvtest::ZlibCompress(Data());
+         Z.back() ^= 0x01;
+         return HandBuilt(Z, {Entry("victim.bin", 30000, 0, false)}, true);
+       },
+       "File (0) is corrupt", 28672, false, ChunkFailed,
+       std::vector<int32_t>{14, 27, 41, 55, 68, 82, 96}, true},
       {"negative OriginalSize",
        [] {
          return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", -5, 0, false)}, true);
        },
-       "File (0) is corrupt", 0},
+       "File (0) is corrupt", 0, false, OutsideFile},
+      {"stored, negative OriginalSize",
+       [] { return HandBuilt(Data(), {Entry("victim.bin", -5, 0, true)}, true); },
+       "File (0) is corrupt", 0, false, OutsideFile, std::vector<int32_t>{}},
+      // The read that meets the failure point raises: its chunk is neither
+      // reported nor written, the chunks before it are.
+      {"zlib failing in the third chunk", [] { return FailingAfter(10000); }, "File (0) is corrupt",
+       8192, false, ChunkFailed, std::vector<int32_t>{20, 41}, true},
+      {"zlib failing right at the end of the second chunk", [] { return FailingAfter(8192); },
+       "File (0) is corrupt", 4096, false, ChunkFailed, std::vector<int32_t>{20}, true},
+      {"zlib failing in the first chunk", [] { return FailingAfter(100); }, "File (0) is corrupt",
+       0, false, ChunkFailed, std::vector<int32_t>{}, true},
   };
   for (const TBadInput& Case : Cases)
     Check(Case);

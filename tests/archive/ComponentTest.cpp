@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <any>
+#include <memory>
 
 #include "ArchiveFixture.h"
 
@@ -84,6 +85,52 @@ TEST(ArchiveComponent, EventsAreBoundByMethodNameAndTypeChecked) {
             "Invalid property value");
   SetPropValue(Archive, "OnProgress", "", &Owner);
   EXPECT_FALSE(Archive.GetOnProgress());
+}
+
+namespace {
+// Notes its name in Log when it goes.
+template <class TBase>
+class TLogged : public TBase {
+ public:
+  TLogged(TComponent* AOwner, std::string Name, std::vector<std::string>& Log)
+      : TBase(AOwner), FLog(Log) {
+    this->SetName(std::move(Name));
+  }
+  ~TLogged() override { FLog.push_back(this->GetName()); }
+
+ private:
+  std::vector<std::string>& FLog;
+};
+}  // namespace
+
+TEST(ArchiveComponent, AnOwnerFreesWhatItHoldsLastInsertedFirst) {
+  kvtest::TTempDir Dir;
+  const std::string Name = Dir / "a.zlb";
+  kvtest::WriteAll(Name, kvtest::BuildArchive({{"a", {}}}));
+  std::vector<std::string> Log;
+  TReports Reports;
+  std::unique_ptr<TLogged<TComponent>> Outliving;
+  {
+    TComponent Owner(nullptr);
+    Owner.InsertComponent(std::make_unique<TLogged<TComponent>>(&Owner, "first", Log));
+    auto& Archive =
+        Owner.InsertComponent(std::make_unique<TLogged<TZLBArchive>>(&Owner, "archive", Log));
+    Archive.SetOnProgress([&](std::string M, int32_t P) { Reports.emplace_back(M, P); });
+    ASSERT_TRUE(Archive.OpenArchive(Name));
+    {
+      TLogged<TComponent> Early(&Owner, "early", Log);
+      EXPECT_EQ(Owner.ComponentCount(), 3);
+    }
+    EXPECT_EQ(Owner.ComponentCount(), 2) << "gone before its owner, it took itself off";
+    Outliving = std::make_unique<TLogged<TComponent>>(&Owner, "outliving", Log);
+    auto& Last = Owner.InsertComponent(std::make_unique<TLogged<TComponent>>(nullptr, "last", Log));
+    EXPECT_EQ(Last.GetOwner(), &Owner) << "taken in by its new owner";
+    EXPECT_EQ(Owner.Components(3), &Last);
+    Reports.clear();
+  }
+  EXPECT_EQ(Log, (std::vector<std::string>{"early", "last", "archive", "first"}));
+  EXPECT_TRUE(Reports.empty()) << "the archive reported nothing while it was destroyed";
+  EXPECT_EQ(Outliving->GetOwner(), nullptr) << "not handed over: only detached";
 }
 
 TEST(ArchiveComponent, PercentagesRoundHalfToEven) {

@@ -26,6 +26,15 @@ class TRecordingStream : public TReadOnlyMemoryStream {
   std::vector<int32_t> Requests;
 };
 
+// Delivers one byte per read.
+class TTrickleStream : public TReadOnlyMemoryStream {
+ public:
+  using TReadOnlyMemoryStream::TReadOnlyMemoryStream;
+  int32_t Read(void* Buffer, int32_t Count) override {
+    return TReadOnlyMemoryStream::Read(Buffer, std::min(Count, 1));
+  }
+};
+
 TBytes ReadAllFrom(TStream& S, int32_t Chunk) {
   TBytes Out;
   std::vector<uint8_t> Buf(static_cast<size_t>(Chunk));
@@ -96,47 +105,55 @@ TEST(DecompressionStream, DamagedDataRaisesError) {
   EXPECT_THROW(D.Read(Buf, 4096), EZDecompressionError);
 }
 
-TEST(DecompressionStream, BadCheckValueRaisesAfterTheDataIsDelivered) {
+TEST(DecompressionStream, BadCheckValueRaisesForTheReadThatReachesTheEnd) {
   TBytes Z = kvtest::ZlibCompress(kvtest::ToBytes("hello hello hello"));
   Z.back() ^= 0xFF;  // the Adler-32 check
   TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
   TDecompressionStream D(Src);
   char Buf[64];
-  EXPECT_EQ(D.Read(Buf, 64), 17);
-  EXPECT_THROW(D.Read(Buf, 64), EZDecompressionError);
+  EXPECT_EQ(D.Read(Buf, 16), 16) << "ends before the failure point";
+  EXPECT_THROW(D.Read(Buf, 1), EZDecompressionError) << "reaches it";
   EXPECT_THROW(D.Read(Buf, 64), EZDecompressionError) << "and stays failed";
+  EXPECT_FALSE(D.EndsHere());
 }
 
-TEST(DecompressionStream, CheckValueCanBeLeftUnverified) {
-  TBytes Z = kvtest::ZlibCompress(kvtest::ToBytes("hello hello hello"));
-  Z.back() ^= 0xFF;
-  TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
-  TDecompressionStream D(Src, TCheckValue::Ignore);
-  char Buf[64];
-  EXPECT_EQ(D.Read(Buf, 64), 17);
-  EXPECT_EQ(D.Read(Buf, 64), 0);
-  EXPECT_TRUE(D.StreamEnded());
-}
-
-TEST(DecompressionStream, DataBeforeDamageIsDeliveredInSmallReadsThenTheErrorRaises) {
-  const TBytes Data = kvtest::PatternBytes(300000, 8);
-  TBytes Z = kvtest::ZlibCompress(Data);
-  for (size_t I = Z.size() / 2; I < Z.size() / 2 + 16; ++I)
-    Z[I] ^= 0x5A;
-  TReadOnlyMemoryStream Src(Z.data(), int64_t(Z.size()));
-  TDecompressionStream D(Src);
-  TBytes Got;
-  std::vector<uint8_t> Buf(1000);
-  try {
-    for (;;) {
-      const int32_t N = D.Read(Buf.data(), 1000);
-      ASSERT_GT(N, 0) << "damage raises, it does not end the data quietly";
-      Got.insert(Got.end(), Buf.begin(), Buf.begin() + N);
+// A read that reaches or crosses the point where zlib fails raises and
+// delivers nothing; every read before it delivers in full. A trickling
+// source makes zlib meet the failure only after the block made so far has
+// been handed out.
+TEST(DecompressionStream, TheReadThatMeetsTheFailurePointRaises) {
+  struct TCase {
+    size_t FailureAt;
+    int32_t ReadSize;
+    int FullReads;
+  };
+  const TCase Cases[] = {{0, 4096, 0},
+                         {100, 4096, 0},
+                         {10000, 4096, 2},
+                         {8192, 4096, 1},  // the second read ends right at the point
+                         {8193, 4096, 2},
+                         // At and past the end of the first 256 KiB made.
+                         {TDecompressionStream::OutputBlockSize, 4096, 63},
+                         {TDecompressionStream::OutputBlockSize + 1, 4096, 64},
+                         {300000, 100000, 2}};
+  const TBytes Data = kvtest::PatternBytes(300000, 9);
+  for (const bool Trickle : {false, true}) {
+    for (const TCase& C : Cases) {
+      SCOPED_TRACE(std::to_string(C.FailureAt) + " in reads of " + std::to_string(C.ReadSize) +
+                   (Trickle ? ", trickling source" : ""));
+      const TBytes Z = kvtest::ZlibFailingAfter(TBytes(Data.begin(), Data.begin() + C.FailureAt));
+      TReadOnlyMemoryStream Whole(Z.data(), int64_t(Z.size()));
+      TTrickleStream Trickling(Z.data(), int64_t(Z.size()));
+      TDecompressionStream D(Trickle ? static_cast<TStream&>(Trickling) : Whole);
+      std::vector<uint8_t> Buf(size_t(C.ReadSize));
+      for (int Read = 0; Read < C.FullReads; ++Read) {
+        ASSERT_EQ(D.Read(Buf.data(), C.ReadSize), C.ReadSize);
+        EXPECT_TRUE(std::equal(Buf.begin(), Buf.end(), Data.begin() + Read * C.ReadSize));
+      }
+      EXPECT_EQ(MessageOf([&] { D.Read(Buf.data(), C.ReadSize); }), "error");
+      EXPECT_EQ(D.GetPosition(), int64_t(C.FullReads) * C.ReadSize) << "nothing more delivered";
     }
-  } catch (const EZDecompressionError&) {
   }
-  EXPECT_GT(Got.size(), Data.size() / 3);
-  EXPECT_TRUE(std::equal(Got.begin(), Got.begin() + Data.size() / 3, Data.begin()));
 }
 
 TEST(DecompressionStream, SourceMovedBetweenReadsIsPutBack) {
@@ -179,13 +196,7 @@ TEST(DecompressionStream, HeadersThatAreNotPlainZlibAreErrors) {
 TEST(DecompressionStream, SourceDeliveringOneByteAtATimeStillInflates) {
   const TBytes Data = kvtest::PatternBytes(5000, 12);
   const TBytes Z = kvtest::ZlibCompress(Data);
-  class TTrickle : public TReadOnlyMemoryStream {
-   public:
-    using TReadOnlyMemoryStream::TReadOnlyMemoryStream;
-    int32_t Read(void* Buffer, int32_t Count) override {
-      return TReadOnlyMemoryStream::Read(Buffer, std::min(Count, 1));
-    }
-  } Src(Z.data(), int64_t(Z.size()));
+  TTrickleStream Src(Z.data(), int64_t(Z.size()));
   TDecompressionStream D(Src);
   EXPECT_EQ(ReadAllFrom(D, 777), Data);
   EXPECT_TRUE(D.StreamEnded()) << "header, data and check value all read";

@@ -79,6 +79,21 @@ TBytes ZlibCompress(const TBytes& Data) {
   return Out;
 }
 
+TBytes ZlibFailingAfter(const TBytes& Good) {
+  TBytes Z = {0x78, 0x01};
+  for (size_t At = 0; At < Good.size(); At += 0xFFFF) {
+    const size_t Length = std::min<size_t>(0xFFFF, Good.size() - At);
+    // A stored block that is not the last: its length, then the length's
+    // complement, little-endian.
+    Z.insert(Z.end(), {0x00, uint8_t(Length), uint8_t(Length >> 8), uint8_t(~Length),
+                       uint8_t(~Length >> 8)});
+    Z.insert(Z.end(), Good.begin() + ptrdiff_t(At), Good.begin() + ptrdiff_t(At + Length));
+  }
+  Z.push_back(0x07);  // the last block, of type 3, which does not exist
+  Z.resize(Z.size() + 16, 0);
+  return Z;
+}
+
 bool NotHeldOpen(const fs::path& File) {
 #ifdef _WIN32
   const std::string From = File.string(), To = From + ".moved";

@@ -54,6 +54,9 @@ struct TTestEntry {
 
 // Data as one zlib stream at zlib's default level.
 TBytes ZlibCompress(const TBytes& Data);
+// A zlib stream that inflates to Good and then fails, at exactly that point:
+// Good in stored blocks, then a block of the reserved type, then padding.
+TBytes ZlibFailingAfter(const TBytes& Good);
 
 // True when nothing in this process holds File open: on Windows an open
 // file cannot be renamed; elsewhere no descriptor refers to it.
