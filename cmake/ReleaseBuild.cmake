@@ -6,9 +6,9 @@
 # extracts as fast as at -O3 (the time goes to zlib and to the vector CRC-32).
 add_compile_options($<$<CONFIG:Release>:-Os>)
 
-# Link-time optimisation: the linker sees the whole program, inlines across
-# files and keeps only what the program reaches, which the sections alone
-# cannot do (every function of an object stays, held by its unwind data).
+# Link-time optimisation: the compiler sees the whole program, inlines across
+# files and keeps only what the program reaches; function sections and
+# --gc-sections alone took only 5 KB off KVUpdater.exe.
 include(CheckIPOSupported)
 check_ipo_supported(RESULT KV_IPO_SUPPORTED LANGUAGES C CXX)
 if(KV_IPO_SUPPORTED)
