@@ -1,5 +1,7 @@
 # kvupdater_add_executable(NAME [PAYLOAD archive | NO_PAYLOAD] [ALLOW_NO_WAIT]
-#                          [FORM text] [OUTPUT_DIRECTORY dir] [SOURCES file...])
+#                          [FORM text] [OUTPUT_DIRECTORY dir] [VERSION a.b.c.d]
+#                          [SIGN_PKCS12 file SIGN_PASSWORD_FILE file]
+#                          [SOURCES file...])
 #
 # Builds KVUpdater.exe around a payload archive (RCDATA "ZLBDATA") with the
 # main window's stored properties (RCDATA "TFORM1", by default the
@@ -11,11 +13,56 @@
 # build stops otherwise. ALLOW_NO_WAIT skips that check, for test variants
 # whose payloads lack one or are damaged on purpose. SOURCES are linked
 # before the libraries: a test variant replaces a platform function so.
+# VERSION (default: KVUPDATER_RELEASE_VERSION) is the release's version, its
+# FileVersion and ProductVersion. With a certificate (default: the
+# KVUPDATER_SIGN_* options below) the program is signed once linked.
 set(KV_UPDATER_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/../updater)
 set(KV_CHECK_PAYLOAD_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/CheckPayload.cmake)
 
+# Authenticode signing of every KVUpdater.exe: SHA-256, by osslsigncode,
+# which reads the password from its file, so that it never shows on a
+# command line or in a build log.
+set(KVUPDATER_SIGN_PKCS12 "" CACHE FILEPATH
+    "PKCS#12 file (certificate and private key) that signs KVUpdater.exe; empty: no signing")
+set(KVUPDATER_SIGN_PASSWORD_FILE "" CACHE FILEPATH
+    "File whose first line is the password of KVUPDATER_SIGN_PKCS12")
+set(KVUPDATER_SIGN_TIMESTAMP_URL "" CACHE STRING
+    "RFC 3161 time-stamp server for the signatures (optional)")
+if(KVUPDATER_SIGN_PKCS12)
+  if(NOT EXISTS "${KVUPDATER_SIGN_PKCS12}")
+    message(FATAL_ERROR "KVUPDATER_SIGN_PKCS12: ${KVUPDATER_SIGN_PKCS12} does not exist")
+  endif()
+  if(NOT EXISTS "${KVUPDATER_SIGN_PASSWORD_FILE}")
+    message(FATAL_ERROR "KVUPDATER_SIGN_PKCS12 needs its password in a file: "
+                        "-DKVUPDATER_SIGN_PASSWORD_FILE=<file>")
+  endif()
+endif()
+
+# kvupdater_sign(TARGET PKCS12 file PASSWORD_FILE file [TIMESTAMP_URL url]):
+# signs TARGET's program after each link. Should signing fail, make deletes
+# the program, so that no unsigned one is taken for signed.
+function(kvupdater_sign TARGET)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "PKCS12;PASSWORD_FILE;TIMESTAMP_URL" "")
+  find_program(KV_OSSLSIGNCODE osslsigncode)
+  if(NOT KV_OSSLSIGNCODE)
+    message(FATAL_ERROR "Signing needs osslsigncode (scripts/setup installs it)")
+  endif()
+  set(timestamp)
+  if(ARG_TIMESTAMP_URL)
+    set(timestamp -ts ${ARG_TIMESTAMP_URL})
+  endif()
+  add_custom_command(TARGET ${TARGET} POST_BUILD
+    COMMAND ${KV_OSSLSIGNCODE} sign -pkcs12 ${ARG_PKCS12} -readpass ${ARG_PASSWORD_FILE}
+            -h sha256 -n "Konvoro updater" ${timestamp}
+            -in $<TARGET_FILE:${TARGET}> -out $<TARGET_FILE:${TARGET}>.signed
+    COMMAND ${CMAKE_COMMAND} -E rename $<TARGET_FILE:${TARGET}>.signed $<TARGET_FILE:${TARGET}>
+    COMMENT "Signing ${TARGET}"
+    VERBATIM)
+endfunction()
+
 function(kvupdater_add_executable NAME)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "NO_PAYLOAD;ALLOW_NO_WAIT" "PAYLOAD;FORM;OUTPUT_DIRECTORY"
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "NO_PAYLOAD;ALLOW_NO_WAIT"
+                        "PAYLOAD;FORM;OUTPUT_DIRECTORY;VERSION;SIGN_PKCS12;SIGN_PASSWORD_FILE"
                         "SOURCES")
   if(NOT ARG_PAYLOAD AND NOT ARG_NO_PAYLOAD)
     message(FATAL_ERROR "kvupdater_add_executable(${NAME}): PAYLOAD or NO_PAYLOAD is required")
@@ -27,8 +74,29 @@ function(kvupdater_add_executable NAME)
     set(ARG_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${NAME})
   endif()
 
+  if(NOT ARG_VERSION)
+    set(ARG_VERSION ${KVUPDATER_RELEASE_VERSION})
+  endif()
+  if(NOT ARG_VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+    message(FATAL_ERROR "kvupdater_add_executable(${NAME}): the version '${ARG_VERSION}' is not "
+                        "four numbers a.b.c.d (set KVUPDATER_RELEASE_VERSION)")
+  endif()
+  foreach(part 1 2 3 4)
+    if(CMAKE_MATCH_${part} GREATER 65535)
+      message(FATAL_ERROR "kvupdater_add_executable(${NAME}): ${ARG_VERSION}: parts go to 65535")
+    endif()
+  endforeach()
+  set(KV_VERSION ${ARG_VERSION})
+  string(REPLACE "." "," KV_VERSION_COMMAS ${ARG_VERSION})
+  set(timestamp_url)
+  if(NOT ARG_SIGN_PKCS12)
+    set(ARG_SIGN_PKCS12 ${KVUPDATER_SIGN_PKCS12})
+    set(ARG_SIGN_PASSWORD_FILE ${KVUPDATER_SIGN_PASSWORD_FILE})
+    set(timestamp_url ${KVUPDATER_SIGN_TIMESTAMP_URL})
+  endif()
+
   set(KV_MANIFEST ${CMAKE_BINARY_DIR}/updater-common/KVUpdater.manifest)
-  set(common_rc ${CMAKE_BINARY_DIR}/updater-common/KVUpdater.rc)
+  set(common_rc ${CMAKE_BINARY_DIR}/updater-common/KVUpdater-${ARG_VERSION}.rc)
   configure_file(${KV_UPDATER_SOURCE_DIR}/KVUpdater.manifest ${KV_MANIFEST} @ONLY)
   configure_file(${KV_UPDATER_SOURCE_DIR}/KVUpdater.rc.in ${common_rc} @ONLY)
 
@@ -59,4 +127,8 @@ function(kvupdater_add_executable NAME)
   target_link_libraries(${NAME} PRIVATE kvupdater_core kv_warnings)
   set_target_properties(${NAME} PROPERTIES OUTPUT_NAME KVUpdater
                                            RUNTIME_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIRECTORY})
+  if(ARG_SIGN_PKCS12)
+    kvupdater_sign(${NAME} PKCS12 ${ARG_SIGN_PKCS12} PASSWORD_FILE ${ARG_SIGN_PASSWORD_FILE}
+                   TIMESTAMP_URL "${timestamp_url}")
+  endif()
 endfunction()

@@ -2,7 +2,9 @@
 # build tree and an Xvfb display, started before anything runs under Wine
 # and stopped at the end.
 #
-#   kv_wine_start PREFIX_DIR   exports WINEPREFIX, WINEDEBUG, DISPLAY...
+#   trap kv_wine_stop EXIT     first, so that every way out stops them
+#   kv_wine_start PREFIX_DIR   exports WINEPREFIX, WINEDEBUG, DISPLAY...;
+#                              status 1 when Xvfb or Wine does not start
 #   kv_wine_stop
 
 kv_wine_start() {
@@ -10,7 +12,7 @@ kv_wine_start() {
   export WINEARCH=win32
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-  mkdir -p "$(dirname "$WINEPREFIX")"
+  mkdir -p "$WINEPREFIX" || return 1
 
   # A display of our own: the first free number from 90 on.
   local n=90
@@ -23,10 +25,28 @@ kv_wine_start() {
     [ -e "/tmp/.X11-unix/X$n" ] && break
     sleep 0.1
   done
+  if [ ! -e "/tmp/.X11-unix/X$n" ]; then
+    echo "wine-env: Xvfb did not start on display :$n" >&2
+    return 1
+  fi
 
-  # Start the server and boot the prefix with every stream detached, so that
-  # Wine's background processes hold no pipe of whoever runs the tests.
-  wineserver -p </dev/null >/dev/null 2>&1
+  # Every Wine command runs with its streams detached, so that Wine's
+  # background processes hold no pipe of whoever runs the tests. A new
+  # prefix is made first, by a boot of its own that is left to end: run
+  # under the same server as the tests, it leaves a second set of services
+  # behind, and every window program then starts 10 s late.
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    if ! wineboot --init </dev/null >/dev/null 2>&1; then
+      echo "wine-env: the Wine prefix $WINEPREFIX could not be made" >&2
+      return 1
+    fi
+    wineserver -w </dev/null >/dev/null 2>&1
+  fi
+  # One server for the whole run.
+  if ! wineserver -p </dev/null >/dev/null 2>&1; then
+    echo "wine-env: wineserver did not start for $WINEPREFIX" >&2
+    return 1
+  fi
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   # Xvfb has no window manager: unmanaged windows close at once instead of
   # after Wine's two-second wait for one.
@@ -38,7 +58,9 @@ kv_wine_start() {
 }
 
 kv_wine_stop() {
-  wineserver -k </dev/null >/dev/null 2>&1 || true
+  if [ -n "${WINEPREFIX:-}" ]; then
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+  fi
   if [ -n "${KV_XVFB_PID:-}" ]; then
     kill "$KV_XVFB_PID" 2>/dev/null || true
     wait "$KV_XVFB_PID" 2>/dev/null || true

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -203,16 +204,19 @@ bool RenameFile(const std::string& OldName, const std::string& NewName) {
   return ::rename(NativePath(OldName).c_str(), NativePath(NewName).c_str()) == 0;
 }
 
+// The name in this platform's own form, as GetFullPathName gives it on
+// Windows: absolute, "/" as the separator, "." and ".." resolved lexically.
 std::string ExpandFileName(const std::string& FileName) {
-  if (!FileName.empty() && IsPathDelimiter(FileName[0])) return FileName;
-  std::vector<char> Cwd(4096);
-  while (::getcwd(Cwd.data(), Cwd.size()) == nullptr) {
-    if (errno != ERANGE) return FileName;
-    Cwd.resize(Cwd.size() * 2);
+  std::string Path = NativePath(FileName);
+  if (Path.empty() || Path[0] != '/') {
+    std::vector<char> Cwd(4096);
+    while (::getcwd(Cwd.data(), Cwd.size()) == nullptr) {
+      if (errno != ERANGE) return Path;
+      Cwd.resize(Cwd.size() * 2);
+    }
+    Path = std::string(Cwd.data()) + "/" + Path;
   }
-  std::string Base = Cwd.data();
-  if (Base.empty() || Base.back() != '/') Base += '/';
-  return Base + FileName;
+  return std::filesystem::path(Path).lexically_normal().string();
 }
 
 std::string ExtractShortPathName(const std::string&) {

@@ -19,10 +19,12 @@ void* operator new(size_t Size) {
   if (void* P = std::malloc(Size ? Size : 1)) return P;
   throw std::bad_alloc();
 }
-void operator delete(void* P) noexcept {
+// Not inlined: inlined, the free() would meet a pointer from operator new
+// and optimising builds warn of mismatched allocation functions.
+[[gnu::noinline]] void operator delete(void* P) noexcept {
   std::free(P);
 }
-void operator delete(void* P, size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* P, size_t) noexcept {
   std::free(P);
 }
 

@@ -336,6 +336,15 @@ TEST_F(UpdaterE2ETest, RegisteredSchedulerStartsTheClientWithS) {
   EXPECT_EQ(WaitForScript(), "version=1 core=1 args=/s\r\n");
 }
 
+TEST_F(UpdaterE2ETest, SignedProgramStillInstallsTheRelease) {
+  TChildProcess Updater = Start("signed", TempDir, TmpDir);
+  ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+  EXPECT_EQ(ReadBytes(TempDir + "\\kvUPDzip.dat"), ReadBytes(Payload("worked")))
+      << "the staged archive is the payload alone, without the signature";
+  EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
+  EXPECT_EQ(ReadBytes(AppDir + "App.exe"), ReadBytes(Source("worked", "App.exe")));
+}
+
 TEST_F(UpdaterE2ETest, TemporaryDirectoryComesFromTempThenTmpThenTheCurrentDirectory) {
   TChildProcess FromTmp = Start("empty", "", TmpDir);
   ASSERT_EQ(FromTmp.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));

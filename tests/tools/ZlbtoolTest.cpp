@@ -209,11 +209,47 @@ TEST_F(ZlbtoolTest, ExtractWithPathsReproducesTheTree) {
   EXPECT_EQ(Extract.Err, "") << "no progress output when stderr is not a terminal";
   EXPECT_EQ(kvtest::Snapshot(Dir.Path() / "copy"), kvtest::Snapshot(Dir.Path() / "tree"));
 
-  // Without paths every entry lands directly in the directory.
-  fs::create_directories(Dir.Path() / "flat");
-  ASSERT_EQ(Run("extract -d flat t.zlb").Status, 0);
-  EXPECT_TRUE(fs::exists(Dir.Path() / "flat" / "c.dat"));
-  EXPECT_FALSE(fs::exists(Dir.Path() / "flat" / "sub"));
+  // Without paths every entry lands directly in the directory, which is
+  // made, parents included, when missing.
+  ASSERT_EQ(Run("extract -d flat/deeper t.zlb").Status, 0);
+  EXPECT_TRUE(fs::exists(Dir.Path() / "flat" / "deeper" / "c.dat"));
+  EXPECT_FALSE(fs::exists(Dir.Path() / "flat" / "deeper" / "sub"));
+}
+
+TEST_F(ZlbtoolTest, FailureNamesTheFileWithThePlatformsSeparator) {
+  MakeTree();
+  ASSERT_EQ(Run("pack -o t.zlb tree").Status, 0);
+  fs::create_directories(Dir.Path() / "out" / "a.bin");
+  const TRun Taken = Run("extract -d ./out t.zlb a.bin");
+  EXPECT_EQ(Taken.Status, 1);
+  const std::string Full = (fs::canonical(Dir.Path()) / "out" / "a.bin").string();
+  EXPECT_EQ(Taken.Err, "zlbtool: Cannot create file \"" + Full + "\". Is a directory\n");
+}
+
+TEST_F(ZlbtoolTest, PackGivesTheSameBytesWhateverTheListingOrderAndFileTimes) {
+  const char* Names[] = {"b.txt", "A.bin", "c", "sub/z", "sub/a"};
+  TBytes Packed[2];
+  for (int Round = 0; Round < 2; ++Round) {
+    const fs::path Tree = Dir.Path() / ("tree" + std::to_string(Round));
+    fs::create_directories(Tree / "sub");
+    for (size_t I = 0; I < std::size(Names); ++I) {
+      const size_t N = Round == 0 ? I : std::size(Names) - 1 - I;
+      kvtest::WriteAll(Tree / Names[N], kvtest::PatternBytes(1000 + N, uint32_t(N)));
+      fs::last_write_time(Tree / Names[N],
+                          fs::file_time_type::clock::now() - std::chrono::hours(24 * (N + Round)));
+    }
+    ASSERT_EQ(
+        Run("pack -o t" + std::to_string(Round) + ".zlb --with-paths tree" + std::to_string(Round))
+            .Status,
+        0);
+    Packed[Round] = kvtest::ReadAll(Dir.Path() / ("t" + std::to_string(Round) + ".zlb"));
+  }
+  EXPECT_EQ(Packed[0], Packed[1]);
+  // In byte order of stored path and name, not in the file system's order.
+  std::string Order;
+  for (const std::string& Row : ObjectLines(Run("list --json t0.zlb").Out))
+    Order += Field(Row, "path") + Field(Row, "name") + " ";
+  EXPECT_EQ(Order, R"("""A.bin" """b.txt" """c" "sub\\""a" "sub\\""z" )");
 }
 
 TEST_F(ZlbtoolTest, ExtractPlacesEveryFormOfStoredPathBelowTheDirectory) {

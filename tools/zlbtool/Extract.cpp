@@ -23,7 +23,8 @@ constexpr const char* ExtractUsage =
     "Extracts every entry, or those named (by name or by stored path and name,\n"
     "letter case ignored), into DIR.\n"
     "\n"
-    "  -d DIR           the destination directory (default: the current one)\n"
+    "  -d DIR           the destination directory, made if missing (default: the\n"
+    "                   current one)\n"
     "  --with-paths     recreate each entry's stored directory below DIR\n"
     "  --check-crc      verify each extracted file against its CRC-32\n"
     "  --skip-existing  leave files that already exist untouched\n";
@@ -111,7 +112,10 @@ int Extract(const TArgs& Args) {
   for (size_t N = 1; N < Parsed.Operands.size(); ++N)
     if (!NameFound[N]) throw kv::Exception("no entry named '" + Parsed.Operands[N] + "'");
 
-  if (WithPaths && !kv::DirectoryExists(Dir)) kv::ForceDirectories(Dir);
+  // A missing destination is made, parents included, as unzip and 7z do.
+  if (!kv::DirectoryExists(Dir) && !kv::ForceDirectories(Dir))
+    throw kv::Exception("cannot create directory '" + Dir +
+                        "': " + kv::SysErrorMessage(kv::GetLastOSError()));
   // With paths the stored path is appended to the destination as it stands;
   // a trailing delimiter makes "sub\", "\sub\" and "sub" all land below DIR
   // (runs of backslashes collapse). Without paths the name follows one "\".
