@@ -21,10 +21,12 @@ void* operator new(size_t Size) {
   if (void* P = std::malloc(Size ? Size : 1)) return P;
   throw std::bad_alloc();
 }
-void operator delete(void* P) noexcept {
+// Not inlined: GCC would otherwise pair the free inside with the new
+// expressions that call the operator above, and warn of a mismatch.
+[[gnu::noinline]] void operator delete(void* P) noexcept {
   std::free(P);
 }
-void operator delete(void* P, size_t) noexcept {
+[[gnu::noinline]] void operator delete(void* P, size_t) noexcept {
   std::free(P);
 }
 
