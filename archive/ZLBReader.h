@@ -53,9 +53,10 @@ uint32_t StreamCRC32(TStream& Stream, int64_t Tail);
 
 // Checks the archive CRC over every byte of Source before its last 36, then
 // reads those 36 as the trailer. A source shorter than a trailer cannot be
-// positioned before its start: it is read from position 0 as far as it
-// reaches, zero beyond. Raises EZLBArchiveError("The archive file appears to
-// be corrupted") when the CRC differs from the trailer's ArchiveCRC.
+// positioned before its start: the trailer is then read from where Source
+// stood (its start, when just opened) as far as it reaches, zero beyond.
+// Raises EZLBArchiveError("The archive file appears to be corrupted") when
+// the CRC differs from the trailer's ArchiveCRC.
 TZLBArchiveTrailer ReadTrailer(TStream& Source);
 
 // Appends Trailer.FileCount directory records from Source to Entries, each as
