@@ -21,8 +21,8 @@ void* operator new(size_t Size) {
   if (void* P = std::malloc(Size ? Size : 1)) return P;
   throw std::bad_alloc();
 }
-// Not inlined: GCC would otherwise pair the free inside with the new
-// expressions that call the operator above, and warn of a mismatch.
+// Not inlined: inlined, the free() would meet a pointer from operator new
+// and optimising builds warn of mismatched allocation functions.
 [[gnu::noinline]] void operator delete(void* P) noexcept {
   std::free(P);
 }
