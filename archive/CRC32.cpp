@@ -1,5 +1,6 @@
-// The standard CRC-32: slicing-by-8 tables, and on x86 processors with the
-// carry-less multiply instruction, folding 64 bytes a step.
+// The standard CRC-32: slicing-by-8 tables built at compile time, and on x86
+// processors with the carry-less multiply instruction, folding 64 bytes a
+// step.
 #include "CRC32.h"
 
 #include <cstring>
@@ -77,8 +78,28 @@ bool CanFold() {
 }
 #endif
 
-uint32_t SlicingUpdate(const TCRCTable& T0, const TCRCSliceTables& S, uint32_t Reg,
-                       const uint8_t* Data, size_t Length) {
+// Table 0 is the standard table; table K gives the contribution of a byte
+// that still has K further bytes to travel through the register.
+using TCRCSliceTables = std::array<TCRCTable, 8>;
+
+constexpr TCRCSliceTables MakeSliceTables() {
+  TCRCSliceTables T{};
+  for (uint32_t N = 0; N < 256; ++N) {
+    uint32_t C = N;
+    for (int Round = 0; Round < 8; ++Round)
+      C = (C & 1) ? (C >> 1) ^ CRC32Polynomial : C >> 1;
+    T[0][N] = C;
+  }
+  for (size_t N = 0; N < 256; ++N)
+    for (size_t K = 1; K < T.size(); ++K)
+      T[K][N] = (T[K - 1][N] >> 8) ^ T[0][T[K - 1][N] & 0xFF];
+  return T;
+}
+
+constexpr TCRCSliceTables Slices = MakeSliceTables();
+
+uint32_t SlicingUpdate(uint32_t Reg, const uint8_t* Data, size_t Length) {
+  const TCRCSliceTables& S = Slices;
   // Eight bytes a step: each byte's contribution is looked up for the
   // distance it still has to travel, so the eight lookups are independent.
   while (Length >= 8) {
@@ -90,48 +111,36 @@ uint32_t SlicingUpdate(const TCRCTable& T0, const TCRCSliceTables& S, uint32_t R
     High = __builtin_bswap32(High);
 #endif
     Low ^= Reg;
-    Reg = S[6][Low & 0xFF] ^ S[5][(Low >> 8) & 0xFF] ^ S[4][(Low >> 16) & 0xFF] ^ S[3][Low >> 24] ^
-          S[2][High & 0xFF] ^ S[1][(High >> 8) & 0xFF] ^ S[0][(High >> 16) & 0xFF] ^ T0[High >> 24];
+    Reg = S[7][Low & 0xFF] ^ S[6][(Low >> 8) & 0xFF] ^ S[5][(Low >> 16) & 0xFF] ^ S[4][Low >> 24] ^
+          S[3][High & 0xFF] ^ S[2][(High >> 8) & 0xFF] ^ S[1][(High >> 16) & 0xFF] ^
+          S[0][High >> 24];
     Data += 8;
     Length -= 8;
   }
   while (Length-- > 0)
-    Reg = T0[(Reg ^ *Data++) & 0xFF] ^ (Reg >> 8);
+    Reg = S[0][(Reg ^ *Data++) & 0xFF] ^ (Reg >> 8);
   return Reg;
 }
 
 }  // namespace
 
 void FillCRCTable(TCRCTable& Table) {
-  for (uint32_t N = 0; N < 256; ++N) {
-    uint32_t C = N;
-    for (int Round = 0; Round < 8; ++Round)
-      C = (C & 1) ? (C >> 1) ^ CRC32Polynomial : C >> 1;
-    Table[N] = C;
-  }
+  Table = Slices[0];
 }
 
-void FillCRCSliceTables(const TCRCTable& Table, TCRCSliceTables& Slices) {
-  for (size_t N = 0; N < 256; ++N) {
-    uint32_t C = Table[N];
-    for (size_t K = 0; K < Slices.size(); ++K) {
-      C = (C >> 8) ^ Table[C & 0xFF];
-      Slices[K][N] = C;
-    }
-  }
-}
-
-uint32_t CRC32Update(const TCRCTable& Table, const TCRCSliceTables& Slices, uint32_t Register,
-                     const uint8_t* Data, size_t Length) {
+uint32_t CRC32Update(uint32_t CRC, std::span<const uint8_t> Data) {
+  uint32_t Register = ~CRC;
+  const uint8_t* P = Data.data();
+  size_t Length = Data.size();
 #ifdef KV_CRC32_FOLDING
   if (Length >= 64 && CanFold()) {
     const size_t Folded = Length & ~size_t(15);
-    Register = FoldingUpdate(Register, Data, Folded);
-    Data += Folded;
+    Register = FoldingUpdate(Register, P, Folded);
+    P += Folded;
     Length -= Folded;
   }
 #endif
-  return SlicingUpdate(Table, Slices, Register, Data, Length);
+  return ~SlicingUpdate(Register, P, Length);
 }
 
 }  // namespace kv

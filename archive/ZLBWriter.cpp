@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "ArchiveMessages.h"
+#include "CRC32.h"
 #include "Exceptions.h"
 
 namespace kv {
@@ -43,7 +44,7 @@ void TZLBArchiveWriter::Emit(const void* Data, size_t Length) {
   if (Length == 0) return;
   CheckLimit(FOffset + int64_t(Length));
   FOut.WriteBuffer(Data, int32_t(Length));
-  FArchiveCRC = uint32_t(crc32(FArchiveCRC, static_cast<const Bytef*>(Data), uInt(Length)));
+  FArchiveCRC = CRC32Update(FArchiveCRC, {static_cast<const uint8_t*>(Data), Length});
   FOffset += int64_t(Length);
 }
 
@@ -91,7 +92,7 @@ uint32_t TZLBArchiveWriter::Copy(TStream& Source, uint32_t& CRC, int64_t& Size) 
   for (;;) {
     const int32_t Got = Source.Read(Buffer.get(), int32_t(BlockSize));
     if (Got <= 0) break;
-    CRC = uint32_t(crc32(CRC, Buffer.get(), uInt(Got)));
+    CRC = CRC32Update(CRC, {Buffer.get(), size_t(Got)});
     Size += Got;
     CheckLimit(Size);
     Emit(Buffer.get(), size_t(Got));
@@ -109,7 +110,7 @@ uint32_t TZLBArchiveWriter::Deflate(TStream& Source, uint32_t& CRC, int64_t& Siz
   do {
     const int32_t Got = Source.Read(In.get(), int32_t(BlockSize));
     if (Got > 0) {
-      CRC = uint32_t(crc32(CRC, In.get(), uInt(Got)));
+      CRC = CRC32Update(CRC, {In.get(), size_t(Got)});
       Size += Got;
       CheckLimit(Size);
     }
@@ -163,7 +164,7 @@ TZLBArchiveTrailer TZLBArchiveWriter::Finish() {
 void RecomputeArchiveCRC(std::vector<uint8_t>& Archive) {
   if (Archive.size() < TZLBArchiveTrailer::Size) return;
   const size_t Body = Archive.size() - TZLBArchiveTrailer::Size;
-  const uint32_t CRC = uint32_t(crc32(0, Archive.data(), uInt(Body)));
+  const uint32_t CRC = CRC32Update(0, {Archive.data(), Body});
   for (int I = 0; I < 4; ++I)
     Archive[Body + size_t(I)] = uint8_t(CRC >> (8 * I));
 }

@@ -2,22 +2,14 @@
 // reports and the published-property table.
 #include "ZLIBArchive.h"
 
-#include <array>
 #include <cmath>
-#include <optional>
 
 #include "ArchiveMessages.h"
-#include "DecompressionStream.h"
 #include "Format.h"
 
 namespace kv {
 
 namespace {
-
-constexpr int32_t CRCChunkSize = 10240;
-constexpr int32_t DirectoryChunkSize = 4096;
-// Every offset, size and count of the format is a signed 32-bit value.
-constexpr int64_t MaxDirectoryBytes = int64_t(1) << 31;
 
 constexpr TIdentMapEntry CompressionLevelNames[] = {
     {0, "fcNone"}, {1, "fcFastest"}, {2, "fcDefault"}, {3, "fcMaximum"}};
@@ -45,25 +37,10 @@ TZLBArchive::~TZLBArchive() {
 
 void TZLBArchive::BuildCRCTable() {
   FillCRCTable(FCRCTable);
-  FillCRCSliceTables(FCRCTable, FCRCSlices);
 }
 
 uint32_t TZLBArchive::StreamCRC32(TStream& Stream, int32_t Tail) {
-  const int64_t Saved = Stream.GetPosition();
-  Stream.Seek(0, TSeekOrigin::soBeginning);
-  int64_t Remaining = Stream.GetSize() - Tail;
-  uint32_t Register = 0xFFFFFFFFu;
-  std::array<uint8_t, CRCChunkSize> Buffer;
-  while (Remaining > 0) {
-    const auto Chunk = static_cast<int32_t>(std::min<int64_t>(Remaining, CRCChunkSize));
-    const int32_t Got = Stream.Read(Buffer.data(), Chunk);
-    if (Got > 0)
-      Register = CRC32Update(FCRCTable, FCRCSlices, Register, Buffer.data(), size_t(Got));
-    // A short read still uses up the chunk, so the loop always ends.
-    Remaining -= Chunk;
-  }
-  Stream.Seek(Saved, TSeekOrigin::soBeginning);
-  return ~Register;
+  return kv::StreamCRC32(Stream, Tail);
 }
 
 void TZLBArchive::DoProgress(TStream* Source) {
@@ -87,112 +64,55 @@ void TZLBArchive::DoProgress(TStream* Source) {
   }
 }
 
+TFileStream TZLBArchive::OpenArchiveFile() const {
+  try {
+    return TFileStream(FFileName, fmOpenRead | fmShareDenyWrite);
+  } catch (...) {
+    throw EZLBArchiveError(Format(messages::SUnableToOpenFile, FFileName));
+  }
+}
+
+TReadHooks TZLBArchive::ProgressHooks(uint8_t Stage, std::string Message) {
+  return {.Started =
+              [this, Stage, Message = std::move(Message)](int32_t Total) {
+                FProgressStage = Stage;
+                FProgressTotal = Total;
+                FProgressDone = 0;
+                FProgressMessage = Message;
+              },
+          .ChunkRead =
+              [this](int32_t Delivered) {
+                FProgressDone += Delivered;
+                DoProgress();
+              }};
+}
+
 bool TZLBArchive::OpenArchive(const std::string& ArchiveFileName) {
   CloseArchive();
   FFileName = ArchiveFileName;
   if (ArchiveFileName.empty()) return false;
   if (!FileExists(ArchiveFileName)) throw EZLBArchiveError(messages::SArchiveNotFound);
 
-  std::optional<TFileStream> File;
-  try {
-    File.emplace(ArchiveFileName, fmOpenRead | fmShareDenyWrite);
-  } catch (...) {
-    throw EZLBArchiveError(Format(messages::SUnableToOpenFile, ArchiveFileName));
+  {
+    TFileStream File = OpenArchiveFile();
+    try {
+      FTrailer = ReadTrailer(File);
+    } catch (const EZLBArchiveError&) {
+      FFileName.clear();  // FTrailer stays all zero
+      throw;
+    }
+    try {
+      ReadDirectory(File, FTrailer, FEntries, ProgressHooks(0, messages::SExtractingRegistry));
+      if (FOnArchiveOpened) FOnArchiveOpened(this);
+    } catch (...) {
+      CloseArchive();
+      throw EZLBArchiveError(messages::SUnableToReadFileList);
+    }
   }
-
-  const uint32_t ComputedCRC = StreamCRC32(*File, TZLBArchiveTrailer::Size);
-  // A file shorter than the trailer cannot be positioned before its start:
-  // the seek fails, the file stays at 0 and the trailer is filled from there
-  // as far as the file reaches, zero beyond.
-  std::array<uint8_t, TZLBArchiveTrailer::Size> Raw{};
-  File->Seek(-int64_t(TZLBArchiveTrailer::Size), TSeekOrigin::soEnd);
-  File->Read(Raw.data(), int32_t(Raw.size()));
-  FTrailer = TZLBArchiveTrailer::Decode(Raw);
-
-  if (ComputedCRC != FTrailer.ArchiveCRC) {
-    FFileName.clear();
-    FTrailer = TZLBArchiveTrailer();
-    throw EZLBArchiveError(messages::SArchiveCorrupted);
-  }
-
-  try {
-    ReadDirectory(*File);
-    if (FOnArchiveOpened) FOnArchiveOpened(this);
-  } catch (...) {
-    CloseArchive();
-    throw EZLBArchiveError(messages::SUnableToReadFileList);
-  }
-  File.reset();
 
   FProgressStage = 5;
   DoProgress();
   return true;
-}
-
-// Loads FTrailer.FileCount records from the directory block. Any failure
-// raises; the caller turns it into "Unable to read archive file list". The
-// count is never trusted on its own: a raw directory must fit in the file
-// before anything is allocated, and a compressed one is collected only as
-// far as it really inflates and must end right after the last record, with
-// a matching check value.
-void TZLBArchive::ReadDirectory(TStream& File) {
-  const int32_t Count = FTrailer.FileCount;
-  const int64_t DirectoryBytes = int64_t(Count) * int64_t(TZLBFileEntry::Size);
-  if (Count < 0 || DirectoryBytes >= MaxDirectoryBytes)
-    throw EZLBArchiveError(messages::SUnableToReadFileList);
-  if (Count == 0) return;  // nothing is read, wherever the directory claims to be
-  if (FTrailer.DirectoryOffset < 0) throw EZLBArchiveError(messages::SUnableToReadFileList);
-
-  if (FTrailer.DirectoryCompressed == 0) {
-    if (FTrailer.DirectoryOffset + DirectoryBytes > File.GetSize())
-      throw EZLBArchiveError(messages::SUnableToReadFileList);
-    File.Seek(FTrailer.DirectoryOffset, TSeekOrigin::soBeginning);
-    std::array<uint8_t, TZLBFileEntry::Size> Record;
-    for (int32_t I = 0; I < Count; ++I) {
-      File.ReadBuffer(Record.data(), int32_t(Record.size()));
-      FEntries.push_back(TZLBFileEntry::Decode(Record));
-    }
-    return;
-  }
-
-  File.Seek(FTrailer.DirectoryOffset, TSeekOrigin::soBeginning);
-  // Records are decoded as the directory inflates, so that memory holds the
-  // entries only, and only as many as really arrive.
-  std::array<uint8_t, TZLBFileEntry::Size> Record;
-  size_t RecordHave = 0;
-  TDecompressionStream Inflater(File);
-  int64_t Remaining = DirectoryBytes;
-  FProgressStage = 0;
-  FProgressTotal = int32_t(DirectoryBytes);
-  FProgressDone = 0;
-  FProgressMessage = messages::SExtractingRegistry;
-  while (Remaining > 0) {
-    const auto Chunk = int32_t(std::min<int64_t>(Remaining, DirectoryChunkSize));
-    try {
-      std::vector<uint8_t> Buffer(size_t(Chunk), 0);
-      const int32_t Got = Inflater.Read(Buffer.data(), Chunk);
-      FProgressDone += Got;
-      DoProgress();
-      for (int32_t At = 0; At < Got;) {
-        const size_t Take = std::min(Record.size() - RecordHave, size_t(Got - At));
-        std::copy_n(Buffer.begin() + At, Take, Record.begin() + RecordHave);
-        RecordHave += Take;
-        At += int32_t(Take);
-        if (RecordHave == Record.size()) {
-          FEntries.push_back(TZLBFileEntry::Decode(Record));
-          RecordHave = 0;
-        }
-      }
-      // A directory that ends early has no more records to give.
-      if (Got < Chunk) throw EZLBArchiveError(messages::SUnableToReadFileList);
-    } catch (...) {
-      throw EZLBArchiveError(messages::SUnableToReadFileList);
-    }
-    Remaining -= Chunk;
-  }
-  // As for entries: damage that still inflates to the right length shows up
-  // only at the end of the zlib stream.
-  if (!Inflater.EndsHere()) throw EZLBArchiveError(messages::SUnableToReadFileList);
 }
 
 void TZLBArchive::CloseArchive() {

@@ -7,14 +7,13 @@
 #include <functional>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "CRC32.h"
 #include "Component.h"
-#include "Exceptions.h"
 #include "Streams.h"
 #include "StringList.h"
 #include "ZLBFormat.h"
+#include "ZLBReader.h"
 
 namespace kv {
 
@@ -24,29 +23,6 @@ using TReplaceFileEvent = std::function<void(std::string Filename, bool& Replace
 using TFileExtractedEvent = std::function<void(std::string filename)>;
 using TErrorLogEvent = std::function<void(std::string Msg)>;
 using TProgressEvent = std::function<void(std::string Msg, int32_t Percentage)>;
-
-// Which check found an entry corrupt. Several checks share the one text
-// "File (%d) is corrupt"; the cause travels beside it for tests and is never
-// shown.
-enum class TCorruptCause : uint8_t {
-  None,
-  OutsideFile,     // DataOffset or OriginalSize places no data in the file
-  ChunkFailed,     // a chunk's read (a zlib error), report or write raised
-  DataShort,       // the data ended before OriginalSize bytes
-  StreamNotEnded,  // the zlib stream does not end, checked, right after the data
-  WriteBack,       // Dest could not write out the bytes it held back
-};
-
-// The component's own failures.
-class EZLBArchiveError : public Exception {
- public:
-  explicit EZLBArchiveError(std::string Message, TCorruptCause Cause = TCorruptCause::None)
-      : Exception(std::move(Message)), FCause(Cause) {}
-  TCorruptCause Cause() const noexcept { return FCause; }
-
- private:
-  TCorruptCause FCause;
-};
 
 // The component keeps no file open between calls: each operation that needs
 // the archive opens it, allowing others to read but not to write, and closes
@@ -72,15 +48,10 @@ class TZLBArchive : public TComponent {
   void GetFileEntry(int32_t Index, TZLBFileEntry& Entry) const;
 
   // Writes entry Index's original bytes into Dest from its current position
-  // on, in chunks of 4,096 bytes, each reported after it is read and before
-  // it is written; Dest is flushed at the end. Returns true; raises "Index
-  // out of bounds", "Unable to open file (%s)", "File (%d) is corrupt" or
-  // "File (%d) failed CRC check". "Corrupt" covers a record that places no
-  // data in the file, a chunk whose read, report or write raises (a zlib
-  // error raises for the chunk that reaches it, so that chunk is neither
-  // reported nor written), data that ends before the entry's size, a zlib
-  // stream that does not end right after it with a matching check value,
-  // and a failing flush of Dest.
+  // on, as ExtractEntry (ZLBReader.h) does, from the archive file opened for
+  // this call; with CheckCRC, Dest is checked. Every chunk is reported in
+  // progress stage 1. Returns true; raises "Index out of bounds", "Unable to
+  // open file (%s)", or what ExtractEntry raises.
   bool ExtractToStream(int32_t Index, TStream& Dest);
   // Extracts entry Index into DestDir + "\" + its name, below its stored path
   // when ExtractWithPath is on. Raises "No archive is currently open", "Index
@@ -96,6 +67,7 @@ class TZLBArchive : public TComponent {
   // before them; with SavePaths, the subdirectories too) to List.
   virtual void GetFileList(std::string Dir, TStrings& List);
 
+  // Fills FCRCTable with the standard CRC-32 table.
   void BuildCRCTable();
   // The CRC-32 of Stream from position 0 to its size less Tail; the position
   // is left where it was.
@@ -145,7 +117,6 @@ class TZLBArchive : public TComponent {
   bool FSavePaths = false;
   bool FCheckCRC = false;
   TCRCTable FCRCTable{};
-  TCRCSliceTables FCRCSlices{};  // derived from FCRCTable, for speed
   uint8_t FProgressStage = 0;
   std::string FProgressMessage;
   int32_t FProgressTotal = 0;
@@ -158,7 +129,12 @@ class TZLBArchive : public TComponent {
   TProgressEvent FOnProgress;
 
  private:
-  void ReadDirectory(TStream& File);
+  // Opens the archive file FFileName for one operation, allowing others to
+  // read but not to write. Raises "Unable to open file (%s)" whatever the
+  // reason.
+  TFileStream OpenArchiveFile() const;
+  // Hooks that report a read through DoProgress in Stage with Message.
+  TReadHooks ProgressHooks(uint8_t Stage, std::string Message);
   void ListLevel(std::string Dir, TStrings& List);
 };
 

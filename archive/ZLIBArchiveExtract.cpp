@@ -1,19 +1,14 @@
 // TZLBArchive: extraction of entries into streams and files, and the checks
 // that keep an entry's name and stored path inside the destination.
 #include <algorithm>
-#include <memory>
-#include <optional>
 
 #include "ArchiveMessages.h"
-#include "DecompressionStream.h"
 #include "Format.h"
 #include "ZLIBArchive.h"
 
 namespace kv {
 
 namespace {
-
-constexpr int32_t ExtractChunkSize = 4096;
 
 char UpperAscii(char C) {
   return (C >= 'a' && C <= 'z') ? char(C - 32) : C;
@@ -72,61 +67,9 @@ bool IsSafeEntryPath(std::string_view Path) {
 bool TZLBArchive::ExtractToStream(int32_t Index, TStream& Dest) {
   TZLBFileEntry Entry;
   GetFileEntry(Index, Entry);
-
-  std::optional<TFileStream> File;
-  try {
-    File.emplace(FFileName, fmOpenRead | fmShareDenyWrite);
-  } catch (...) {
-    throw EZLBArchiveError(Format(messages::SUnableToOpenFile, FFileName));
-  }
-
-  const auto Corrupt = [Index](TCorruptCause Cause) {
-    return EZLBArchiveError(Format(messages::SFileCorrupt, Index), Cause);
-  };
-  // A record that places its data outside the file, or claims a negative
-  // size, cannot deliver its bytes.
-  if (Entry.DataOffset < 0 || Entry.DataOffset > File->GetSize() || Entry.OriginalSize < 0)
-    throw Corrupt(TCorruptCause::OutsideFile);
-  File->Seek(Entry.DataOffset, TSeekOrigin::soBeginning);
-
-  {
-    TDecompressionStream Inflater(*File);  // made for stored entries too, never read then
-    int64_t Remaining = Entry.OriginalSize;
-    FProgressStage = 1;
-    FProgressTotal = Entry.OriginalSize;
-    FProgressDone = 0;
-    FProgressMessage = Format(messages::SExtractingFile, Entry.FileName.View());
-    while (Remaining > 0) {
-      const auto Chunk = int32_t(std::min<int64_t>(Remaining, ExtractChunkSize));
-      int32_t Got = 0;
-      try {
-        const auto Buffer = std::make_unique_for_overwrite<uint8_t[]>(size_t(Chunk));
-        Got = Entry.Stored != 0 ? File->Read(Buffer.get(), Chunk)
-                                : Inflater.Read(Buffer.get(), Chunk);
-        FProgressDone += Got;
-        DoProgress();
-        if (Got != 0) Dest.WriteBuffer(Buffer.get(), Got);
-      } catch (...) {
-        throw Corrupt(TCorruptCause::ChunkFailed);
-      }
-      // Short data would otherwise pass as a complete, shorter file.
-      if (Got < Chunk) throw Corrupt(TCorruptCause::DataShort);
-      Remaining -= Chunk;
-    }
-    // Damaged data that still decodes, perhaps to more bytes, shows up no
-    // other way.
-    if (Entry.Stored == 0 && !Inflater.EndsHere()) throw Corrupt(TCorruptCause::StreamNotEnded);
-  }
-
-  // Bytes that Dest holds back are written out before the check reads them
-  // back: a failing write is corruption, not a wrong CRC.
-  try {
-    Dest.Flush();
-  } catch (...) {
-    throw Corrupt(TCorruptCause::WriteBack);
-  }
-  if (FCheckCRC && StreamCRC32(Dest, 0) != Entry.FileCRC)
-    throw EZLBArchiveError(Format(messages::SFileFailedCRC, Index));
+  TFileStream File = OpenArchiveFile();
+  ExtractEntry(File, Entry, Index, Dest, FCheckCRC,
+               ProgressHooks(1, Format(messages::SExtractingFile, Entry.FileName.View())));
   return true;
 }
 

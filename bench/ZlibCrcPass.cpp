@@ -19,7 +19,7 @@
 
 namespace {
 
-// The chunk OpenArchive reads in (CRCChunkSize in archive/ZLIBArchive.cpp).
+// The chunk OpenArchive reads in (CRCChunkSize in archive/ZLBReader.cpp).
 constexpr int32_t ChunkSize = 10240;
 
 }  // namespace

@@ -147,9 +147,11 @@ TEST(ArchiveComponent, PercentagesRoundHalfToEven) {
 }
 
 namespace {
-// Reaches the progress fields to drive the stages no operation enters.
+// Reaches the progress fields to drive the stages no operation enters, and
+// the CRC table.
 class TStageArchive : public TZLBArchive {
  public:
+  const TCRCTable& CRCTable() const { return FCRCTable; }
   void Set(uint8_t Stage, int32_t Done, int32_t Total, std::string Message) {
     FProgressStage = Stage;
     FProgressDone = Done;
@@ -176,4 +178,10 @@ TEST(ArchiveComponent, EveryProgressStageReportsWhatItShould) {
                                {"msg", 1250},  // 3
                                {"msg", 38},    // 4
                                {"", 0}}));     // 5: the archive's name; 6: nothing
+}
+
+TEST(ArchiveComponent, BuildsTheStandardCRCTable) {
+  TCRCTable Standard;
+  FillCRCTable(Standard);
+  EXPECT_EQ(TStageArchive().CRCTable(), Standard);
 }

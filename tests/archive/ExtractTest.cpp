@@ -1,5 +1,6 @@
-// Extracting entries: chunks and progress, stored and compressed data, the
-// CRC check, the replace decision, stored paths, and what survives failures.
+// Extracting entries: chunks and progress, stored and compressed data and
+// the CRC check (over memory); the component's targets, replace decision,
+// stored paths, events and what survives failures (over files).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -47,63 +48,69 @@ class ExtractTest : public ArchiveTest {
   fs::path OutPath(const std::string& Rel) const { return Dir.Path() / "out" / Rel; }
 };
 
-TEST_F(ExtractTest, EntryMovesInChunksOf4096WithProgressBetweenReadAndWrite) {
+TEST_F(ReaderTest, EntryMovesInChunksOf4096WithProgressBetweenReadAndWrite) {
   const TBytes Data = kvtest::PatternBytes(10000, 1);
   std::vector<std::string> Log;
-  Archive.SetOnProgress(
-      [&](std::string Msg, int32_t P) { Log.push_back(Msg + " " + std::to_string(P)); });
+  int32_t Total = 0, Done = 0;
+  const TReadHooks Hooks{
+      .Started = [&](int32_t T) { Total = T; },
+      .ChunkRead =
+          [&](int32_t Delivered) {
+            Done += Delivered;
+            Log.push_back("report " + std::to_string(ProgressPercentage(Done, Total)));
+          }};
   for (const bool Stored : {false, true}) {
-    Open({{"ten.bin", Data, "", Stored}});
+    Open(kvtest::BuildArchive({{"ten.bin", Data, "", Stored}}));
     Log.clear();
+    Done = 0;
+    TReadOnlyMemoryStream Source(Bytes.data(), int64_t(Bytes.size()));
     TLoggingStream Dest(Log);
-    EXPECT_TRUE(Archive.ExtractToStream(0, Dest));
+    ExtractEntry(Source, Entries[0], 0, Dest, false, Hooks);
     EXPECT_EQ(Dest.Bytes(), Data);
-    EXPECT_EQ(Log, (std::vector<std::string>{"Extracting ten.bin 41", "write 4096",
-                                             "Extracting ten.bin 82", "write 4096",
-                                             "Extracting ten.bin 100", "write 1808"}))
+    EXPECT_EQ(Log, (std::vector<std::string>{"report 41", "write 4096", "report 82", "write 4096",
+                                             "report 100", "write 1808"}))
         << (Stored ? "stored" : "compressed");
   }
 }
 
-TEST_F(ExtractTest, StoredEntriesAreCopiedRawEvenWhenTheyLookLikeZlib) {
+TEST_F(ReaderTest, StoredEntriesAreCopiedRawEvenWhenTheyLookLikeZlib) {
   // The stored bytes are themselves a valid zlib stream.
   const TBytes Inner = kvtest::BuildArchive({{"x", kvtest::ToBytes("hello")}});
   const TBytes ZlibLooking(Inner.begin(), Inner.begin() + 13);
   ASSERT_EQ(ZlibLooking[0], 0x78);
-  Open({{"raw.bin", ZlibLooking, "", true}, {"big.bin", kvtest::PatternBytes(100000, 2)}});
+  Open(kvtest::BuildArchive(
+      {{"raw.bin", ZlibLooking, "", true}, {"big.bin", kvtest::PatternBytes(100000, 2)}}));
   TMemoryStream Dest;
-  Archive.ExtractToStream(0, Dest);
+  Extract(0, Dest);
   EXPECT_EQ(Dest.Bytes(), ZlibLooking);
   TMemoryStream Big;
-  Archive.ExtractToStream(1, Big);
+  Extract(1, Big);
   EXPECT_EQ(Big.Bytes(), kvtest::PatternBytes(100000, 2));
 }
 
-TEST_F(ExtractTest, ExtractToStreamAppendsAtTheCurrentPosition) {
-  Open({{"a", kvtest::ToBytes("data")}});
+TEST_F(ReaderTest, ExtractionWritesFromDestsCurrentPosition) {
+  Open(kvtest::BuildArchive({{"a", kvtest::ToBytes("data")}}));
   TMemoryStream Dest;
   Dest.WriteBuffer("0123456789", 10);
   Dest.SetPosition(3);
-  Archive.ExtractToStream(0, Dest);
+  Extract(0, Dest);
   EXPECT_EQ(Text(Dest.Bytes()), "012data789");
 }
 
-TEST_F(ExtractTest, CheckCRCCoversAllOfDest) {
-  const std::string Name = Open({{"a", kvtest::PatternBytes(5000, 3)}});
-  Archive.SetCheckCRC(true);
+TEST_F(ReaderTest, CheckCRCCoversAllOfDest) {
+  Open(kvtest::BuildArchive({{"a", kvtest::PatternBytes(5000, 3)}}));
   TMemoryStream Clean;
-  EXPECT_TRUE(Archive.ExtractToStream(0, Clean));
+  Extract(0, Clean, true);
   EXPECT_EQ(Clean.GetPosition(), 5000) << "the position is restored after the check";
 
   TMemoryStream Dirty;
   Dirty.WriteBuffer("x", 1);
-  EXPECT_EQ(MessageOf([&] { Archive.ExtractToStream(0, Dirty); }), "File (0) failed CRC check");
+  EXPECT_EQ(MessageOf([&] { Extract(0, Dirty, true); }), "File (0) failed CRC check");
   EXPECT_EQ(Dirty.GetSize(), 5001) << "what was written stays";
 
-  Archive.SetCheckCRC(false);
   TMemoryStream Unchecked;
   Unchecked.WriteBuffer("x", 1);
-  EXPECT_TRUE(Archive.ExtractToStream(0, Unchecked));
+  EXPECT_NO_THROW(Extract(0, Unchecked, false));
 }
 
 TEST_F(ExtractTest, WrongFileCRCFailsTheCheckOnly) {
@@ -140,7 +147,7 @@ TEST_F(ExtractTest, ExtractFileCreatesTheTargetAndAnnouncesIt) {
   EXPECT_TRUE(kvtest::NotHeldOpen(Name));
 }
 
-TEST_F(ExtractTest, ReplaceDecision) {
+TEST_F(ExtractTest, ReplaceHandlerLeavingReplaceFalseKeepsTheExistingFile) {
   const std::string Name = Open({{"a.txt", kvtest::ToBytes("new")}});
   MakeOut();
   kvtest::WriteAll(OutPath("a.txt"), kvtest::ToBytes("old contents"));
@@ -156,23 +163,33 @@ TEST_F(ExtractTest, ReplaceDecision) {
   EXPECT_EQ(Text(kvtest::ReadAll(OutPath("a.txt"))), "old contents") << "left untouched";
   EXPECT_EQ(Extracted, 0);
   EXPECT_EQ(Progress, (TReports{{Name, 0}})) << "the closing report is still made";
+}
 
+TEST_F(ExtractTest, ReplaceHandlerSettingReplaceOverwritesTheExistingFile) {
+  Open({{"a.txt", kvtest::ToBytes("new")}});
+  MakeOut();
+  kvtest::WriteAll(OutPath("a.txt"), kvtest::ToBytes("old contents"));
   Archive.SetOnReplaceFile([](std::string, bool& Replace) { Replace = true; });
   Archive.ExtractFile(Out(), 0);
   EXPECT_EQ(Text(kvtest::ReadAll(OutPath("a.txt"))), "new");
+}
 
-  Archive.SetOnReplaceFile(nullptr);
+TEST_F(ExtractTest, WithoutReplaceHandlerTheExistingFileIsOverwritten) {
+  Open({{"a.txt", kvtest::ToBytes("new")}});
+  MakeOut();
   kvtest::WriteAll(OutPath("a.txt"), kvtest::ToBytes("older"));
   Archive.ExtractFile(Out(), 0);
-  EXPECT_EQ(Text(kvtest::ReadAll(OutPath("a.txt"))), "new") << "no handler: overwritten";
+  EXPECT_EQ(Text(kvtest::ReadAll(OutPath("a.txt"))), "new");
+}
 
-  // No existing file: nobody is asked.
-  Asked.clear();
+TEST_F(ExtractTest, WithoutAnExistingFileNobodyIsAsked) {
+  Open({{"a.txt", kvtest::ToBytes("new")}});
+  MakeOut();
+  std::vector<std::string> Asked;
   Archive.SetOnReplaceFile([&](std::string F, bool&) { Asked.push_back(F); });
-  fs::remove(OutPath("a.txt"));
   Archive.ExtractFile(Out(), 0);
   EXPECT_TRUE(Asked.empty());
-  EXPECT_TRUE(fs::exists(OutPath("a.txt")));
+  EXPECT_EQ(Text(kvtest::ReadAll(OutPath("a.txt"))), "new");
 }
 
 TEST_F(ExtractTest, WithoutPathsTheStoredPathIsIgnoredAndNothingIsCreated) {
@@ -208,7 +225,8 @@ TEST_F(ExtractTest, StoredPathsAreJoinedCollapsedAndCreated) {
 }
 
 TEST_F(ExtractTest, PathsThatCannotBeMadeAreRefused) {
-  Open({{"a", kvtest::ToBytes("a"), "\\"}, {"b", kvtest::ToBytes("b"), ""}, {"c", {}, "f\\"}});
+  const std::string Name =
+      Open({{"a", kvtest::ToBytes("a"), "\\"}, {"b", kvtest::ToBytes("b"), ""}, {"c", {}, "f\\"}});
   Archive.SetExtractWithPath(true);
   EXPECT_EQ(MessageOf([&] { Archive.ExtractFile("", 0); }), "Unable to create directory");
   EXPECT_EQ(MessageOf([&] { Archive.ExtractFile("", 1); }), "Unable to create directory");
@@ -216,6 +234,7 @@ TEST_F(ExtractTest, PathsThatCannotBeMadeAreRefused) {
   kvtest::WriteAll(OutPath("f"), kvtest::ToBytes("a file in the way"));
   EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out() + "\\", 2); }),
             "Unable to create destination path");
+  EXPECT_TRUE(kvtest::NotHeldOpen(Name));
 }
 
 TEST_F(ExtractTest, DamagedDataLeavesTheChunksWrittenBeforeIt) {
@@ -258,24 +277,35 @@ TEST_F(ExtractTest, ProgressHandlerFailureIsReportedAsCorruption) {
   EXPECT_EQ(Dest.GetSize(), 4096);
 }
 
-TEST_F(ExtractTest, FailuresBeforeExtraction) {
+TEST_F(ExtractTest, ExtractFileWithoutAnArchiveRaisesNoArchiveOpen) {
   EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out(), 0); }), "No archive is currently open");
+}
+
+TEST_F(ExtractTest, ExtractToStreamWithoutAnArchiveFindsNoEntry) {
   TMemoryStream Dest;
   EXPECT_EQ(MessageOf([&] { Archive.ExtractToStream(0, Dest); }), "Index out of bounds");
-  const std::string Name = Open({{"a", kvtest::ToBytes("a")}});
+}
+
+TEST_F(ExtractTest, ExtractFileChecksTheIndex) {
+  Open({{"a", kvtest::ToBytes("a")}});
   EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out(), 1); }), "Index out of bounds");
   EXPECT_EQ(MessageOf([&] { Archive.ExtractFile(Out(), -1); }), "Index out of bounds");
-  // The archive is reopened for each extraction.
+}
+
+TEST_F(ExtractTest, TheArchiveIsReopenedForEachExtraction) {
+  const std::string Name = Open({{"a", kvtest::ToBytes("a")}});
   fs::remove(Name);
+  TMemoryStream Dest;
   EXPECT_EQ(MessageOf([&] { Archive.ExtractToStream(0, Dest); }),
             "Unable to open file (" + Name + ")");
 }
 
 TEST_F(ExtractTest, TargetThatCannotBeCreatedRaisesTheFileCreationText) {
-  Open({{"a", kvtest::ToBytes("a")}});
+  const std::string Name = Open({{"a", kvtest::ToBytes("a")}});
   const std::string Missing = Dir.Str() + "\\missing";
   const std::string Message = MessageOf([&] { Archive.ExtractFile(Missing, 0); });
   EXPECT_EQ(Message.rfind("Cannot create file \"" + ExpandFileName(Missing + "\\a") + "\". ", 0),
             0u)
       << Message;
+  EXPECT_TRUE(kvtest::NotHeldOpen(Name));
 }

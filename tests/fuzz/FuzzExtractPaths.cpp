@@ -2,12 +2,11 @@
 // with ExtractFile into DIR/out; nothing may appear or change outside it.
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 
 #include "FuzzSupport.h"
+#include "TestSupport.h"
 #include "ZLIBArchive.h"
 
 namespace fs = std::filesystem;
@@ -38,7 +37,7 @@ TLayout MakeLayout(const fs::path& Root) {
   TLayout L{Root, Root, {}};
   for (int Level = 0; Level <= WatchedLevelsAbove; ++Level) {
     // A file at every level, so that an overwrite shows as well as a new file.
-    kvfuzz::WriteFile(L.Dir / "sentinel.txt", reinterpret_cast<const uint8_t*>("keep"), 4);
+    kvtest::WriteAll(L.Dir / "sentinel.txt", kvtest::ToBytes("keep"));
     if (Level < WatchedLevelsAbove) L.Dir /= "up" + std::to_string(Level);
     fs::create_directories(L.Dir);
   }
@@ -46,15 +45,10 @@ TLayout MakeLayout(const fs::path& Root) {
   return L;
 }
 
-std::string ReadText(const fs::path& File) {
-  std::ifstream In(File, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-}
-
 // Every file and directory below Root except those below Skip, with the
 // contents of the files.
-std::map<std::string, std::string> Snapshot(const fs::path& Root, const fs::path& Skip) {
-  std::map<std::string, std::string> Found;
+std::map<std::string, kvtest::TBytes> Snapshot(const fs::path& Root, const fs::path& Skip) {
+  std::map<std::string, kvtest::TBytes> Found;
   for (auto It = fs::recursive_directory_iterator(Root); It != fs::recursive_directory_iterator();
        ++It) {
     if (It->path() == Skip) {
@@ -63,13 +57,13 @@ std::map<std::string, std::string> Snapshot(const fs::path& Root, const fs::path
     }
     const std::string Rel = fs::relative(It->path(), Root).generic_string();
     Found[It->is_directory() ? Rel + "/" : Rel] =
-        It->is_regular_file() ? ReadText(It->path()) : std::string();
+        It->is_regular_file() ? kvtest::ReadAll(It->path()) : kvtest::TBytes();
   }
   return Found;
 }
 
-void CompareOutside(const std::map<std::string, std::string>& Before,
-                    const std::map<std::string, std::string>& After) {
+void CompareOutside(const std::map<std::string, kvtest::TBytes>& Before,
+                    const std::map<std::string, kvtest::TBytes>& After) {
   for (const auto& [Name, Contents] : After) {
     const auto It = Before.find(Name);
     if (It == Before.end()) Fail("created outside DIR/out: " + Name);
@@ -82,7 +76,7 @@ void CompareOutside(const std::map<std::string, std::string>& Before,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  static const kvfuzz::TScratchDir Scratch;
+  static const kvtest::TTempDir Scratch;
   static const TLayout Layout = MakeLayout(Scratch.Path());
 
   kvfuzz::TFuzzInput Input(Data, Size);
@@ -94,8 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     return 0;  // not an archive the writer makes
   }
   const fs::path ArchiveFile = Layout.Dir / "input.zlb";
-  kvfuzz::WriteFile(ArchiveFile, Bytes.data(), Bytes.size());
-  kvfuzz::RecreateDirectory(Layout.Out);
+  kvtest::WriteAll(ArchiveFile, Bytes);
+  fs::remove_all(Layout.Out);
+  fs::create_directories(Layout.Out);
   const auto Before = Snapshot(Layout.Root, Layout.Out);
 
   const uint8_t Settings = Description.Settings;

@@ -1,13 +1,15 @@
-// fuzz_reader: arbitrary bytes as an archive file, opened, listed and
-// extracted by TZLBArchive; kv::Exception is the only acceptable failure.
+// fuzz_reader: arbitrary bytes as an archive in memory, read and extracted
+// by the reader; kv::Exception is the only acceptable failure.
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "ZLBReader.h"
 #include "ZLIBArchive.h"
 
 namespace {
@@ -20,48 +22,42 @@ constexpr int64_t ExtractionLimit = int64_t(64) << 20;
 constexpr int64_t InputBudget = int64_t(256) << 20;
 constexpr int64_t ChargePerExtraction = int64_t(64) << 10;
 
-void ExpectClosed(kv::TZLBArchive& Archive, const std::string& When) {
-  if (!Archive.GetArchiveFileName().empty()) Fail(When + ": the archive still has a name");
+// Reads the archive in Bytes and extracts every entry, checking what the
+// reader promises on the way.
+void Exercise(const std::vector<uint8_t>& Bytes, kvfuzz::TWorkBudget& Budget) {
+  int32_t Total = 0, Done = 0;
+  const kv::TReadHooks Hooks{.Started =
+                                 [&](int32_t T) {
+                                   Total = T;
+                                   Done = 0;
+                                 },
+                             .ChunkRead =
+                                 [&](int32_t Delivered) {
+                                   Done += Delivered;
+                                   const int32_t Percentage = kv::ProgressPercentage(Done, Total);
+                                   if (Percentage < 0 || Percentage > 100)
+                                     Fail("progress of " + std::to_string(Percentage) + " percent");
+                                 }};
+  kv::TReadOnlyMemoryStream Source(Bytes.data(), int64_t(Bytes.size()));
+  kv::TZLBArchiveTrailer Trailer;
+  std::deque<kv::TZLBFileEntry> Entries;
   try {
-    Archive.GetFileCount();
+    Trailer = kv::ReadTrailer(Source);
+    kv::ReadDirectory(Source, Trailer, Entries, Hooks);
   } catch (const kv::Exception&) {
-    return;
+    return;  // a damaged archive
   }
-  Fail(When + ": GetFileCount works on a closed archive");
-}
-
-// Opens, lists and extracts the archive file Name, checking what the
-// component promises on the way.
-void Exercise(const std::string& Name, kvfuzz::TWorkBudget& Budget) {
-  kv::TZLBArchive Archive;
-  Archive.SetOnProgress([](std::string, int32_t Percentage) {
-    if (Percentage < 0 || Percentage > 100)
-      Fail("progress of " + std::to_string(Percentage) + " percent");
-  });
-  try {
-    if (!Archive.OpenArchive(Name)) Fail("OpenArchive returned false for a named file");
-  } catch (const kv::Exception&) {
-    // A damaged archive leaves the component Closed.
-    ExpectClosed(Archive, "after a failed open");
-    return;
-  }
-
-  const int32_t Count = Archive.GetFileCount();
-  if (Count != Archive.GetTrailer().FileCount)
-    Fail("GetFileCount " + std::to_string(Count) + " but the trailer says " +
-         std::to_string(Archive.GetTrailer().FileCount));
-  std::vector<kv::TZLBFileEntry> Entries(static_cast<size_t>(Count));
-  for (int32_t I = 0; I < Count; ++I)
-    Archive.GetFileEntry(I, Entries[size_t(I)]);
+  if (int64_t(Entries.size()) != Trailer.FileCount)
+    Fail(std::to_string(Entries.size()) + " entries read but the trailer says " +
+         std::to_string(Trailer.FileCount));
 
   for (const bool CheckCRC : {true, false}) {
-    Archive.SetCheckCRC(CheckCRC);
-    for (int32_t I = 0; I < Count; ++I) {
+    for (int32_t I = 0; I < int32_t(Entries.size()); ++I) {
       if (!Budget.Spend(ChargePerExtraction)) break;
       const kv::TZLBFileEntry& Entry = Entries[size_t(I)];
       kvfuzz::TBoundedSink Sink(Budget, ExtractionLimit);
       try {
-        if (!Archive.ExtractToStream(I, Sink)) Fail("ExtractToStream returned false");
+        kv::ExtractEntry(Source, Entry, I, Sink, CheckCRC, Hooks);
       } catch (const kv::Exception&) {
         continue;
       }
@@ -75,26 +71,18 @@ void Exercise(const std::string& Name, kvfuzz::TWorkBudget& Budget) {
         Fail("entry " + std::to_string(I) + " passed a wrong CRC");
     }
   }
-  Archive.CloseArchive();
-  ExpectClosed(Archive, "after CloseArchive");
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  static const kvfuzz::TScratchDir Scratch;
-  const auto File = Scratch.Path() / "input.zlb";
   kvfuzz::TWorkBudget Budget(InputBudget);
 
   // First with a right CRC, so that the input gets past it to the directory
   // and the entries; then as it is.
   std::vector<uint8_t> Fixed(Data, Data + Size);
   kv::RecomputeArchiveCRC(Fixed);
-  kvfuzz::WriteFile(File, Fixed.data(), Fixed.size());
-  Exercise(File.string(), Budget);
-  if (!std::equal(Fixed.begin(), Fixed.end(), Data)) {
-    kvfuzz::WriteFile(File, Data, Size);
-    Exercise(File.string(), Budget);
-  }
+  Exercise(Fixed, Budget);
+  if (!std::equal(Fixed.begin(), Fixed.end(), Data)) Exercise({Data, Data + Size}, Budget);
   return 0;
 }

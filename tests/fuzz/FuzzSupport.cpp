@@ -2,14 +2,9 @@
 #include "FuzzSupport.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-
-namespace fs = std::filesystem;
 
 namespace kvfuzz {
 
@@ -71,35 +66,6 @@ int64_t TBoundedSink::Seek(int64_t Offset, kv::TSeekOrigin Origin) {
   if (Base + Offset < 0) return -1;
   FPosition = Base + Offset;
   return FPosition;
-}
-
-TScratchDir::TScratchDir() {
-  static std::atomic<unsigned> Counter{0};
-  const auto Stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  for (;;) {
-    FPath = fs::temp_directory_path() /
-            ("kvfuzz-" + std::to_string(Stamp) + "-" + std::to_string(Counter++));
-    if (fs::create_directory(FPath)) break;
-  }
-}
-
-TScratchDir::~TScratchDir() {
-  std::error_code Ignored;
-  fs::remove_all(FPath, Ignored);
-}
-
-void WriteFile(const fs::path& File, const uint8_t* Data, size_t Size) {
-  std::ofstream Out(File, std::ios::binary | std::ios::trunc);
-  Out.write(reinterpret_cast<const char*>(Data), std::streamsize(Size));
-  Out.close();
-  if (!Out) Fail("cannot write the scratch file " + File.string());
-}
-
-void RecreateDirectory(const fs::path& Dir) {
-  std::error_code Error;
-  fs::remove_all(Dir, Error);
-  if (Error || !fs::create_directories(Dir, Error))
-    Fail("cannot recreate the scratch directory " + Dir.string());
 }
 
 TFuzzArchive DecodeArchive(TFuzzInput& Input) {

@@ -1,11 +1,11 @@
 // Helpers shared by the fuzz targets: a decoder of fuzzer bytes, a memory
-// sink with a work budget, a scratch directory, archive descriptions built
-// with the writer, and failure reports that abort.
+// sink with a work budget, archive descriptions built with the writer, and
+// failure reports that abort. Scratch directories and files come from the
+// tests' support library (TestSupport.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,27 +74,6 @@ class TBoundedSink : public kv::TStream {
   TBytes FData;
   int64_t FPosition = 0;
 };
-
-// A fresh directory below the system's temporary directory, removed with
-// everything in it when the object goes.
-class TScratchDir {
- public:
-  TScratchDir();
-  ~TScratchDir();
-  TScratchDir(const TScratchDir&) = delete;
-  TScratchDir& operator=(const TScratchDir&) = delete;
-
-  const std::filesystem::path& Path() const { return FPath; }
-
- private:
-  std::filesystem::path FPath;
-};
-
-// Replaces File with Size bytes from Data; aborts when that fails, since
-// the target could then not test anything.
-void WriteFile(const std::filesystem::path& File, const uint8_t* Data, size_t Size);
-// Removes Dir with everything in it and creates it anew, empty.
-void RecreateDirectory(const std::filesystem::path& Dir);
 
 // One entry of an archive the fuzzer describes.
 struct TFuzzEntry {

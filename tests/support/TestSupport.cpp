@@ -1,4 +1,4 @@
-// Helpers shared by the tests.
+// Helpers shared by the unit tests and the fuzz targets.
 #include "TestSupport.h"
 
 #include <algorithm>
@@ -6,6 +6,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 
 #include "Streams.h"
 
@@ -39,9 +40,11 @@ TBytes ReadAll(const fs::path& File) {
   return TBytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
 }
 
-void WriteAll(const fs::path& File, const TBytes& Bytes) {
+void WriteAll(const fs::path& File, std::span<const uint8_t> Bytes) {
   std::ofstream Out(File, std::ios::binary | std::ios::trunc);
   Out.write(reinterpret_cast<const char*>(Bytes.data()), std::streamsize(Bytes.size()));
+  Out.close();
+  if (!Out) throw std::runtime_error("cannot write " + File.string());
 }
 
 TBytes ToBytes(std::string_view Text) {
@@ -74,7 +77,8 @@ std::vector<std::pair<std::string, TBytes>> Snapshot(const fs::path& Dir) {
 TBytes ZlibCompress(const TBytes& Data) {
   uLongf Size = compressBound(uLong(Data.size()));
   TBytes Out(Size);
-  EXPECT_EQ(compress(Out.data(), &Size, Data.data(), uLong(Data.size())), Z_OK);
+  if (compress(Out.data(), &Size, Data.data(), uLong(Data.size())) != Z_OK)
+    throw std::runtime_error("zlib cannot compress");
   Out.resize(Size);
   return Out;
 }

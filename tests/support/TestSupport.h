@@ -1,11 +1,11 @@
-// Helpers shared by the tests: temporary directories, whole-file I/O,
-// archives built in memory by the writer, and exception assertions.
+// Helpers shared by the unit tests and the fuzz targets: temporary
+// directories, whole-file I/O, archives built in memory by the writer, and
+// exception texts. Nothing here depends on the test framework.
 #pragma once
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,7 +37,9 @@ class TTempDir {
 };
 
 TBytes ReadAll(const std::filesystem::path& File);
-void WriteAll(const std::filesystem::path& File, const TBytes& Bytes);
+// Replaces File with Bytes. Raises std::runtime_error when that fails: a
+// test or fuzz target could then check nothing.
+void WriteAll(const std::filesystem::path& File, std::span<const uint8_t> Bytes);
 TBytes ToBytes(std::string_view Text);
 // Bytes that compress somewhat, the same for the same Seed.
 TBytes PatternBytes(size_t Count, uint32_t Seed);
@@ -52,7 +54,8 @@ struct TTestEntry {
   bool Stored = false;
 };
 
-// Data as one zlib stream at zlib's default level.
+// Data as one zlib stream at zlib's default level. Raises std::runtime_error
+// when zlib fails.
 TBytes ZlibCompress(const TBytes& Data);
 // A zlib stream that inflates to Good and then fails, at exactly that point:
 // Good in stored blocks, then a block of the reserved type, then padding.
