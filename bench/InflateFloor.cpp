@@ -22,24 +22,10 @@
 #include <string>
 #include <vector>
 
+#include "Files.h"
 #include "ZLBFormat.h"
 
 namespace {
-
-// A file descriptor that is always closed.
-class TDescriptor {
- public:
-  explicit TDescriptor(int Fd) : FFd(Fd) {}
-  ~TDescriptor() {
-    if (FFd >= 0) close(FFd);
-  }
-  TDescriptor(const TDescriptor&) = delete;
-  TDescriptor& operator=(const TDescriptor&) = delete;
-  int Get() const { return FFd; }
-
- private:
-  int FFd;
-};
 
 // A zlib inflater that is always ended; reset between streams.
 class TInflater {
@@ -78,9 +64,9 @@ struct TArchiveBytes {
 };
 
 TArchiveBytes ReadWholeFile(const char* Name) {
-  const TDescriptor File(open(Name, O_RDONLY | O_CLOEXEC));
+  const kv::TFileHandle File(open(Name, O_RDONLY | O_CLOEXEC));
   struct stat Info {};
-  if (File.Get() < 0 || fstat(File.Get(), &Info) != 0)
+  if (!File || fstat(File.Get(), &Info) != 0)
     throw std::runtime_error(std::string("cannot open ") + Name + ": " + std::strerror(errno));
   TArchiveBytes Bytes;
   Bytes.Size = size_t(Info.st_size);

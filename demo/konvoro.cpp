@@ -2,10 +2,9 @@
 // each run in konvoro-runs.log beside itself and exits, showing no window.
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
-#include "KernelHandle.h"
+#include "WinHandles.h"
 #include "konvorocore.h"
 
 #ifndef KONVORO_VERSION
@@ -13,22 +12,6 @@
 #endif
 
 namespace {
-
-// Owns a library loaded with LoadLibrary.
-class TLibrary {
- public:
-  explicit TLibrary(const std::string& FileName) : FModule(::LoadLibraryA(FileName.c_str())) {}
-  TLibrary(const TLibrary&) = delete;
-  TLibrary& operator=(const TLibrary&) = delete;
-  ~TLibrary() {
-    if (FModule != nullptr) ::FreeLibrary(FModule);
-  }
-
-  HMODULE Get() const { return FModule; }
-
- private:
-  HMODULE FModule;
-};
 
 // The directory of this program with a trailing backslash; empty when the
 // system does not tell.
@@ -74,8 +57,8 @@ std::string ArgumentsOf(std::string_view CommandLine) {
 // be loaded or lacks the export. Loaded by full path, so that the library
 // beside the program counts and no other.
 std::string CoreVersion(const std::string& Directory) {
-  const TLibrary Core(Directory + "konvorocore.dll");
-  if (Core.Get() == nullptr) return "none";
+  const kv::TUniqueModule Core(::LoadLibraryA((Directory + "konvorocore.dll").c_str()));
+  if (!Core) return "none";
   const auto Version =
       reinterpret_cast<TKonvoroCoreVersion>(::GetProcAddress(Core.Get(), KonvoroCoreVersionExport));
   return Version == nullptr ? "none" : std::to_string(Version());
@@ -84,10 +67,10 @@ std::string CoreVersion(const std::string& Directory) {
 // Appends Text to FileName, creating the file if needed. Append access makes
 // each write land at the end even when several runs write at once.
 bool AppendToFile(const std::string& FileName, const std::string& Text) {
-  const TKernelHandle File(::CreateFileA(FileName.c_str(), FILE_APPEND_DATA,
-                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!File.Valid()) return false;
+  const kv::TUniqueHFile File(::CreateFileA(FileName.c_str(), FILE_APPEND_DATA,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!File) return false;
   DWORD Written = 0;
   const BOOL Wrote =
       ::WriteFile(File.Get(), Text.data(), static_cast<DWORD>(Text.size()), &Written, nullptr);

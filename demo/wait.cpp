@@ -7,9 +7,10 @@
 #include <string>
 #include <string_view>
 
-#include "KernelHandle.h"
+#include "Text.h"
+#include "WinHandles.h"
 
-// Needs the types of windows.h, which KernelHandle.h brings in.
+// Needs the types of windows.h, which WinHandles.h brings in.
 #include <tlhelp32.h>
 
 namespace {
@@ -18,17 +19,6 @@ constexpr char DefaultImage[] = "KVUpdater.exe";
 constexpr unsigned long DefaultSeconds = 30;
 
 enum TExitCode : int { ecNoneLeft = 0, ecTimedOut = 1, ecUsage = 2, ecSnapshotFailed = 3 };
-
-char AsciiLower(char C) {
-  return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C;
-}
-
-bool SameNameIgnoringCase(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t I = 0; I < A.size(); ++I)
-    if (AsciiLower(A[I]) != AsciiLower(B[I])) return false;
-  return true;
-}
 
 // The file name part of a process image as the snapshot reports it; some
 // systems report a full path.
@@ -40,14 +30,14 @@ std::string_view FileNamePart(std::string_view Image) {
 // The id of a process other than this one whose image is named Image, 0 when
 // there is none, or nothing when no snapshot could be taken.
 std::optional<DWORD> FindProcess(std::string_view Image) {
-  const TKernelHandle Snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!Snapshot.Valid()) return std::nullopt;
+  const kv::TUniqueHFile Snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!Snapshot) return std::nullopt;
   PROCESSENTRY32 Entry{};
   Entry.dwSize = sizeof(Entry);
   const DWORD OwnId = ::GetCurrentProcessId();
   for (BOOL More = ::Process32First(Snapshot.Get(), &Entry); More;
        More = ::Process32Next(Snapshot.Get(), &Entry)) {
-    if (Entry.th32ProcessID != OwnId && SameNameIgnoringCase(FileNamePart(Entry.szExeFile), Image))
+    if (Entry.th32ProcessID != OwnId && kv::SameText(FileNamePart(Entry.szExeFile), Image))
       return Entry.th32ProcessID;
   }
   return 0;
@@ -93,9 +83,9 @@ int main(int argc, char** argv) {
     const ULONGLONG Now = ::GetTickCount64();
     if (Now >= Deadline) return ecTimedOut;
     const DWORD Remaining = static_cast<DWORD>(Deadline - Now);
-    const TKernelHandle Process(::OpenProcess(SYNCHRONIZE, FALSE, *ProcessId));
+    const kv::TUniqueHandle Process(::OpenProcess(SYNCHRONIZE, FALSE, *ProcessId));
     // Without the right to wait on it, look again shortly.
-    if (Process.Valid())
+    if (Process)
       ::WaitForSingleObject(Process.Get(), Remaining);
     else
       ::Sleep(Remaining < 100 ? Remaining : 100);

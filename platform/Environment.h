@@ -1,4 +1,5 @@
-// The process's environment: environment variables and its own executable.
+// The process's environment: environment variables, its own executable, and
+// where its error output goes.
 #pragma once
 
 #include <string>
@@ -11,5 +12,9 @@ std::string GetEnvironmentVariable(const std::string& Name);
 
 // The full path of the running executable.
 std::string GetModuleFileName();
+
+// True when the standard error stream is a terminal (a console on Windows),
+// where a progress line may be redrawn in place.
+bool StandardErrorIsTerminal();
 
 }  // namespace kv

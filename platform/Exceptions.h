@@ -33,14 +33,7 @@ class EReadError : public EStreamError {
 // A file could not be created or opened; the text names the expanded file
 // name and the system's description of the error.
 class EFileStreamError : public EStreamError {
- public:
-  EFileStreamError(std::string Message, int ErrorCode)
-      : EStreamError(std::move(Message)), FErrorCode(ErrorCode) {}
-  // The operating system's error code behind the failure.
-  int ErrorCode() const noexcept { return FErrorCode; }
-
- private:
-  int FErrorCode;
+  using EStreamError::EStreamError;
 };
 class EFCreateError : public EFileStreamError {
   using EFileStreamError::EFileStreamError;

@@ -8,19 +8,41 @@
 #include <memory>
 #include <string>
 
+#include "UniqueHandle.h"
+
 namespace kv {
 
-// Open modes, numbered as the class library numbers them: an access mode
-// combined with a share mode, or fmCreate.
-inline constexpr uint32_t fmOpenRead = 0x0000;
-inline constexpr uint32_t fmOpenWrite = 0x0001;
-inline constexpr uint32_t fmOpenReadWrite = 0x0002;
-inline constexpr uint32_t fmShareExclusive = 0x0010;
-inline constexpr uint32_t fmShareDenyWrite = 0x0020;
-inline constexpr uint32_t fmShareDenyNone = 0x0040;
-// Create a new file or truncate an existing one, open for reading and
-// writing, shared with nobody.
-inline constexpr uint32_t fmCreate = 0xFF00;
+// How a file is opened: the access asked for, what others may do with it
+// meanwhile, and whether it is opened, created or replaced. Each port maps
+// these to its own calls.
+enum class TAccess : uint8_t { Read, Write, ReadWrite };
+enum class TShare : uint8_t { Exclusive, DenyWrite, DenyNone };
+enum class TDisposition : uint8_t {
+  OpenExisting,
+  CreateAlways,  // a new file, or an existing one truncated
+  CreateNew,     // a new file; fails when anything stands at the name already
+};
+struct TOpenMode {
+  TAccess Access;
+  TShare Share;
+  TDisposition Disposition;
+};
+
+// The class library's names: an access combined with a share mode opens an
+// existing file (fmOpenRead | fmShareDenyWrite); fmCreate creates a file or
+// truncates an existing one, open for reading and writing, shared with
+// nobody.
+inline constexpr TAccess fmOpenRead = TAccess::Read;
+inline constexpr TAccess fmOpenWrite = TAccess::Write;
+inline constexpr TAccess fmOpenReadWrite = TAccess::ReadWrite;
+inline constexpr TShare fmShareExclusive = TShare::Exclusive;
+inline constexpr TShare fmShareDenyWrite = TShare::DenyWrite;
+inline constexpr TShare fmShareDenyNone = TShare::DenyNone;
+constexpr TOpenMode operator|(TAccess Access, TShare Share) {
+  return {Access, Share, TDisposition::OpenExisting};
+}
+inline constexpr TOpenMode fmCreate = {TAccess::ReadWrite, TShare::Exclusive,
+                                       TDisposition::CreateAlways};
 
 // Seek origins.
 enum class TSeekOrigin : uint8_t { soBeginning, soCurrent, soEnd };
@@ -34,62 +56,35 @@ inline constexpr uint32_t faDirectory = 0x10;
 inline constexpr uint32_t faArchive = 0x20;
 inline constexpr uint32_t faAnyFile = 0x3F;
 
-// Owner of one open file of the operating system. Move-only; closes the file
-// when destroyed.
-class TFileHandle {
- public:
-  static constexpr intptr_t InvalidValue = -1;
+// An open file as the system knows it: a HANDLE (a void*) on Windows, a
+// descriptor on POSIX; spelt out here so that this header needs no system
+// header.
+#if defined(_WIN32)
+using TNativeFile = void*;
+#else
+using TNativeFile = int;
+#endif
+// Closes File with the port's own call.
+void FileClose(TNativeFile File) noexcept;
+// Owner of one open file; -1 means none (INVALID_HANDLE_VALUE on Windows).
+using TFileHandle = TUniqueAny<TNativeFile, &FileClose, -1>;
 
-  TFileHandle() = default;
-  explicit TFileHandle(intptr_t Native) : FNative(Native) {}
-  TFileHandle(TFileHandle&& Other) noexcept : FNative(Other.Release()) {}
-  TFileHandle& operator=(TFileHandle&& Other) noexcept {
-    if (this != &Other) {
-      Close();
-      FNative = Other.Release();
-    }
-    return *this;
-  }
-  TFileHandle(const TFileHandle&) = delete;
-  TFileHandle& operator=(const TFileHandle&) = delete;
-  ~TFileHandle() { Close(); }
-
-  bool Valid() const noexcept { return FNative != InvalidValue; }
-  intptr_t Native() const noexcept { return FNative; }
-  // Gives up ownership: the handle is returned and this owner holds none.
-  intptr_t Release() noexcept {
-    const intptr_t Native = FNative;
-    FNative = InvalidValue;
-    return Native;
-  }
-  // Closes the file now; a closed handle may be closed again.
-  void Close() noexcept;
-
- private:
-  intptr_t FNative = InvalidValue;
-};
-
-// Opens an existing file with one of the fmOpen* access modes combined with a
-// share mode. Returns an invalid handle on failure; GetLastOSError() tells why.
-TFileHandle FileOpen(const std::string& FileName, uint32_t Mode);
-// Creates a file, or truncates an existing one, open for reading and writing
-// and shared with nobody. Returns an invalid handle on failure.
-TFileHandle FileCreate(const std::string& FileName);
-// Creates a new file, open for reading and writing and shared with nobody.
-// Fails when anything stands at FileName already (a file, a directory, a
-// link, even one that points nowhere): nothing existing is ever opened.
-// Returns an invalid handle on failure.
-TFileHandle FileCreateNew(const std::string& FileName);
+// Opens FileName as Mode says. Returns an invalid handle on failure;
+// GetLastOSError() tells why. A file created new (TDisposition::CreateNew)
+// may later be moved or removed through its handle (FileReplaceOpen,
+// FileDeleteOpen); nothing existing is ever opened then, not even a link
+// that points nowhere.
+TFileHandle FileOpen(const std::string& FileName, TOpenMode Mode);
 // True when ErrorCode says that a name was taken already.
 bool IsAlreadyExistsError(int ErrorCode);
-// Moves the open file Handle, made by FileCreateNew as FileName, to NewName,
+// Moves the open file Handle, created new as FileName, to NewName,
 // replacing what stands there as a directory entry: a link at NewName is
 // replaced itself and never followed. Returns false on failure, when
 // GetLastOSError() tells why (a sharing violation when another process holds
 // NewName open).
 bool FileReplaceOpen(const TFileHandle& Handle, const std::string& FileName,
                      const std::string& NewName);
-// Removes the open file Handle, made by FileCreateNew as FileName, from its
+// Removes the open file Handle, created new as FileName, from its
 // directory; it is gone once closed. Returns false on failure.
 bool FileDeleteOpen(const TFileHandle& Handle, const std::string& FileName);
 // Reads up to Count bytes. Returns the count read, 0 at the end, -1 on failure.
@@ -127,7 +122,7 @@ std::string ExpandFileName(const std::string& FileName);
 // when there is none or FileName does not exist.
 std::string ExtractShortPathName(const std::string& FileName);
 
-// True for "\" and, on POSIX, "/" too.
+// True for the port's path delimiters: "\", and on POSIX "/" too.
 bool IsPathDelimiter(char C);
 // The part of FileName up to and including its last path delimiter or ":".
 std::string ExtractFilePath(const std::string& FileName);
@@ -140,7 +135,6 @@ std::string IncludeTrailingPathDelimiter(const std::string& Path);
 struct TSearchRec {
   std::string Name;
   uint32_t Attr = 0;
-  int64_t Size = 0;
 };
 
 // A directory enumeration with a wildcard pattern and an attribute mask, as

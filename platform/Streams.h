@@ -31,8 +31,6 @@ class TStream {
   void SetPosition(int64_t Position) { Seek(Position, TSeekOrigin::soBeginning); }
   // The size in bytes; the position is left where it was.
   virtual int64_t GetSize();
-  // Sets the size; raises EStreamError where the stream cannot do it.
-  virtual void SetSize(int64_t NewSize);
 
   // Reads exactly Count bytes or raises EReadError("Stream read error").
   void ReadBuffer(void* Buffer, int32_t Count);
@@ -46,19 +44,18 @@ class TStream {
 // A stream over a file of the operating system.
 class TFileStream : public TStream {
  public:
-  // Opens FileName with Mode: fmCreate, or an fmOpen* access mode combined
-  // with a share mode. Raises EFCreateError ("Cannot create file \"%s\". %s")
-  // or EFOpenError ("Cannot open file \"%s\". %s") with the expanded file name
-  // and the system's description of the error.
-  TFileStream(const std::string& FileName, uint32_t Mode);
+  // Opens FileName with Mode: fmCreate, or an fmOpen* access combined with a
+  // share mode (fmOpenRead | fmShareDenyWrite). Raises EFCreateError ("Cannot
+  // create file \"%s\". %s") when a file is to be created, else EFOpenError
+  // ("Cannot open file \"%s\". %s"), with the expanded file name and the
+  // system's description of the error.
+  TFileStream(const std::string& FileName, TOpenMode Mode);
 
   int32_t Read(void* Buffer, int32_t Count) override;
   int32_t Write(const void* Buffer, int32_t Count) override;
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
 
   const std::string& FileName() const { return FFileName; }
-  // Closes the file early; later reads and writes deliver nothing.
-  void Close() { FHandle.Close(); }
 
  protected:
   // Takes over Handle, an open file named FileName.
@@ -100,7 +97,7 @@ class TBufferedFileStream : public TFileStream {
  public:
   static constexpr int32_t DefaultBufferSize = 256 * 1024;
 
-  TBufferedFileStream(const std::string& FileName, uint32_t Mode,
+  TBufferedFileStream(const std::string& FileName, TOpenMode Mode,
                       int32_t BufferSize = DefaultBufferSize);
   ~TBufferedFileStream() override;
 
@@ -151,7 +148,6 @@ class TMemoryStream : public TStream {
   int32_t Write(const void* Buffer, int32_t Count) override;
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
   int64_t GetSize() override { return static_cast<int64_t>(FData.size()); }
-  void SetSize(int64_t NewSize) override;
 
   const uint8_t* Memory() const { return FData.data(); }
   const std::vector<uint8_t>& Bytes() const { return FData; }

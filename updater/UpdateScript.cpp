@@ -5,6 +5,7 @@
 #include "Exceptions.h"
 #include "Files.h"
 #include "Format.h"
+#include "Text.h"
 #include "UpdaterNames.h"
 
 namespace kv::updater {
@@ -30,10 +31,7 @@ std::string ScriptDirectory(const std::string& AppDir) {
 }
 
 bool IsWaitProgram(std::string_view EntryName) {
-  std::string Lower(EntryName);
-  for (char& C : Lower)
-    if (C >= 'A' && C <= 'Z') C = char(C + ('a' - 'A'));
-  return Lower == WaitProgramName;
+  return SameText(EntryName, WaitProgramName);
 }
 
 std::string CopyLine(const std::string& Dir, const std::string& Name) {

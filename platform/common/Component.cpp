@@ -8,27 +8,9 @@
 #include "ClassMessages.h"
 #include "Exceptions.h"
 #include "Format.h"
+#include "Text.h"
 
 namespace kv {
-
-namespace {
-
-bool SameText(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
-           auto Up = [](char C) { return (C >= 'a' && C <= 'z') ? char(C - 32) : C; };
-           return Up(X) == Up(Y);
-         });
-}
-
-std::string_view Trim(std::string_view S) {
-  while (!S.empty() && S.front() == ' ')
-    S.remove_prefix(1);
-  while (!S.empty() && S.back() == ' ')
-    S.remove_suffix(1);
-  return S;
-}
-
-}  // namespace
 
 std::any TPersistent::MethodAddress(std::string_view) {
   return {};

@@ -7,27 +7,11 @@
 #include "ClassMessages.h"
 #include "Exceptions.h"
 #include "Format.h"
+#include "Text.h"
 
 namespace kv {
 
 namespace {
-
-std::string_view Trim(std::string_view S) {
-  while (!S.empty() && (S.front() == ' ' || S.front() == '\t'))
-    S.remove_prefix(1);
-  while (!S.empty() && (S.back() == ' ' || S.back() == '\t' || S.back() == '\r'))
-    S.remove_suffix(1);
-  return S;
-}
-
-bool SameText(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t I = 0; I < A.size(); ++I) {
-    auto Up = [](char C) { return (C >= 'a' && C <= 'z') ? char(C - 32) : C; };
-    if (Up(A[I]) != Up(B[I])) return false;
-  }
-  return true;
-}
 
 // A quoted string: 'text' with '' for a quote, and #nn character codes
 // between the pieces ('a'#13#10'b'). Raises Exception when malformed.

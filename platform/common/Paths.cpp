@@ -1,4 +1,5 @@
-// Path strings and directory creation, common to every platform.
+// Path strings and directory creation, common to every platform; which
+// characters delimit paths is each port's own rule (IsPathDelimiter).
 #include <string>
 
 #include "ClassMessages.h"
@@ -18,14 +19,6 @@ size_t LastDelimiterOrDrive(const std::string& FileName) {
 }
 
 }  // namespace
-
-bool IsPathDelimiter(char C) {
-#ifdef _WIN32
-  return C == '\\';
-#else
-  return C == '\\' || C == '/';
-#endif
-}
 
 std::string ExtractFilePath(const std::string& FileName) {
   const size_t At = LastDelimiterOrDrive(FileName);

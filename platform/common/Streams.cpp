@@ -19,10 +19,6 @@ int64_t TStream::GetSize() {
   return Size;
 }
 
-void TStream::SetSize(int64_t) {
-  throw EStreamError(messages::SInvalidStreamOperation);
-}
-
 void TStream::ReadBuffer(void* Buffer, int32_t Count) {
   if (Count != 0 && Read(Buffer, Count) != Count) throw EReadError(messages::SReadError);
 }
@@ -37,7 +33,7 @@ namespace {
 
 [[noreturn]] void RaiseCreateError(const std::string& FileName, int Error) {
   throw EFCreateError(
-      Format(messages::SFCreateErrorEx, ExpandFileName(FileName), SysErrorMessage(Error)), Error);
+      Format(messages::SFCreateErrorEx, ExpandFileName(FileName), SysErrorMessage(Error)));
 }
 
 // A new file named FileName + ".XXXXXXXX.tmp", trying numbers from a varying
@@ -48,7 +44,8 @@ TFileHandle CreateUniqueBeside(const std::string& FileName, std::string& Created
     char Suffix[16];
     std::snprintf(Suffix, sizeof Suffix, ".%08X.tmp", Number);
     Created = FileName + Suffix;
-    TFileHandle Handle = FileCreateNew(Created);
+    TFileHandle Handle =
+        FileOpen(Created, {TAccess::ReadWrite, TShare::Exclusive, TDisposition::CreateNew});
     if (Handle.Valid() || !IsAlreadyExistsError(GetLastOSError())) return Handle;
     Number = Number * 1664525u + 1013904223u;
   }
@@ -57,18 +54,13 @@ TFileHandle CreateUniqueBeside(const std::string& FileName, std::string& Created
 
 }  // namespace
 
-TFileStream::TFileStream(const std::string& FileName, uint32_t Mode) : FFileName(FileName) {
-  if (Mode == fmCreate) {
-    FHandle = FileCreate(FileName);
-    if (!FHandle.Valid()) RaiseCreateError(FileName, GetLastOSError());
-  } else {
-    FHandle = FileOpen(FileName, Mode);
-    if (!FHandle.Valid()) {
-      const int Error = GetLastOSError();
-      throw EFOpenError(
-          Format(messages::SFOpenErrorEx, ExpandFileName(FileName), SysErrorMessage(Error)), Error);
-    }
-  }
+TFileStream::TFileStream(const std::string& FileName, TOpenMode Mode)
+    : FFileName(FileName), FHandle(FileOpen(FileName, Mode)) {
+  if (FHandle.Valid()) return;
+  const int Error = GetLastOSError();
+  if (Mode.Disposition != TDisposition::OpenExisting) RaiseCreateError(FileName, Error);
+  throw EFOpenError(
+      Format(messages::SFOpenErrorEx, ExpandFileName(FileName), SysErrorMessage(Error)));
 }
 
 TReplacingFileStream::TReplacingFileStream(const std::string& FileName)
@@ -84,13 +76,13 @@ TReplacingFileStream::~TReplacingFileStream() {
 void TReplacingFileStream::Commit() {
   if (FileReplaceOpen(FHandle, FFileName, FTarget)) {
     FDone = true;
-    FHandle.Close();
+    FHandle.Reset();
     return;
   }
   const int Error = GetLastOSError();
   FDone = true;
   FileDeleteOpen(FHandle, FFileName);
-  FHandle.Close();
+  FHandle.Reset();
   RaiseCreateError(FTarget, Error);
 }
 
@@ -111,7 +103,7 @@ int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 
 // ---------------------------------------------------------------------------
 
-TBufferedFileStream::TBufferedFileStream(const std::string& FileName, uint32_t Mode,
+TBufferedFileStream::TBufferedFileStream(const std::string& FileName, TOpenMode Mode,
                                          int32_t BufferSize)
     : TFileStream(FileName, Mode), FBuffer(size_t(std::max(BufferSize, 1))) {}
 
@@ -228,12 +220,6 @@ int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
   if (Target < 0) return -1;
   FPosition = Target;
   return FPosition;
-}
-
-void TMemoryStream::SetSize(int64_t NewSize) {
-  if (NewSize < 0) throw EStreamError(messages::SInvalidStreamOperation);
-  FData.resize(static_cast<size_t>(NewSize));
-  FPosition = std::min(FPosition, NewSize);
 }
 
 std::vector<uint8_t> TMemoryStream::TakeBytes() {

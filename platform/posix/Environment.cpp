@@ -24,4 +24,8 @@ std::string GetModuleFileName() {
   }
 }
 
+bool StandardErrorIsTerminal() {
+  return ::isatty(STDERR_FILENO) != 0;
+}
+
 }  // namespace kv

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "Environment.h"
-#include "FaultSeam.h"
 #include "Files.h"
+#include "Text.h"
 
 namespace kv {
 
@@ -26,20 +26,35 @@ std::string NativePath(std::string Path) {
   return Path;
 }
 
-int OpenFlags(uint32_t Mode) {
-  switch (Mode & 0x3) {
-    case fmOpenWrite:
-      return O_WRONLY;
-    case fmOpenReadWrite:
-      return O_RDWR;
-    default:
-      return O_RDONLY;
+// The share mode has no counterpart: POSIX has no mandatory sharing.
+int OpenFlags(TOpenMode Mode) {
+  int Flags = O_CLOEXEC;
+  switch (Mode.Access) {
+    case TAccess::Read:
+      Flags |= O_RDONLY;
+      break;
+    case TAccess::Write:
+      Flags |= O_WRONLY;
+      break;
+    case TAccess::ReadWrite:
+      Flags |= O_RDWR;
+      break;
   }
+  switch (Mode.Disposition) {
+    case TDisposition::OpenExisting:
+      break;
+    case TDisposition::CreateAlways:
+      Flags |= O_CREAT | O_TRUNC;
+      break;
+    case TDisposition::CreateNew:
+      // O_EXCL fails on any existing name, a dangling symbolic link included.
+      Flags |= O_CREAT | O_EXCL;
+      break;
+  }
+  return Flags;
 }
 
-char Lower(char C) {
-  return (C >= 'A' && C <= 'Z') ? static_cast<char>(C + 32) : C;
-}
+using TDirectory = TUniqueAny<DIR*, &::closedir>;
 
 // Wildcard match in the Windows manner: "*" and "?", letter case ignored,
 // and a mask of "*.*" matches every name.
@@ -47,7 +62,7 @@ bool MatchesMask(std::string_view Name, std::string_view Mask) {
   if (Mask == "*.*" || Mask == "*") return true;
   size_t N = 0, M = 0, StarM = std::string_view::npos, StarN = 0;
   while (N < Name.size()) {
-    if (M < Mask.size() && (Mask[M] == '?' || Lower(Mask[M]) == Lower(Name[N]))) {
+    if (M < Mask.size() && (Mask[M] == '?' || LowCase(Mask[M]) == LowCase(Name[N]))) {
       ++N;
       ++M;
     } else if (M < Mask.size() && Mask[M] == '*') {
@@ -67,46 +82,18 @@ bool MatchesMask(std::string_view Name, std::string_view Mask) {
 
 }  // namespace
 
-void TFileHandle::Close() noexcept {
-  if (Valid()) {
-    ::close(static_cast<int>(FNative));
-    FNative = InvalidValue;
-  }
+void FileClose(int File) noexcept {
+  ::close(File);
 }
 
-TFileHandle FileOpen(const std::string& FileName, uint32_t Mode) {
-  if (fault::Injected(fault::TOperation::Open)) {
-    errno = EIO;
-    return TFileHandle();
-  }
-  const int Fd = ::open(NativePath(FileName).c_str(), OpenFlags(Mode) | O_CLOEXEC);
-  if (Fd < 0) return TFileHandle();
+TFileHandle FileOpen(const std::string& FileName, TOpenMode Mode) {
+  TFileHandle File(::open(NativePath(FileName).c_str(), OpenFlags(Mode), 0666));
   struct stat St {};
-  if (::fstat(Fd, &St) == 0 && S_ISDIR(St.st_mode)) {
-    ::close(Fd);
+  if (File && ::fstat(File.Get(), &St) == 0 && S_ISDIR(St.st_mode)) {
+    File.Reset();
     errno = EISDIR;
-    return TFileHandle();
   }
-  return TFileHandle(Fd);
-}
-
-TFileHandle FileCreate(const std::string& FileName) {
-  if (fault::Injected(fault::TOperation::Open)) {
-    errno = EIO;
-    return TFileHandle();
-  }
-  const int Fd = ::open(NativePath(FileName).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  return Fd < 0 ? TFileHandle() : TFileHandle(Fd);
-}
-
-TFileHandle FileCreateNew(const std::string& FileName) {
-  if (fault::Injected(fault::TOperation::Open)) {
-    errno = EIO;
-    return TFileHandle();
-  }
-  // O_EXCL fails on any existing name, a dangling symbolic link included.
-  const int Fd = ::open(NativePath(FileName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  return Fd < 0 ? TFileHandle() : TFileHandle(Fd);
+  return File;
 }
 
 bool IsAlreadyExistsError(int ErrorCode) {
@@ -116,10 +103,6 @@ bool IsAlreadyExistsError(int ErrorCode) {
 // POSIX renames and unlinks directory entries by name, never through a link
 // at the target; the file's own name is what moves.
 bool FileReplaceOpen(const TFileHandle&, const std::string& FileName, const std::string& NewName) {
-  if (fault::Injected(fault::TOperation::Replace)) {
-    errno = EBUSY;
-    return false;
-  }
   return ::rename(NativePath(FileName).c_str(), NativePath(NewName).c_str()) == 0;
 }
 
@@ -128,29 +111,20 @@ bool FileDeleteOpen(const TFileHandle&, const std::string& FileName) {
 }
 
 int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count) {
-  if (fault::Injected(fault::TOperation::Read)) {
-    errno = EIO;
-    return -1;
-  }
   ssize_t Got;
   do {
-    Got = ::read(static_cast<int>(Handle.Native()), Buffer, static_cast<size_t>(Count));
+    Got = ::read(Handle.Get(), Buffer, static_cast<size_t>(Count));
   } while (Got < 0 && errno == EINTR);
   return static_cast<int32_t>(Got);
 }
 
 int32_t FileWrite(const TFileHandle& Handle, const void* Buffer, int32_t Count) {
-  if (fault::Injected(fault::TOperation::Write)) {
-    errno = ENOSPC;
-    return -1;
-  }
   // A regular file takes a whole write unless the disk is full; loop over
   // partial writes so that the count returned is what really went out.
   const auto* Bytes = static_cast<const uint8_t*>(Buffer);
   int32_t Done = 0;
   while (Done < Count) {
-    const ssize_t Put =
-        ::write(static_cast<int>(Handle.Native()), Bytes + Done, static_cast<size_t>(Count - Done));
+    const ssize_t Put = ::write(Handle.Get(), Bytes + Done, static_cast<size_t>(Count - Done));
     if (Put < 0 && errno == EINTR) continue;
     if (Put <= 0) return Done > 0 ? Done : -1;
     Done += static_cast<int32_t>(Put);
@@ -162,7 +136,7 @@ int64_t FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin) 
   const int Whence = Origin == TSeekOrigin::soBeginning ? SEEK_SET
                      : Origin == TSeekOrigin::soCurrent ? SEEK_CUR
                                                         : SEEK_END;
-  return ::lseek(static_cast<int>(Handle.Native()), static_cast<off_t>(Offset), Whence);
+  return ::lseek(Handle.Get(), static_cast<off_t>(Offset), Whence);
 }
 
 int GetLastOSError() {
@@ -170,11 +144,7 @@ int GetLastOSError() {
 }
 
 std::string SysErrorMessage(int ErrorCode) {
-  std::string Text = std::strerror(ErrorCode);
-  while (!Text.empty() &&
-         (Text.back() == '.' || Text.back() == ' ' || Text.back() == '\n' || Text.back() == '\r'))
-    Text.pop_back();
-  return Text;
+  return std::string(TrimMessageEnd(std::strerror(ErrorCode)));
 }
 
 bool FileExists(const std::string& FileName) {
@@ -189,10 +159,6 @@ bool DirectoryExists(const std::string& Name) {
 }
 
 bool CreateDir(const std::string& Dir) {
-  if (fault::Injected(fault::TOperation::CreateDir)) {
-    errno = EIO;
-    return false;
-  }
   return ::mkdir(NativePath(Dir).c_str(), 0777) == 0;
 }
 
@@ -202,6 +168,12 @@ bool DeleteFile(const std::string& FileName) {
 
 bool RenameFile(const std::string& OldName, const std::string& NewName) {
   return ::rename(NativePath(OldName).c_str(), NativePath(NewName).c_str()) == 0;
+}
+
+// "/" is this platform's own separator; "\" is taken as one too, so that
+// the Windows paths the system is written around work here.
+bool IsPathDelimiter(char C) {
+  return C == '\\' || C == '/';
 }
 
 // The name in this platform's own form, as GetFullPathName gives it on
@@ -241,11 +213,11 @@ bool TFileSearch::FindFirst(const std::string& Pattern, uint32_t Attr, TSearchRe
   const std::string Dir = ExtractFilePath(Pattern);
   const std::string Mask = ExtractFileName(Pattern);
   const std::string NativeDir = Dir.empty() ? std::string(".") : NativePath(Dir);
-  DIR* Handle = ::opendir(NativeDir.c_str());
-  if (Handle == nullptr) return false;
+  const TDirectory Handle(::opendir(NativeDir.c_str()));
+  if (!Handle) return false;
   auto State = std::make_unique<TState>();
   State->ExcludeAttr = ~Attr & (faHidden | faSysFile | faVolumeID | faDirectory);
-  while (const dirent* Entry = ::readdir(Handle)) {
+  while (const dirent* Entry = ::readdir(Handle.Get())) {
     TSearchRec Rec;
     Rec.Name = Entry->d_name;
     if (!MatchesMask(Rec.Name, Mask)) continue;
@@ -256,11 +228,9 @@ bool TFileSearch::FindFirst(const std::string& Pattern, uint32_t Attr, TSearchRe
     if (::lstat(Full.c_str(), &St) != 0) continue;
     Rec.Attr = S_ISDIR(St.st_mode) ? faDirectory : faArchive;
     if (::access(Full.c_str(), W_OK) != 0 && errno == EROFS) Rec.Attr |= faReadOnly;
-    Rec.Size = S_ISDIR(St.st_mode) ? 0 : static_cast<int64_t>(St.st_size);
     if ((Rec.Attr & State->ExcludeAttr) != 0) continue;
     State->Entries.push_back(std::move(Rec));
   }
-  ::closedir(Handle);
   // readdir's order depends on the file system; sort for a stable order.
   std::sort(State->Entries.begin(), State->Entries.end(),
             [](const TSearchRec& A, const TSearchRec& B) { return A.Name < B.Name; });
@@ -301,11 +271,9 @@ std::string GetTempFileName(const std::string& Dir, const std::string& Prefix, u
     const uint32_t Number = ((Start + I) & 0xFFFFu) == 0 ? 1 : (Start + I) & 0xFFFFu;
     std::snprintf(Hex, sizeof Hex, "%X", Number);
     const std::string Name = Base + Hex + ".tmp";
-    const int Fd = ::open(NativePath(Name).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (Fd >= 0) {
-      ::close(Fd);
-      return Name;
-    }
+    const TFileHandle Reserved(
+        ::open(NativePath(Name).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (Reserved) return Name;
     if (errno != EEXIST) return std::string();
   }
   return std::string();

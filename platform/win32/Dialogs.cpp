@@ -2,13 +2,12 @@
 #include "Dialogs.h"
 
 #include "Forms.h"
-#include "WinApi.h"
 
 namespace kv {
 
 void ShowMessage(const std::string& Message) {
   const std::string Title = Application ? Application->GetTitle() : std::string();
-  HWND Owner = Application ? reinterpret_cast<HWND>(Application->Handle()) : nullptr;
+  HWND Owner = Application ? Application->Handle() : nullptr;
   ::MessageBoxA(Owner, Message.c_str(), Title.c_str(), MB_OK);
 }
 

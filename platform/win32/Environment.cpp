@@ -30,4 +30,8 @@ std::string GetModuleFileName() {
   }
 }
 
+bool StandardErrorIsTerminal() {
+  return ::GetFileType(::GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
+}
+
 }  // namespace kv

@@ -1,85 +1,71 @@
 // Files and directories on Windows, through kernel32's ANSI calls with
 // explicit share modes.
-#include "WinApi.h"
+#include "Files.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "FaultSeam.h"
-#include "Files.h"
+#include "Text.h"
+#include "WinHandles.h"
 
 namespace kv {
 
 namespace {
 
-HANDLE AsHandle(intptr_t Native) {
-  return reinterpret_cast<HANDLE>(Native);
-}
-
-DWORD AccessFor(uint32_t Mode) {
-  switch (Mode & 0x3) {
-    case fmOpenWrite:
-      return GENERIC_WRITE;
-    case fmOpenReadWrite:
-      return GENERIC_READ | GENERIC_WRITE;
-    default:
-      return GENERIC_READ;
+DWORD AccessFor(TOpenMode Mode) {
+  DWORD Access = 0;
+  switch (Mode.Access) {
+    case TAccess::Read:
+      Access = GENERIC_READ;
+      break;
+    case TAccess::Write:
+      Access = GENERIC_WRITE;
+      break;
+    case TAccess::ReadWrite:
+      Access = GENERIC_READ | GENERIC_WRITE;
+      break;
   }
+  // A file created new may be renamed or removed through its handle later,
+  // so that nobody can swap it in between.
+  if (Mode.Disposition == TDisposition::CreateNew) Access |= DELETE;
+  return Access;
 }
 
-DWORD ShareFor(uint32_t Mode) {
-  switch (Mode & 0xF0) {
-    case fmShareExclusive:
+DWORD ShareFor(TShare Share) {
+  switch (Share) {
+    case TShare::Exclusive:
       return 0;
-    case fmShareDenyWrite:
+    case TShare::DenyWrite:
       return FILE_SHARE_READ;
-    case 0x30 /* deny read */:
-      return FILE_SHARE_WRITE;
-    default:
-      return FILE_SHARE_READ | FILE_SHARE_WRITE;  // deny none, compatibility
+    case TShare::DenyNone:
+      break;
   }
+  return FILE_SHARE_READ | FILE_SHARE_WRITE;
+}
+
+DWORD DispositionFor(TDisposition Disposition) {
+  switch (Disposition) {
+    case TDisposition::OpenExisting:
+      break;
+    case TDisposition::CreateAlways:
+      return CREATE_ALWAYS;
+    case TDisposition::CreateNew:
+      return CREATE_NEW;
+  }
+  return OPEN_EXISTING;
 }
 
 }  // namespace
 
-void TFileHandle::Close() noexcept {
-  if (Valid()) {
-    ::CloseHandle(AsHandle(FNative));
-    FNative = InvalidValue;
-  }
+void FileClose(HANDLE File) noexcept {
+  ::CloseHandle(File);
 }
 
-TFileHandle FileOpen(const std::string& FileName, uint32_t Mode) {
-  if (fault::Injected(fault::TOperation::Open)) {
-    ::SetLastError(ERROR_ACCESS_DENIED);
-    return TFileHandle();
-  }
-  HANDLE H = ::CreateFileA(FileName.c_str(), AccessFor(Mode), ShareFor(Mode), nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return H == INVALID_HANDLE_VALUE ? TFileHandle() : TFileHandle(reinterpret_cast<intptr_t>(H));
-}
-
-TFileHandle FileCreate(const std::string& FileName) {
-  if (fault::Injected(fault::TOperation::Open)) {
-    ::SetLastError(ERROR_ACCESS_DENIED);
-    return TFileHandle();
-  }
-  HANDLE H = ::CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return H == INVALID_HANDLE_VALUE ? TFileHandle() : TFileHandle(reinterpret_cast<intptr_t>(H));
-}
-
-TFileHandle FileCreateNew(const std::string& FileName) {
-  if (fault::Injected(fault::TOperation::Open)) {
-    ::SetLastError(ERROR_ACCESS_DENIED);
-    return TFileHandle();
-  }
-  // DELETE access lets the file be renamed or removed through this handle
-  // later, so that nobody can swap it in between.
-  HANDLE H = ::CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return H == INVALID_HANDLE_VALUE ? TFileHandle() : TFileHandle(reinterpret_cast<intptr_t>(H));
+TFileHandle FileOpen(const std::string& FileName, TOpenMode Mode) {
+  return TFileHandle(::CreateFileA(FileName.c_str(), AccessFor(Mode), ShareFor(Mode.Share), nullptr,
+                                   DispositionFor(Mode.Disposition), FILE_ATTRIBUTE_NORMAL,
+                                   nullptr));
 }
 
 bool IsAlreadyExistsError(int ErrorCode) {
@@ -103,23 +89,16 @@ std::wstring WideFullPath(const std::string& FileName) {
 DWORD ReplaceFailure(const std::string& NewName) {
   const DWORD Error = ::GetLastError();
   if (Error != ERROR_ACCESS_DENIED) return Error;
-  HANDLE Probe = ::CreateFileA(
+  const TFileHandle Probe(::CreateFileA(
       NewName.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (Probe != INVALID_HANDLE_VALUE) {
-    ::CloseHandle(Probe);
-    return Error;
-  }
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (Probe) return Error;
   return ::GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION : Error;
 }
 
 }  // namespace
 
 bool FileReplaceOpen(const TFileHandle& Handle, const std::string&, const std::string& NewName) {
-  if (fault::Injected(fault::TOperation::Replace)) {
-    ::SetLastError(ERROR_SHARING_VIOLATION);
-    return false;
-  }
   // Renamed through the open handle: the file cannot be swapped for
   // something else by name before it is moved.
   const std::wstring Target = WideFullPath(NewName);
@@ -129,8 +108,7 @@ bool FileReplaceOpen(const TFileHandle& Handle, const std::string&, const std::s
   Info->RootDirectory = nullptr;
   Info->FileNameLength = DWORD(Target.size() * sizeof(wchar_t));
   std::copy(Target.begin(), Target.end(), Info->FileName);
-  if (::SetFileInformationByHandle(AsHandle(Handle.Native()), FileRenameInfo, Info,
-                                   DWORD(Buffer.size())))
+  if (::SetFileInformationByHandle(Handle.Get(), FileRenameInfo, Info, DWORD(Buffer.size())))
     return true;
   ::SetLastError(ReplaceFailure(NewName));
   return false;
@@ -138,29 +116,18 @@ bool FileReplaceOpen(const TFileHandle& Handle, const std::string&, const std::s
 
 bool FileDeleteOpen(const TFileHandle& Handle, const std::string&) {
   FILE_DISPOSITION_INFO Info{TRUE};
-  return ::SetFileInformationByHandle(AsHandle(Handle.Native()), FileDispositionInfo, &Info,
-                                      sizeof Info) != 0;
+  return ::SetFileInformationByHandle(Handle.Get(), FileDispositionInfo, &Info, sizeof Info) != 0;
 }
 
 int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count) {
-  if (fault::Injected(fault::TOperation::Read)) {
-    ::SetLastError(ERROR_READ_FAULT);
-    return -1;
-  }
   DWORD Got = 0;
-  if (!::ReadFile(AsHandle(Handle.Native()), Buffer, static_cast<DWORD>(Count), &Got, nullptr))
-    return -1;
+  if (!::ReadFile(Handle.Get(), Buffer, static_cast<DWORD>(Count), &Got, nullptr)) return -1;
   return static_cast<int32_t>(Got);
 }
 
 int32_t FileWrite(const TFileHandle& Handle, const void* Buffer, int32_t Count) {
-  if (fault::Injected(fault::TOperation::Write)) {
-    ::SetLastError(ERROR_DISK_FULL);
-    return -1;
-  }
   DWORD Put = 0;
-  if (!::WriteFile(AsHandle(Handle.Native()), Buffer, static_cast<DWORD>(Count), &Put, nullptr))
-    return -1;
+  if (!::WriteFile(Handle.Get(), Buffer, static_cast<DWORD>(Count), &Put, nullptr)) return -1;
   return static_cast<int32_t>(Put);
 }
 
@@ -170,8 +137,8 @@ int64_t FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin) 
                                                           : FILE_END;
   LONG High = static_cast<LONG>(Offset >> 32);
   ::SetLastError(NO_ERROR);
-  const DWORD Low = ::SetFilePointer(AsHandle(Handle.Native()),
-                                     static_cast<LONG>(Offset & 0xFFFFFFFF), &High, Method);
+  const DWORD Low =
+      ::SetFilePointer(Handle.Get(), static_cast<LONG>(Offset & 0xFFFFFFFF), &High, Method);
   if (Low == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return -1;
   return (static_cast<int64_t>(High) << 32) | Low;
 }
@@ -185,12 +152,7 @@ std::string SysErrorMessage(int ErrorCode) {
   const DWORD Length =
       ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                        static_cast<DWORD>(ErrorCode), 0, Buffer, sizeof Buffer, nullptr);
-  std::string Text(Buffer, Length);
-  // The dialog adds its own full stop; drop the system's and its line break.
-  while (!Text.empty() &&
-         (Text.back() == '.' || Text.back() == ' ' || Text.back() == '\n' || Text.back() == '\r'))
-    Text.pop_back();
-  return Text;
+  return std::string(TrimMessageEnd(std::string_view(Buffer, Length)));
 }
 
 bool FileExists(const std::string& FileName) {
@@ -204,10 +166,6 @@ bool DirectoryExists(const std::string& Name) {
 }
 
 bool CreateDir(const std::string& Dir) {
-  if (fault::Injected(fault::TOperation::CreateDir)) {
-    ::SetLastError(ERROR_ACCESS_DENIED);
-    return false;
-  }
   return ::CreateDirectoryA(Dir.c_str(), nullptr) != 0;
 }
 
@@ -217,6 +175,12 @@ bool DeleteFile(const std::string& FileName) {
 
 bool RenameFile(const std::string& OldName, const std::string& NewName) {
   return ::MoveFileExA(OldName.c_str(), NewName.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+// "\" only: names are split as the class library splits them, though the
+// system itself would take "/" too.
+bool IsPathDelimiter(char C) {
+  return C == '\\';
 }
 
 std::string ExpandFileName(const std::string& FileName) {
@@ -245,11 +209,8 @@ std::string ExtractShortPathName(const std::string& FileName) {
 // ---------------------------------------------------------------------------
 
 struct TFileSearch::TState {
-  HANDLE Handle = INVALID_HANDLE_VALUE;
+  TUniqueFind Handle;
   uint32_t ExcludeAttr = 0;
-  ~TState() {
-    if (Handle != INVALID_HANDLE_VALUE) ::FindClose(Handle);
-  }
 };
 
 namespace {
@@ -259,7 +220,6 @@ bool Accept(const WIN32_FIND_DATAA& Data, uint32_t ExcludeAttr, TSearchRec& Foun
   if ((Data.dwFileAttributes & ExcludeAttr) != 0) return false;
   Found.Name = Data.cFileName;
   Found.Attr = Data.dwFileAttributes;
-  Found.Size = (static_cast<int64_t>(Data.nFileSizeHigh) << 32) | Data.nFileSizeLow;
   return true;
 }
 
@@ -275,8 +235,8 @@ bool TFileSearch::FindFirst(const std::string& Pattern, uint32_t Attr, TSearchRe
   auto State = std::make_unique<TState>();
   State->ExcludeAttr = ~Attr & (faHidden | faSysFile | faVolumeID | faDirectory);
   WIN32_FIND_DATAA Data;
-  State->Handle = ::FindFirstFileA(Pattern.c_str(), &Data);
-  if (State->Handle == INVALID_HANDLE_VALUE) return false;
+  State->Handle.Reset(::FindFirstFileA(Pattern.c_str(), &Data));
+  if (!State->Handle) return false;
   const bool First = Accept(Data, State->ExcludeAttr, Found);
   FState = std::move(State);
   return First || FindNext(Found);
@@ -285,7 +245,7 @@ bool TFileSearch::FindFirst(const std::string& Pattern, uint32_t Attr, TSearchRe
 bool TFileSearch::FindNext(TSearchRec& Found) {
   if (!FState) return false;
   WIN32_FIND_DATAA Data;
-  while (::FindNextFileA(FState->Handle, &Data)) {
+  while (::FindNextFileA(FState->Handle.Get(), &Data)) {
     if (Accept(Data, FState->ExcludeAttr, Found)) return true;
   }
   return false;

@@ -1,16 +1,13 @@
 // The application object, forms and the message loop, over user32.
 #include "Forms.h"
 
-#include <algorithm>
-
 #include "ClassMessages.h"
 #include "CodePages.h"
-#include "Dialogs.h"
 #include "Environment.h"
 #include "Exceptions.h"
 #include "FormReader.h"
 #include "Resources.h"
-#include "WinApi.h"
+#include "Text.h"
 
 namespace kv {
 
@@ -20,10 +17,6 @@ namespace {
 
 constexpr const char* ApplicationClassName = "TApplication";
 
-HWND AsWindow(intptr_t Handle) {
-  return reinterpret_cast<HWND>(Handle);
-}
-
 COLORREF ColorToRGB(TColor Color) {
   return Color < 0 ? ::GetSysColor(Color & 0xFF) : COLORREF(Color);
 }
@@ -31,7 +24,7 @@ COLORREF ColorToRGB(TColor Color) {
 // Exceptions must not cross the system's frames: every window procedure
 // hands them to the application object here.
 void ReportException(const std::exception& E) {
-  if (Application) Application->HandleException(E);
+  if (Application) Application->ShowException(E);
 }
 
 LRESULT CALLBACK FormWindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
@@ -42,7 +35,7 @@ LRESULT CALLBACK FormWindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM
   auto* Form = reinterpret_cast<TForm*>(::GetWindowLongPtrA(Window, GWLP_USERDATA));
   if (Form == nullptr) return ::DefWindowProcA(Window, Message, WParam, LParam);
   try {
-    return LRESULT(Form->WindowProc(reinterpret_cast<intptr_t>(Window), Message, WParam, LParam));
+    return Form->WindowProc(Window, Message, WParam, LParam);
   } catch (const std::exception& E) {
     ReportException(E);
   } catch (...) {
@@ -105,17 +98,13 @@ TForm::TForm(TComponent* AOwner, std::string ClassName)
 
 TForm::~TForm() {
   Destroying();
-  if (FHandle != 0) {
-    HWND Window = AsWindow(FHandle);
-    ::SetWindowLongPtrA(Window, GWLP_USERDATA, 0);
-    ::DestroyWindow(Window);
-  }
+  // Cut off from the window first: its last messages find no form.
+  if (FHandle) ::SetWindowLongPtrA(FHandle.Get(), GWLP_USERDATA, 0);
+  FHandle.Reset();
 }
 
 void TForm::ReadState() {
-  std::string ResourceName = FClassName;
-  std::transform(ResourceName.begin(), ResourceName.end(), ResourceName.begin(),
-                 [](char C) { return (C >= 'a' && C <= 'z') ? char(C - 32) : C; });
+  const std::string ResourceName = UpperCase(FClassName);
   TResourceStream Resource(ResourceName, RT_RCDATA_TYPE);
   const std::string Text(reinterpret_cast<const char*>(Resource.Memory()),
                          size_t(Resource.GetSize()));
@@ -128,7 +117,7 @@ void TForm::AfterConstruction() {
   try {
     FOnCreate(this);
   } catch (const std::exception& E) {
-    if (Application) Application->HandleException(E);
+    if (Application) Application->ShowException(E);
   } catch (...) {
     if (Application) Application->HandleUnknownException();
   }
@@ -136,12 +125,17 @@ void TForm::AfterConstruction() {
 
 void TForm::SetCaption(std::string Value) {
   FCaption = std::move(Value);
-  if (FHandle != 0) ::SetWindowTextA(AsWindow(FHandle), FCaption.c_str());
+  if (FHandle) ::SetWindowTextA(FHandle.Get(), FCaption.c_str());
 }
 
-intptr_t TForm::Handle() {
-  if (FHandle == 0) CreateHandle();
-  return FHandle;
+void TForm::SetColor(TColor Value) {
+  FColor = Value;
+  FBrush.Reset();
+}
+
+HWND TForm::Handle() {
+  if (!FHandle) CreateHandle();
+  return FHandle.Get();
 }
 
 void TForm::CreateHandle() {
@@ -150,40 +144,44 @@ void TForm::CreateHandle() {
                                   WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, FLeft, FTop, FWidth,
                                   FHeight, nullptr, nullptr, ::GetModuleHandleA(nullptr), this);
   if (Window == nullptr) throw Exception(messages::SWindowCreateError);
-  FHandle = reinterpret_cast<intptr_t>(Window);
+  // The window procedure took it over already, with its first message.
+  if (FHandle.Get() != Window) FHandle.Reset(Window);
 }
 
 void TForm::Show(int ShowCommand) {
-  ::ShowWindow(AsWindow(Handle()), ShowCommand);
+  ::ShowWindow(Handle(), ShowCommand);
 }
 
 void TForm::Close() {
   // Closing the main form ends the application.
   if (Application && Application->GetMainForm() == this)
     Application->Terminate();
-  else if (FHandle != 0)
-    ::ShowWindow(AsWindow(FHandle), SW_HIDE);
+  else if (FHandle)
+    ::ShowWindow(FHandle.Get(), SW_HIDE);
 }
 
-intptr_t TForm::WindowProc(intptr_t Handle, uint32_t Message, uintptr_t WParam, intptr_t LParam) {
+LRESULT TForm::WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam) {
   // Messages arrive while CreateWindowEx still runs, before it returns the
   // handle.
-  if (FHandle == 0 && Message != WM_DESTROY && Message != WM_NCDESTROY) FHandle = Handle;
-  HWND Window = AsWindow(Handle);
+  if (!FHandle && Message != WM_DESTROY && Message != WM_NCDESTROY) FHandle.Reset(Window);
   switch (Message) {
     case WM_CLOSE:
       Close();
       return 0;
     case WM_ERASEBKGND: {
+      if (!FBrush) FBrush.Reset(::CreateSolidBrush(ColorToRGB(FColor)));
       RECT Area;
       ::GetClientRect(Window, &Area);
-      HBRUSH Brush = ::CreateSolidBrush(ColorToRGB(FColor));
-      ::FillRect(reinterpret_cast<HDC>(WParam), &Area, Brush);
-      ::DeleteObject(Brush);
+      ::FillRect(reinterpret_cast<HDC>(WParam), &Area, FBrush.Get());
       return 1;
     }
+    case WM_SYSCOLORCHANGE:
+      // A system colour the brush was made in may have changed.
+      FBrush.Reset();
+      return ::DefWindowProcA(Window, Message, WParam, LParam);
     case WM_DESTROY:
-      FHandle = 0;
+      // Destroyed by the system: nothing left to destroy.
+      FHandle.Release();
       return 0;
     default:
       return ::DefWindowProcA(Window, Message, WParam, LParam);
@@ -228,19 +226,18 @@ TApplication::TApplication() : TComponent(nullptr) {
   RegisterWindowClass(ApplicationClassName, ::DefWindowProcA);
   // Hidden, of no size, at the centre of the screen: boxes it owns centre
   // there too.
-  HWND Window =
+  FHandle.Reset(
       ::CreateWindowExA(0, ApplicationClassName, FTitle.c_str(),
                         WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
                         ::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2, 0,
-                        0, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
-  FHandle = reinterpret_cast<intptr_t>(Window);
+                        0, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr));
 }
 
 TApplication::~TApplication() {
   Destroying();
   FMainForm = nullptr;
   DestroyComponents();  // the forms' windows go before the application window
-  if (FHandle != 0) ::DestroyWindow(AsWindow(FHandle));
+  FHandle.Reset();
   if (Application == this) Application = nullptr;
 }
 
@@ -285,7 +282,7 @@ void TApplication::Terminate() {
 void TApplication::ShowException(const std::exception& E) {
   const auto* Ours = dynamic_cast<const Exception*>(&E);
   const std::string Text = AppendFullStop(Ours ? Ours->Message() : std::string(E.what()));
-  ::MessageBoxA(AsWindow(FHandle), Text.c_str(), FTitle.c_str(), MB_OK | MB_ICONSTOP);
+  ::MessageBoxA(FHandle.Get(), Text.c_str(), FTitle.c_str(), MB_OK | MB_ICONSTOP);
 }
 
 void TApplication::HandleUnknownException() {

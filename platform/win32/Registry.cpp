@@ -1,8 +1,6 @@
 // Read-only registry access through advapi32.
 #include "Registry.h"
 
-#include "WinApi.h"
-
 namespace kv {
 
 namespace {
@@ -22,7 +20,7 @@ bool TRegistry::OpenKeyReadOnly(const std::string& Key) {
         REGSAM(KEY_QUERY_VALUE)}) {
     HKEY Opened = nullptr;
     if (::RegOpenKeyExA(RootHandle(FRoot), SubKey.c_str(), 0, Access, &Opened) == ERROR_SUCCESS) {
-      FKey = reinterpret_cast<intptr_t>(Opened);
+      FKey.Reset(Opened);
       return true;
     }
   }
@@ -30,17 +28,10 @@ bool TRegistry::OpenKeyReadOnly(const std::string& Key) {
 }
 
 bool TRegistry::ValueExists(const std::string& Name) const {
-  if (FKey == 0) return false;
+  if (!FKey) return false;
   DWORD Type = 0, Size = 0;
-  return ::RegQueryValueExA(reinterpret_cast<HKEY>(FKey), Name.c_str(), nullptr, &Type, nullptr,
-                            &Size) == ERROR_SUCCESS;
-}
-
-void TRegistry::CloseKey() {
-  if (FKey != 0) {
-    ::RegCloseKey(reinterpret_cast<HKEY>(FKey));
-    FKey = 0;
-  }
+  return ::RegQueryValueExA(FKey.Get(), Name.c_str(), nullptr, &Type, nullptr, &Size) ==
+         ERROR_SUCCESS;
 }
 
 }  // namespace kv

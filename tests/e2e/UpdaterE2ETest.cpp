@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Files.h"
 #include "WindowDriver.h"
 
 namespace {
@@ -79,18 +80,6 @@ void RemoveTree(const std::string& Dir) {
     FindClose(Search);
   }
   RemoveDirectoryA(Dir.c_str());
-}
-
-// The system's text for an error, as the class library words it in its
-// messages: no trailing line break, blank or full stop.
-std::string SystemText(DWORD Error) {
-  char Buffer[512];
-  const DWORD Length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, Error, 0, Buffer, sizeof Buffer, nullptr);
-  std::string Text(Buffer, Length);
-  while (!Text.empty() && std::string(". \r\n").find(Text.back()) != std::string::npos)
-    Text.pop_back();
-  return Text;
 }
 
 bool WaitUntil(uint32_t TimeoutMs, const auto& Condition) {
@@ -284,7 +273,7 @@ class UpdaterE2ETest : public ::testing::Test {
       EXPECT_EQ(Main->Height, 217);
       EXPECT_TRUE(Main->Visible);
       EXPECT_FALSE(Process.WaitForExit(500).has_value()) << "it stays open until closed";
-      EXPECT_TRUE(CloseWindow(Main->Handle));
+      EXPECT_TRUE(windriver::CloseWindow(Main->Handle));
     }
     EXPECT_EQ(Process.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
     return Info.value_or(TMessageBoxInfo{});
@@ -428,8 +417,8 @@ TEST_F(UpdaterE2ETest, StagedArchiveHeldByAnotherProcessIsReported) {
   TChildProcess Updater = Start("worked", TempDir, TmpDir);
   const TMessageBoxInfo Box = AnswerMessageBoxThenCloseMainWindow(Updater);
   CloseHandle(Other);
-  EXPECT_EQ(Box.Text,
-            "Cannot create file \"" + Staged + "\". " + SystemText(ERROR_SHARING_VIOLATION) + ".");
+  EXPECT_EQ(Box.Text, "Cannot create file \"" + Staged + "\". " +
+                          kv::SysErrorMessage(ERROR_SHARING_VIOLATION) + ".");
   EXPECT_TRUE(Box.HasIcon);
   EXPECT_EQ(ReadText(Staged), "someone else's");
   WIN32_FIND_DATAA Found;
@@ -517,7 +506,7 @@ TEST_F(UpdaterE2ETest, ScriptThatCannotBeStartedIsReported) {
   TChildProcess Updater = Start("failing-launch", TempDir, TmpDir);
   const TMessageBoxInfo Box = AnswerMessageBoxThenCloseMainWindow(Updater);
   EXPECT_EQ(Box.Text, "Cannot start the update script \"" + UpdateDir() + "kvUpdate.bat\". " +
-                          SystemText(ERROR_ACCESS_DENIED) + ".");
+                          kv::SysErrorMessage(ERROR_ACCESS_DENIED) + ".");
   EXPECT_TRUE(Box.HasIcon);
   EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript({"App.exe", "core.dll"}, false))
       << "the script stays for a later attempt";
@@ -539,7 +528,7 @@ TEST_F(UpdaterE2ETest, StartedMinimisedOrMaximisedTheMainWindowFollows) {
       return Now && (Show == SW_SHOWMAXIMIZED ? Now->Maximized : Now->Minimized);
     });
     EXPECT_TRUE(Settled);
-    CloseWindow(Main->Handle);
+    windriver::CloseWindow(Main->Handle);
     EXPECT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
   }
   // A successful run still ends at once when started minimised.

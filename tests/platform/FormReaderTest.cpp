@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "Component.h"
-#include "Dialogs.h"
 #include "Exceptions.h"
 #include "FormReader.h"
 #include "TestSupport.h"
+#include "Text.h"
 
 using namespace kv;
 using kvtest::MessageOf;

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "Exceptions.h"
-#include "FaultSeam.h"
+#include "FailingSystem.h"
 #include "Files.h"
 #include "Streams.h"
 #include "TestSupport.h"
@@ -89,6 +89,23 @@ TEST(FileStream, FailuresNameTheExpandedFileAndTheSystemReason) {
   EXPECT_THROW(TFileStream(Missing, fmCreate), EFCreateError);
 }
 
+TEST(FileHandle, MovingHandsTheFileOverAndOnlyTheLastOwnerClosesIt) {
+  kvtest::TTempDir Dir;
+  const std::string Name = Dir / "owned.bin";
+  kvtest::WriteAll(Name, kvtest::ToBytes("data"));
+  TFileHandle Second;
+  {
+    TFileHandle First = FileOpen(Name, fmOpenRead | fmShareDenyWrite);
+    ASSERT_TRUE(First);
+    Second = std::move(First);
+    EXPECT_FALSE(First);  // NOLINT(bugprone-use-after-move): the moved-from state is tested
+  }
+  EXPECT_FALSE(kvtest::NotHeldOpen(Name)) << "the moved-from owner closed nothing";
+  Second.Reset();
+  EXPECT_TRUE(kvtest::NotHeldOpen(Name));
+  EXPECT_FALSE(FileOpen(Dir / "missing.bin", fmOpenRead | fmShareDenyWrite));
+}
+
 TEST(FileStream, DirectoryIsNotAFileToOpen) {
   kvtest::TTempDir Dir;
   EXPECT_THROW(TFileStream(Dir.Str(), fmOpenRead | fmShareDenyWrite), EFOpenError);
@@ -170,10 +187,12 @@ TEST(BufferedFileStream, FailedWriteOutIsReportedByFlushAndKeepsTheBytes) {
   kvtest::WriteAll(Name, {});
   TBufferedFileStream Out(Name, fmOpenReadWrite | fmShareDenyNone, 4096);
   Out.WriteBuffer("abc", 3);
-  fault::Arm(1);  // the next file write fails
-  EXPECT_EQ(MessageOf([&] { Out.Flush(); }), "Stream write error");
-  EXPECT_EQ(Out.Seek(0, TSeekOrigin::soCurrent), 3) << "the seam fired once";
-  fault::Disarm();
+  {
+    const kvtest::TFailingSystem Failing(1);  // the next file call, the write, fails
+    EXPECT_EQ(MessageOf([&] { Out.Flush(); }), "Stream write error");
+    EXPECT_EQ(Failing.Failed(), kvtest::TFileCall::Write);
+    EXPECT_EQ(Out.Seek(0, TSeekOrigin::soCurrent), 3) << "the failure struck once";
+  }
   Out.Flush();
   EXPECT_EQ(kvtest::ReadAll(Name), kvtest::ToBytes("abc"));
 }

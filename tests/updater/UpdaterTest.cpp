@@ -12,7 +12,7 @@
 
 #include "CodePages.h"
 #include "Exceptions.h"
-#include "FaultSeam.h"
+#include "FailingSystem.h"
 #include "Files.h"
 #include "Forms.h"
 #include "Registry.h"
@@ -153,11 +153,11 @@ TEST_F(StagingTest, PayloadIsCopiedExactlyAndReplacesALongerFile) {
 
 TEST_F(StagingTest, StagedArchiveOpenElsewhereFailsWithTheCreationText) {
   kvtest::WriteAll(Staged(), kvtest::ToBytes("held by someone else"));
-  HANDLE Other = CreateFileA(Staged().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(Other, INVALID_HANDLE_VALUE);
+  kv::TUniqueHFile Other(CreateFileA(Staged().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(Other);
   const std::string Message = MessageOf([&] { Form.ExtractPayload(); });
-  CloseHandle(Other);
+  Other.Reset();
   EXPECT_EQ(Message, "Cannot create file \"" + kv::ExpandFileName(Staged()) + "\". " +
                          kv::SysErrorMessage(ERROR_SHARING_VIOLATION));
   EXPECT_EQ(kvtest::ReadAll(Staged()), kvtest::ToBytes("held by someone else"));
@@ -168,10 +168,10 @@ TEST_F(StagingTest, HeldArchiveCannotBeChangedAndMustMatchThePayload) {
   Form.ExtractPayload();
   {
     auto Held = HoldStagedArchive(Staged());
-    HANDLE Writer = CreateFileA(Staged().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    EXPECT_EQ(Writer, INVALID_HANDLE_VALUE) << "no writing";
-    if (Writer != INVALID_HANDLE_VALUE) CloseHandle(Writer);
+    const kv::TUniqueHFile Writer(CreateFileA(Staged().c_str(), GENERIC_WRITE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(Writer) << "no writing";
     EXPECT_FALSE(DeleteFileA(Staged().c_str())) << "no deleting";
     EXPECT_FALSE(MoveFileA(Staged().c_str(), (Staged() + ".x").c_str())) << "no renaming";
     kv::TFileStream Reader(Staged(), kv::fmOpenRead | kv::fmShareDenyWrite);
@@ -197,19 +197,20 @@ class SchedulerTest : public ::testing::Test {
     RemoveValue(HKEY_CURRENT_USER);
   }
   static void SetValue(HKEY Root, DWORD Type, const void* Data, DWORD Size) {
-    HKEY Key;
-    ASSERT_EQ(RegCreateKeyExA(Root, RunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &Key, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(RegSetValueExA(Key, "VelmorSched", 0, Type, static_cast<const BYTE*>(Data), Size),
-              ERROR_SUCCESS);
-    RegCloseKey(Key);
+    HKEY Created = nullptr;
+    ASSERT_EQ(
+        RegCreateKeyExA(Root, RunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &Created, nullptr),
+        ERROR_SUCCESS);
+    const kv::TUniqueKey Key(Created);
+    EXPECT_EQ(
+        RegSetValueExA(Key.Get(), "VelmorSched", 0, Type, static_cast<const BYTE*>(Data), Size),
+        ERROR_SUCCESS);
   }
   static void RemoveValue(HKEY Root) {
-    HKEY Key;
-    if (RegOpenKeyExA(Root, RunKey, 0, KEY_SET_VALUE, &Key) == ERROR_SUCCESS) {
-      RegDeleteValueA(Key, "VelmorSched");
-      RegCloseKey(Key);
-    }
+    HKEY Opened = nullptr;
+    if (RegOpenKeyExA(Root, RunKey, 0, KEY_SET_VALUE, &Opened) != ERROR_SUCCESS) return;
+    const kv::TUniqueKey Key(Opened);
+    RegDeleteValueA(Key.Get(), "VelmorSched");
   }
 };
 
@@ -256,7 +257,7 @@ TEST_F(StagingTest, FailingFileOperationsWhileStagingAndSavingAScript) {
     DeleteFileA(Staged().c_str());
     DeleteFileA(Script.c_str());
     std::string Message;
-    kv::fault::Arm(FailAt);
+    const kvtest::TFailingSystem Failing(FailAt);
     try {
       Form.ExtractPayload();
       HoldStagedArchive(Staged());
@@ -264,8 +265,7 @@ TEST_F(StagingTest, FailingFileOperationsWhileStagingAndSavingAScript) {
     } catch (const kv::Exception& E) {
       Message = E.Message();
     }
-    if (Calls) *Calls = kv::fault::Count();
-    kv::fault::Disarm();
+    if (Calls) *Calls = Failing.Count();
     return Message;
   };
   uint64_t Calls = 0;

@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -13,6 +12,7 @@
 
 #include "TestPrograms.h"
 #include "TestSupport.h"
+#include "Text.h"
 #include "WindowDriver.h"
 
 using namespace std::chrono_literals;
@@ -101,9 +101,7 @@ TEST(DemoReleaseTest, WaitWaitsUntilTheNamedProgramHasEnded) {
   CopyInto(windriver_test::HelperPath(), Directory, Name);
   TChildProcess Target(Directory / Name, "", {}, "sleep 60000");
 
-  std::string OtherCase = Name;
-  for (char& C : OtherCase)
-    C = static_cast<char>(std::toupper(static_cast<unsigned char>(C)));
+  const std::string OtherCase = kv::UpperCase(Name);
   TChildProcess Wait(WaitPath(), "", {}, OtherCase + " 30");
   EXPECT_FALSE(Wait.WaitForExit(1500)) << "wait.exe did not wait for " << Name;
   ASSERT_TRUE(Target.Terminate());

@@ -2,22 +2,16 @@
 // windows through EnumWindows and the window manager's queries.
 #include "WindowDriver.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <stdexcept>
 #include <string_view>
 #include <thread>
+
+#include "Files.h"
+#include "Text.h"
 
 namespace windriver {
 
@@ -30,40 +24,22 @@ constexpr UINT AnswerTimeoutMs = 3000;
 constexpr DWORD TerminateWaitMs = 10000;
 constexpr int MessageBoxTextId = 0xFFFF;
 
-HANDLE AsHandle(const TKernelHandle& Handle) {
-  return reinterpret_cast<HANDLE>(Handle.Native());
-}
-HWND AsWindow(TWindowHandle Handle) {
-  return reinterpret_cast<HWND>(Handle);
-}
-
 // The system's description of the calling thread's last error and its code.
 std::string LastErrorText() {
   const DWORD Code = ::GetLastError();
-  char* Buffer = nullptr;
-  const DWORD Length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, Code, 0, reinterpret_cast<char*>(&Buffer), 0, nullptr);
-  const std::unique_ptr<char, decltype(&::LocalFree)> Owner(Buffer, &::LocalFree);
-  std::string Text = Length != 0 ? std::string(Buffer, Length) : std::string("unknown error");
-  while (!Text.empty() && (Text.back() == '\r' || Text.back() == '\n' || Text.back() == '.'))
-    Text.pop_back();
-  return Text + " (error " + std::to_string(Code) + ")";
-}
-
-char AsciiUpper(char C) {
-  return C >= 'a' && C <= 'z' ? static_cast<char>(C - 'a' + 'A') : C;
+  const std::string Text = kv::SysErrorMessage(static_cast<int>(Code));
+  return (Text.empty() ? "unknown error" : Text) + " (error " + std::to_string(Code) + ")";
 }
 
 // Orders variable names as Windows sorts an environment block: by their
 // upper-case characters.
 struct TNameLess {
   bool operator()(const std::string& A, const std::string& B) const {
-    return std::lexicographical_compare(A.begin(), A.end(), B.begin(), B.end(), [](char X, char Y) {
-      return static_cast<unsigned char>(AsciiUpper(X)) < static_cast<unsigned char>(AsciiUpper(Y));
-    });
+    return kv::CompareText(A, B) < 0;
   }
 };
+
+using TEnvironmentStrings = kv::TUniqueAny<LPCH, &::FreeEnvironmentStringsA>;
 
 // The caller's environment changed by Overrides, as a block for
 // CreateProcessA: sorted "NAME=VALUE" strings, each ended by a NUL, and a
@@ -71,11 +47,9 @@ struct TNameLess {
 std::string BuildEnvironmentBlock(const TEnvironmentOverrides& Overrides) {
   std::map<std::string, std::string, TNameLess> Variables;
   {
-    const std::unique_ptr<char, decltype(&::FreeEnvironmentStringsA)> Current(
-        ::GetEnvironmentStringsA(), &::FreeEnvironmentStringsA);
-    if (Current == nullptr)
-      throw std::runtime_error("windriver: no environment: " + LastErrorText());
-    for (const char* Entry = Current.get(); *Entry != '\0'; Entry += std::strlen(Entry) + 1) {
+    const TEnvironmentStrings Current(::GetEnvironmentStringsA());
+    if (!Current) throw std::runtime_error("windriver: no environment: " + LastErrorText());
+    for (const char* Entry = Current.Get(); *Entry != '\0'; Entry += std::strlen(Entry) + 1) {
       const std::string_view Text(Entry);
       // Entries such as "=C:=C:\dir" have a name that starts with "=".
       const size_t Equals = Text.find('=', 1);
@@ -180,19 +154,6 @@ BOOL CALLBACK CollectWindow(HWND Window, LPARAM Windows) {
 
 }  // namespace
 
-TKernelHandle& TKernelHandle::operator=(TKernelHandle&& Other) noexcept {
-  if (this != &Other) {
-    Close();
-    FNative = std::exchange(Other.FNative, 0);
-  }
-  return *this;
-}
-
-void TKernelHandle::Close() noexcept {
-  if (FNative != 0) ::CloseHandle(reinterpret_cast<HANDLE>(FNative));
-  FNative = 0;
-}
-
 TChildProcess::TChildProcess(const std::string& Executable, const std::string& WorkingDirectory,
                              const TEnvironmentOverrides& Overrides, const std::string& Arguments,
                              int ShowCommand) {
@@ -211,8 +172,8 @@ TChildProcess::TChildProcess(const std::string& Executable, const std::string& W
                         WorkingDirectory.empty() ? nullptr : WorkingDirectory.c_str(), &StartupInfo,
                         &Info))
     throw std::runtime_error("windriver: cannot start \"" + Executable + "\": " + LastErrorText());
-  FProcess = TKernelHandle(reinterpret_cast<intptr_t>(Info.hProcess));
-  FThread = TKernelHandle(reinterpret_cast<intptr_t>(Info.hThread));
+  FProcess.Reset(Info.hProcess);
+  FThread.Reset(Info.hThread);
   FId = Info.dwProcessId;
 }
 
@@ -236,28 +197,27 @@ TChildProcess::~TChildProcess() {
 }
 
 std::optional<uint32_t> TChildProcess::WaitForExit(uint32_t TimeoutMs) const {
-  if (!FProcess || ::WaitForSingleObject(AsHandle(FProcess), TimeoutMs) != WAIT_OBJECT_0)
+  if (!FProcess || ::WaitForSingleObject(FProcess.Get(), TimeoutMs) != WAIT_OBJECT_0)
     return std::nullopt;
   DWORD ExitCode = 0;
-  if (!::GetExitCodeProcess(AsHandle(FProcess), &ExitCode)) return std::nullopt;
+  if (!::GetExitCodeProcess(FProcess.Get(), &ExitCode)) return std::nullopt;
   return ExitCode;
 }
 
 bool TChildProcess::IsRunning() const {
-  return FProcess && ::WaitForSingleObject(AsHandle(FProcess), 0) == WAIT_TIMEOUT;
+  return FProcess && ::WaitForSingleObject(FProcess.Get(), 0) == WAIT_TIMEOUT;
 }
 
 bool TChildProcess::Terminate() {
   if (!FProcess) return true;
-  if (IsRunning()) ::TerminateProcess(AsHandle(FProcess), TerminatedExitCode);
-  return ::WaitForSingleObject(AsHandle(FProcess), TerminateWaitMs) == WAIT_OBJECT_0;
+  if (IsRunning()) ::TerminateProcess(FProcess.Get(), TerminatedExitCode);
+  return ::WaitForSingleObject(FProcess.Get(), TerminateWaitMs) == WAIT_OBJECT_0;
 }
 
-std::optional<TWindowInfo> GetWindowInfo(TWindowHandle Handle) {
-  const HWND Window = AsWindow(Handle);
-  if (Handle == 0 || !::IsWindow(Window)) return std::nullopt;
+std::optional<TWindowInfo> GetWindowInfo(TWindowHandle Window) {
+  if (Window == nullptr || !::IsWindow(Window)) return std::nullopt;
   TWindowInfo Info;
-  Info.Handle = Handle;
+  Info.Handle = Window;
   Info.Title = StoredText(Window);
   Info.ClassName = ClassNameOf(Window);
   DWORD ProcessId = 0;
@@ -283,7 +243,7 @@ std::vector<TWindowInfo> FindWindows(const std::string& Title, const std::string
   ::EnumWindows(&CollectWindow, reinterpret_cast<LPARAM>(&Windows));
   std::vector<TWindowInfo> Matches;
   for (const HWND Window : Windows) {
-    std::optional<TWindowInfo> Info = GetWindowInfo(reinterpret_cast<TWindowHandle>(Window));
+    std::optional<TWindowInfo> Info = GetWindowInfo(Window);
     if (!Info || (VisibleOnly && !Info->Visible) ||
         (ProcessId != 0 && Info->ProcessId != ProcessId) ||
         (!ClassName.empty() && Info->ClassName != ClassName) ||
@@ -305,18 +265,17 @@ std::optional<TWindowInfo> WaitForWindow(const std::string& Title, const std::st
   }
 }
 
-bool WaitForWindowGone(TWindowHandle Handle, uint32_t TimeoutMs) {
+bool WaitForWindowGone(TWindowHandle Window, uint32_t TimeoutMs) {
   const auto Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TimeoutMs);
   for (;;) {
-    if (!::IsWindow(AsWindow(Handle))) return true;
+    if (!::IsWindow(Window)) return true;
     if (std::chrono::steady_clock::now() >= Deadline) return false;
     std::this_thread::sleep_for(PollInterval);
   }
 }
 
-std::optional<TMessageBoxInfo> ReadMessageBox(TWindowHandle Handle) {
-  const HWND Box = AsWindow(Handle);
-  if (Handle == 0 || !::IsWindow(Box) || ClassNameOf(Box) != "#32770") return std::nullopt;
+std::optional<TMessageBoxInfo> ReadMessageBox(TWindowHandle Box) {
+  if (Box == nullptr || !::IsWindow(Box) || ClassNameOf(Box) != "#32770") return std::nullopt;
   TMessageBoxInfo Info;
   Info.Title = StoredText(Box);
   struct TButton {
@@ -353,9 +312,8 @@ std::optional<TMessageBoxInfo> ReadMessageBox(TWindowHandle Handle) {
   return Info;
 }
 
-bool PressButton(TWindowHandle Handle, const std::string& Caption) {
-  const HWND Dialog = AsWindow(Handle);
-  if (Handle == 0 || !::IsWindow(Dialog)) return false;
+bool PressButton(TWindowHandle Dialog, const std::string& Caption) {
+  if (Dialog == nullptr || !::IsWindow(Dialog)) return false;
   for (const HWND Child : ChildrenOf(Dialog)) {
     if (!IsPushButton(Child) || (StyleOf(Child) & WS_VISIBLE) == 0 || !::IsWindowEnabled(Child))
       continue;
@@ -370,9 +328,8 @@ bool PressButton(TWindowHandle Handle, const std::string& Caption) {
   return false;
 }
 
-bool CloseWindow(TWindowHandle Handle) {
-  const HWND Window = AsWindow(Handle);
-  return Handle != 0 && ::IsWindow(Window) && ::PostMessageA(Window, WM_CLOSE, 0, 0) != 0;
+bool CloseWindow(TWindowHandle Window) {
+  return Window != nullptr && ::IsWindow(Window) && ::PostMessageA(Window, WM_CLOSE, 0, 0) != 0;
 }
 
 }  // namespace windriver

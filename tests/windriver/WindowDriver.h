@@ -6,33 +6,14 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "WinHandles.h"
 
 namespace windriver {
 
-// A window handle (HWND) as a number.
-using TWindowHandle = intptr_t;
-
-// Owner of one kernel handle (HANDLE as a number): closes it when it goes.
-// Move-only. 0 means none.
-class TKernelHandle {
- public:
-  TKernelHandle() = default;
-  explicit TKernelHandle(intptr_t Native) : FNative(Native) {}
-  TKernelHandle(TKernelHandle&& Other) noexcept : FNative(std::exchange(Other.FNative, 0)) {}
-  TKernelHandle& operator=(TKernelHandle&& Other) noexcept;
-  TKernelHandle(const TKernelHandle&) = delete;
-  TKernelHandle& operator=(const TKernelHandle&) = delete;
-  ~TKernelHandle() { Close(); }
-
-  intptr_t Native() const noexcept { return FNative; }
-  explicit operator bool() const noexcept { return FNative != 0; }
-  void Close() noexcept;
-
- private:
-  intptr_t FNative = 0;
-};
+// A window of any process: found, never owned.
+using TWindowHandle = HWND;
 
 // Environment changes for a child: each name gets its value; an empty value
 // removes the variable. Names compare without regard to case; of repeated
@@ -75,14 +56,14 @@ class TChildProcess {
   bool Terminate();
 
  private:
-  TKernelHandle FProcess;
-  TKernelHandle FThread;
+  kv::TUniqueHandle FProcess;
+  kv::TUniqueHandle FThread;
   uint32_t FId = 0;
 };
 
 // A top-level window as found on the screen.
 struct TWindowInfo {
-  TWindowHandle Handle = 0;
+  TWindowHandle Handle = nullptr;
   std::string Title;
   std::string ClassName;
   uint32_t ProcessId = 0;

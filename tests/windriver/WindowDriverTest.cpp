@@ -32,10 +32,6 @@ uint32_t OwnProcessId() {
   return ::GetCurrentProcessId();
 }
 
-TWindowHandle AsHandle(HWND Window) {
-  return reinterpret_cast<TWindowHandle>(Window);
-}
-
 // Shows MessageBoxA on a thread of its own; the test answers it.
 class TMessageBoxThread {
  public:
@@ -56,7 +52,7 @@ class TMessageBoxThread {
     if (FResult.wait_for(0s) != std::future_status::ready) {
       for (const TWindowInfo& Box : windriver::FindWindows(FTitle, "#32770", OwnProcessId()))
         for (const int Id : {IDOK, IDCANCEL, IDNO, IDABORT})
-          ::PostMessageA(reinterpret_cast<HWND>(Box.Handle), WM_COMMAND, Id, 0);
+          ::PostMessageA(Box.Handle, WM_COMMAND, Id, 0);
     }
     if (FResult.wait_for(5s) == std::future_status::ready)
       FThread.join();
@@ -205,7 +201,7 @@ TEST(WindowTest, FindsAWindowWithItsGeometryAndStateAndClosesIt) {
   const std::optional<TWindowInfo> Found =
       windriver::WaitForWindow(Title, TTestWindow::ClassName, OwnProcessId(), FindTimeoutMs);
   ASSERT_TRUE(Found);
-  EXPECT_EQ(Found->Handle, AsHandle(Window.Handle()));
+  EXPECT_EQ(Found->Handle, Window.Handle());
   EXPECT_EQ(Found->Title, Title);
   EXPECT_EQ(Found->ClassName, TTestWindow::ClassName);
   EXPECT_EQ(Found->ProcessId, OwnProcessId());
@@ -252,8 +248,8 @@ TEST(WindowTest, MatchesByEachCriterionAndHiddenOnlyOnRequest) {
       Handles.push_back(Window.Handle);
     return Handles;
   };
-  const TWindowHandle VisibleHandle = AsHandle(Visible.Handle());
-  const TWindowHandle HiddenHandle = AsHandle(Hidden.Handle());
+  const TWindowHandle VisibleHandle = Visible.Handle();
+  const TWindowHandle HiddenHandle = Hidden.Handle();
   EXPECT_EQ(HandlesOf(windriver::FindWindows(Title, "", 0)),
             std::vector<TWindowHandle>{VisibleHandle});
   EXPECT_TRUE(windriver::FindWindows(Title, "Edit", 0).empty());
@@ -278,7 +274,7 @@ TEST(WindowTest, WaitsForALateWindowAndGivesUpAfterTheTimeout) {
   const std::optional<TWindowInfo> Found =
       windriver::WaitForWindow(Title, "", OwnProcessId(), FindTimeoutMs);
   ASSERT_TRUE(Found);
-  EXPECT_EQ(Found->Handle, AsHandle(Late.Handle()));
+  EXPECT_EQ(Found->Handle, Late.Handle());
 
   const auto Start = std::chrono::steady_clock::now();
   EXPECT_FALSE(windriver::WaitForWindow(Title + " never", "", 0, 300));
@@ -334,11 +330,11 @@ TEST(ChildProcessTest, TerminatesARunningChild) {
 }
 
 TEST(ChildProcessTest, DestructionEndsTheChildAndMovingHandsItOver) {
-  HANDLE Observer = nullptr;
+  kv::TUniqueHandle Observer;
   {
     TChildProcess First(HelperPath(), "", {}, "sleep 60000");
-    Observer = ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, First.Id());
-    ASSERT_NE(Observer, nullptr);
+    Observer.Reset(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, First.Id()));
+    ASSERT_TRUE(Observer);
     const uint32_t Id = First.Id();
     TChildProcess Second = std::move(First);
     EXPECT_EQ(First.Id(), 0u);  // NOLINT(bugprone-use-after-move): the moved-from state is tested
@@ -347,10 +343,10 @@ TEST(ChildProcessTest, DestructionEndsTheChildAndMovingHandsItOver) {
     EXPECT_EQ(Second.Id(), Id);
     EXPECT_TRUE(Second.IsRunning());
   }
-  const std::unique_ptr<void, decltype(&::CloseHandle)> Owner(Observer, &::CloseHandle);
-  EXPECT_EQ(::WaitForSingleObject(Observer, 0), WAIT_OBJECT_0) << "the child outlived its owner";
+  EXPECT_EQ(::WaitForSingleObject(Observer.Get(), 0), WAIT_OBJECT_0)
+      << "the child outlived its owner";
   DWORD ExitCode = 0;
-  ASSERT_TRUE(::GetExitCodeProcess(Observer, &ExitCode));
+  ASSERT_TRUE(::GetExitCodeProcess(Observer.Get(), &ExitCode));
   EXPECT_EQ(ExitCode, TChildProcess::TerminatedExitCode);
 }
 

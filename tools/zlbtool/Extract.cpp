@@ -1,6 +1,4 @@
 // zlbtool extract: extracts all or the named entries into a directory.
-#include <unistd.h>
-
 #include <cinttypes>
 #include <cstdio>
 #include <string>
@@ -9,7 +7,9 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "EntryNames.h"
+#include "Environment.h"
 #include "Files.h"
+#include "Text.h"
 #include "ZLIBArchive.h"
 
 namespace zlbtool {
@@ -29,16 +29,11 @@ constexpr const char* ExtractUsage =
     "  --check-crc      verify each extracted file against its CRC-32\n"
     "  --skip-existing  leave files that already exist untouched\n";
 
-std::string Upper(std::string S) {
-  for (char& C : S)
-    if (C >= 'a' && C <= 'z') C = char(C - 32);
-  return S;
-}
-
 // Draws one progress line on a terminal: entry, percent, overall bytes.
 class TProgressLine {
  public:
-  explicit TProgressLine(int64_t TotalBytes) : FTotal(TotalBytes), FEnabled(isatty(2) != 0) {}
+  explicit TProgressLine(int64_t TotalBytes)
+      : FTotal(TotalBytes), FEnabled(kv::StandardErrorIsTerminal()) {}
   ~TProgressLine() {
     if (FEnabled && FDrawn) std::fputs("\n", stderr);
   }
@@ -98,8 +93,8 @@ int Extract(const TArgs& Args) {
     Archive.GetFileEntry(I, Entry);
     bool Wanted = Parsed.Operands.size() == 1;
     for (size_t N = 1; N < Parsed.Operands.size(); ++N) {
-      const std::string Want = Upper(Parsed.Operands[N]);
-      if (Want == Upper(Entry.FileName.ToString()) || Want == Upper(DisplayName(Entry))) {
+      const std::string& Want = Parsed.Operands[N];
+      if (kv::SameText(Want, Entry.FileName.ToString()) || kv::SameText(Want, DisplayName(Entry))) {
         Wanted = true;
         NameFound[N] = true;
       }

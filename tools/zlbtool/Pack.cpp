@@ -9,6 +9,8 @@
 #include "Commands.h"
 #include "Files.h"
 #include "Streams.h"
+#include "Text.h"
+#include "UniqueHandle.h"
 #include "ZLBWriter.h"
 
 namespace fs = std::filesystem;
@@ -57,12 +59,6 @@ void AddDirectory(const fs::path& Root, std::vector<TInput>& Inputs) {
   Inputs.insert(Inputs.end(), Found.begin(), Found.end());
 }
 
-std::string Upper(std::string S) {
-  for (char& C : S)
-    if (C >= 'a' && C <= 'z') C = char(C - 32);
-  return S;
-}
-
 // Refuses what the format cannot hold, before anything is written.
 void CheckInputs(const std::vector<TInput>& Inputs, bool WithPaths) {
   std::vector<std::string> Keys;
@@ -71,7 +67,7 @@ void CheckInputs(const std::vector<TInput>& Inputs, bool WithPaths) {
       throw kv::Exception("file name longer than 255 bytes: " + In.SourcePath);
     if (WithPaths && In.Path.size() > kv::TShortString::MaxLength)
       throw kv::Exception("directory path longer than 255 bytes: " + In.SourcePath);
-    Keys.push_back(Upper((WithPaths ? In.Path : std::string()) + In.Name));
+    Keys.push_back(kv::UpperCase((WithPaths ? In.Path : std::string()) + In.Name));
   }
   // Entries that would extract to the same file would overwrite each other.
   std::sort(Keys.begin(), Keys.end());
@@ -114,23 +110,20 @@ int Pack(const TArgs& Args) {
 
   // The archive appears under its name only once it is complete.
   const std::string Partial = Output + ".partial";
-  try {
-    {
-      kv::TFileStream Out(Partial, kv::fmCreate);
-      kv::TZLBArchiveWriter Writer(Out, {Parsed.Has("--stored"), Parsed.Has("--raw-directory")});
-      for (const TInput& In : Inputs) {
-        kv::TFileStream Source(In.SourcePath, kv::fmOpenRead | kv::fmShareDenyWrite);
-        Writer.AddEntry(In.Name, In.Path, Source);
-      }
-      Writer.Finish();
+  auto RemovePartial = kv::ScopeExit([&] { kv::DeleteFile(Partial); });
+  {
+    kv::TFileStream Out(Partial, kv::fmCreate);
+    kv::TZLBArchiveWriter Writer(Out, {Parsed.Has("--stored"), Parsed.Has("--raw-directory")});
+    for (const TInput& In : Inputs) {
+      kv::TFileStream Source(In.SourcePath, kv::fmOpenRead | kv::fmShareDenyWrite);
+      Writer.AddEntry(In.Name, In.Path, Source);
     }
-    if (!kv::RenameFile(Partial, Output))
-      throw kv::Exception("cannot rename '" + Partial + "' to '" + Output +
-                          "': " + kv::SysErrorMessage(kv::GetLastOSError()));
-  } catch (...) {
-    kv::DeleteFile(Partial);
-    throw;
+    Writer.Finish();
   }
+  if (!kv::RenameFile(Partial, Output))
+    throw kv::Exception("cannot rename '" + Partial + "' to '" + Output +
+                        "': " + kv::SysErrorMessage(kv::GetLastOSError()));
+  RemovePartial.Dismiss();
   return 0;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "Component.h"
+#include "WinHandles.h"
 
 namespace kv {
 
@@ -70,7 +71,7 @@ class TForm : public TComponent {
   virtual void AfterConstruction();
 
   // The window handle, creating the window on first use.
-  intptr_t Handle();
+  HWND Handle();
   // Shows the window with the given show command (SW_SHOWNORMAL = 1,
   // SW_SHOWMAXIMIZED = 3, SW_SHOWMINNOACTIVE = 7).
   void Show(int ShowCommand = 1);
@@ -87,7 +88,7 @@ class TForm : public TComponent {
   const std::string& GetCaption() const { return FCaption; }
   void SetCaption(std::string Value);
   TColor GetColor() const { return FColor; }
-  void SetColor(TColor Value) { FColor = Value; }
+  void SetColor(TColor Value);
   TFont& Font() { return FFont; }
   bool GetOldCreateOrder() const { return FOldCreateOrder; }
   void SetOldCreateOrder(bool Value) { FOldCreateOrder = Value; }
@@ -102,13 +103,15 @@ class TForm : public TComponent {
 
   // The window procedure's work for this form's window Window; public for
   // the procedure.
-  intptr_t WindowProc(intptr_t Window, uint32_t Message, uintptr_t WParam, intptr_t LParam);
+  LRESULT WindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM LParam);
 
  private:
   void CreateHandle();
 
   std::string FClassName;
-  intptr_t FHandle = 0;
+  TUniqueWindow FHandle;
+  // The background, in FColor; made when first painted.
+  TUniqueBrush FBrush;
   int32_t FLeft = 0, FTop = 0, FWidth = 320, FHeight = 240;
   std::string FCaption;
   TColor FColor = clBtnFace;
@@ -141,14 +144,13 @@ class TApplication : public TComponent {
   bool Terminated() const { return FTerminated; }
 
   // Shows an exception in a message box owned by the application window:
-  // its message with a full stop appended by AppendFullStop (Dialogs.h), the
+  // its message with a full stop appended by AppendFullStop (Text.h), the
   // application title, an OK button and the stop icon.
   void ShowException(const std::exception& E);
-  void HandleException(const std::exception& E) { ShowException(E); }
   void HandleUnknownException();
 
   const std::string& GetTitle() const { return FTitle; }
-  intptr_t Handle() const { return FHandle; }
+  HWND Handle() const { return FHandle.Get(); }
   TForm* GetMainForm() const { return FMainForm; }
 
   // The hook Initialize runs; none by default.
@@ -159,7 +161,7 @@ class TApplication : public TComponent {
   bool ProcessMessage();
 
   std::string FTitle;
-  intptr_t FHandle = 0;
+  TUniqueWindow FHandle;
   bool FTerminated = false;
   TForm* FMainForm = nullptr;
 };

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "WinHandles.h"
+
 namespace kv {
 
 // The predefined root keys.
@@ -16,7 +18,6 @@ class TRegistry {
   TRegistry() = default;
   TRegistry(const TRegistry&) = delete;
   TRegistry& operator=(const TRegistry&) = delete;
-  ~TRegistry() { CloseKey(); }
 
   void SetRootKey(TRootKey Root) { FRoot = Root; }
   // Opens Key (a leading "\" is relative to the root key) for reading,
@@ -27,12 +28,12 @@ class TRegistry {
   // True when the open key has a value Name, whatever its type or size. It
   // asks for type and size only, with no data buffer.
   bool ValueExists(const std::string& Name) const;
-  void CloseKey();
-  bool HasOpenKey() const { return FKey != 0; }
+  void CloseKey() { FKey.Reset(); }
+  bool HasOpenKey() const { return FKey.Valid(); }
 
  private:
   TRootKey FRoot = TRootKey::CurrentUser;
-  intptr_t FKey = 0;
+  TUniqueKey FKey;
 };
 
 }  // namespace kv

@@ -1,0 +1,27 @@
+// The owners of the Windows handles the programs keep: one TUniqueAny per
+// kind, with the kind's close function and the value its API returns on
+// failure.
+#pragma once
+
+#include "UniqueHandle.h"
+#include "WinApi.h"
+
+namespace kv {
+
+// Kernel objects that the API reports as null on failure: processes,
+// threads, OpenProcess.
+using TUniqueHandle = TUniqueAny<HANDLE, &::CloseHandle>;
+// Kernel objects that the API reports as INVALID_HANDLE_VALUE on failure:
+// CreateFile, CreateToolhelp32Snapshot. (The platform's own files are kept
+// as TFileHandle, Files.h.)
+using TUniqueHFile = TUniqueAny<HANDLE, &::CloseHandle, -1>;
+// Directory enumerations (FindFirstFile).
+using TUniqueFind = TUniqueAny<HANDLE, &::FindClose, -1>;
+// Registry keys; the predefined root keys are never held.
+using TUniqueKey = TUniqueAny<HKEY, &::RegCloseKey>;
+using TUniqueWindow = TUniqueAny<HWND, &::DestroyWindow>;
+using TUniqueBrush = TUniqueAny<HBRUSH, &::DeleteObject>;
+// Libraries loaded with LoadLibrary.
+using TUniqueModule = TUniqueAny<HMODULE, &::FreeLibrary>;
+
+}  // namespace kv
