@@ -1,4 +1,4 @@
-// The standard CRC-32: slicing-by-8 tables built at compile time, and on x86
+// The standard CRC-32: slicing-by-8 tables built on first use, and on x86
 // processors with the carry-less multiply instruction, folding 64 bytes a
 // step.
 #include "CRC32.h"
@@ -82,7 +82,7 @@ bool CanFold() {
 // that still has K further bytes to travel through the register.
 using TCRCSliceTables = std::array<TCRCTable, 8>;
 
-constexpr TCRCSliceTables MakeSliceTables() {
+TCRCSliceTables MakeSliceTables() {
   TCRCSliceTables T{};
   for (uint32_t N = 0; N < 256; ++N) {
     uint32_t C = N;
@@ -96,10 +96,15 @@ constexpr TCRCSliceTables MakeSliceTables() {
   return T;
 }
 
-constexpr TCRCSliceTables Slices = MakeSliceTables();
+// Built once, on first use: 8 KiB of tables cost the program file more than
+// their computing costs at run time.
+const TCRCSliceTables& Slices() {
+  static const TCRCSliceTables Tables = MakeSliceTables();
+  return Tables;
+}
 
 uint32_t SlicingUpdate(uint32_t Reg, const uint8_t* Data, size_t Length) {
-  const TCRCSliceTables& S = Slices;
+  const TCRCSliceTables& S = Slices();
   // Eight bytes a step: each byte's contribution is looked up for the
   // distance it still has to travel, so the eight lookups are independent.
   while (Length >= 8) {
@@ -125,7 +130,7 @@ uint32_t SlicingUpdate(uint32_t Reg, const uint8_t* Data, size_t Length) {
 }  // namespace
 
 void FillCRCTable(TCRCTable& Table) {
-  Table = Slices[0];
+  Table = Slices()[0];
 }
 
 uint32_t CRC32Update(uint32_t CRC, std::span<const uint8_t> Data) {

@@ -19,7 +19,7 @@ void FillCRCTable(TCRCTable& Table);
 
 // The CRC-32 of the bytes that gave CRC followed by Data, as zlib's crc32
 // counts it: start with 0, the CRC of no bytes. Its tables are built once,
-// at compile time.
+// on first use.
 uint32_t CRC32Update(uint32_t CRC, std::span<const uint8_t> Data);
 
 }  // namespace kv

@@ -4,21 +4,12 @@
 
 #include "ArchiveMessages.h"
 #include "Format.h"
+#include "Text.h"
 #include "ZLIBArchive.h"
 
 namespace kv {
 
 namespace {
-
-char UpperAscii(char C) {
-  return (C >= 'a' && C <= 'z') ? char(C - 32) : C;
-}
-
-bool EqualsIgnoringCase(std::string_view A, std::string_view B) {
-  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
-           return UpperAscii(X) == UpperAscii(Y);
-         });
-}
 
 // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every directory,
 // also with an extension and with blanks before it.
@@ -27,10 +18,9 @@ bool IsReservedDeviceName(std::string_view Name) {
   while (!Stem.empty() && Stem.back() == ' ')
     Stem.remove_suffix(1);
   for (const char* Device : {"CON", "PRN", "AUX", "NUL"})
-    if (EqualsIgnoringCase(Stem, Device)) return true;
+    if (SameText(Stem, Device)) return true;
   if (Stem.size() == 4 && Stem[3] >= '1' && Stem[3] <= '9' &&
-      (EqualsIgnoringCase(Stem.substr(0, 3), "COM") ||
-       EqualsIgnoringCase(Stem.substr(0, 3), "LPT")))
+      (SameText(Stem.substr(0, 3), "COM") || SameText(Stem.substr(0, 3), "LPT")))
     return true;
   return false;
 }

@@ -77,6 +77,9 @@ using TFileHandle = TUniqueAny<TNativeFile, &FileClose, -1>;
 TFileHandle FileOpen(const std::string& FileName, TOpenMode Mode);
 // True when ErrorCode says that a name was taken already.
 bool IsAlreadyExistsError(int ErrorCode);
+// A number that differs between processes and from one call to the next: a
+// start for trying unique names.
+uint32_t UniqueNumber();
 // Moves the open file Handle, created new as FileName, to NewName,
 // replacing what stands there as a directory entry: a link at NewName is
 // replaced itself and never followed. Returns false on failure, when

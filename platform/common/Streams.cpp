@@ -2,8 +2,6 @@
 #include "Streams.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <cstring>
 
 #include "ClassMessages.h"
@@ -39,10 +37,11 @@ namespace {
 // A new file named FileName + ".XXXXXXXX.tmp", trying numbers from a varying
 // start while the names are taken. Created receives the name.
 TFileHandle CreateUniqueBeside(const std::string& FileName, std::string& Created) {
-  auto Number = static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  uint32_t Number = UniqueNumber();
   for (int Attempt = 0; Attempt < 64; ++Attempt) {
-    char Suffix[16];
-    std::snprintf(Suffix, sizeof Suffix, ".%08X.tmp", Number);
+    std::string Suffix = ".00000000.tmp";
+    for (size_t Digit = 8, Rest = Number; Digit > 0; --Digit, Rest >>= 4)
+      Suffix[Digit] = "0123456789ABCDEF"[Rest & 0xF];
     Created = FileName + Suffix;
     TFileHandle Handle =
         FileOpen(Created, {TAccess::ReadWrite, TShare::Exclusive, TDisposition::CreateNew});

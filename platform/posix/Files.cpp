@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -98,6 +99,12 @@ TFileHandle FileOpen(const std::string& FileName, TOpenMode Mode) {
 
 bool IsAlreadyExistsError(int ErrorCode) {
   return ErrorCode == EEXIST;
+}
+
+uint32_t UniqueNumber() {
+  static uint32_t Calls = 0;
+  return static_cast<uint32_t>(::getpid()) * 2654435761u ^
+         static_cast<uint32_t>(std::time(nullptr)) ^ ++Calls * 0x9E3779B9u;
 }
 
 // POSIX renames and unlinks directory entries by name, never through a link

@@ -72,6 +72,11 @@ bool IsAlreadyExistsError(int ErrorCode) {
   return ErrorCode == ERROR_FILE_EXISTS || ErrorCode == ERROR_ALREADY_EXISTS;
 }
 
+uint32_t UniqueNumber() {
+  static uint32_t Calls = 0;
+  return ::GetCurrentProcessId() * 2654435761u ^ ::GetTickCount() ^ ++Calls * 0x9E3779B9u;
+}
+
 namespace {
 
 std::wstring WideFullPath(const std::string& FileName) {
