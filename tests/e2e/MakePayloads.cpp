@@ -3,71 +3,31 @@
 //
 //   make_payloads OUTDIR WAIT_EXE
 #include <cstdio>
+#include <exception>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
-#include "Exceptions.h"
 #include "Streams.h"
-#include "ZLBFormat.h"
+#include "TestSupport.h"
 #include "ZLBWriter.h"
 
 namespace fs = std::filesystem;
+using kvtest::BuildArchive;
+using kvtest::PatternBytes;
+using kvtest::TBytes;
+using kvtest::ToBytes;
+using kvtest::TTestEntry;
 
 namespace {
 
-using TBytes = std::vector<uint8_t>;
-
-struct TFile {
-  std::string Name;
-  TBytes Data;
-};
-
-TBytes ReadFile(const fs::path& Path) {
-  std::ifstream In(Path, std::ios::binary);
-  if (!In) throw kv::Exception("cannot read " + Path.string());
-  return TBytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& Path, const TBytes& Data) {
-  fs::create_directories(Path.parent_path());
-  std::ofstream Out(Path, std::ios::binary | std::ios::trunc);
-  Out.write(reinterpret_cast<const char*>(Data.data()), std::streamsize(Data.size()));
-  if (!Out) throw kv::Exception("cannot write " + Path.string());
-}
-
-TBytes Text(const std::string& S) {
-  return TBytes(S.begin(), S.end());
-}
-
-// Deterministic bytes that deflate moderately.
-TBytes Pattern(size_t Count, uint32_t Seed) {
-  TBytes Out(Count);
-  for (size_t I = 0; I < Count; ++I) {
-    Seed = Seed * 1103515245u + 12345u;
-    Out[I] = uint8_t((I % 7 == 0) ? (Seed >> 16) : ('a' + I % 26));
-  }
-  return Out;
-}
-
-TBytes Archive(const std::vector<TFile>& Files) {
-  kv::TMemoryStream Stream;
-  kv::TZLBArchiveWriter Writer(Stream);
-  for (const TFile& F : Files)
-    Writer.AddEntry(F.Name, "", F.Data);
-  Writer.Finish();
-  return Stream.TakeBytes();
-}
-
 // Writes NAME.zlb into Out, and the files that went into it into
 // Out/sources/NAME.
-void Emit(const fs::path& Out, const std::string& Name, const std::vector<TFile>& Files,
+void Emit(const fs::path& Out, const std::string& Name, const std::vector<TTestEntry>& Files,
           const TBytes& Bytes) {
-  WriteFile(Out / (Name + ".zlb"), Bytes);
-  for (const TFile& F : Files)
-    WriteFile(Out / "sources" / Name / F.Name, F.Data);
+  kvtest::WriteAll(Out / (Name + ".zlb"), Bytes);
+  for (const TTestEntry& F : Files)
+    kvtest::WriteAll(Out / "sources" / Name / F.Name, F.Data);
 }
 
 }  // namespace
@@ -79,15 +39,17 @@ int main(int argc, char** argv) {
   }
   try {
     const fs::path Out = argv[1];
-    const TBytes Wait = ReadFile(argv[2]);
+    const TBytes Wait = kvtest::ReadAll(argv[2]);
+    if (Wait.empty()) throw std::runtime_error(std::string("cannot read ") + argv[2]);
 
     // The entries of the worked example: App.exe, WAIT.EXE, core.dll.
-    const std::vector<TFile> Worked = {
-        {"App.exe", Pattern(150000, 1)}, {"WAIT.EXE", Wait}, {"core.dll", Pattern(70000, 2)}};
-    const TBytes WorkedBytes = Archive(Worked);
+    const std::vector<TTestEntry> Worked = {{"App.exe", PatternBytes(150000, 1)},
+                                            {"WAIT.EXE", Wait},
+                                            {"core.dll", PatternBytes(70000, 2)}};
+    const TBytes WorkedBytes = BuildArchive(Worked);
     Emit(Out, "worked", Worked, WorkedBytes);
 
-    Emit(Out, "empty", {}, Archive({}));
+    Emit(Out, "empty", {}, BuildArchive({}));
 
     // One byte before the trailer changed: the archive CRC no longer fits.
     TBytes Damaged = WorkedBytes;
@@ -96,12 +58,12 @@ int main(int argc, char** argv) {
 
     // Entry 1's zlib data damaged, the archive CRC made to fit again: the
     // archive opens, entry 0 extracts, entry 1 fails.
-    const std::vector<TFile> BadEntry = {{"first.txt", Text("the first entry\r\n")},
-                                         {"second.bin", Pattern(50000, 3)},
-                                         {"third.txt", Text("never reached\r\n")}};
+    const std::vector<TTestEntry> BadEntry = {{"first.txt", ToBytes("the first entry\r\n")},
+                                              {"second.bin", PatternBytes(50000, 3)},
+                                              {"third.txt", ToBytes("never reached\r\n")}};
     kv::TMemoryStream Stream;
     kv::TZLBArchiveWriter Writer(Stream);
-    for (const TFile& F : BadEntry)
+    for (const TTestEntry& F : BadEntry)
       Writer.AddEntry(F.Name, "", F.Data);
     Writer.Finish();
     TBytes Bad = Stream.TakeBytes();
@@ -112,20 +74,19 @@ int main(int argc, char** argv) {
     Emit(Out, "bad-entry", BadEntry, Bad);
 
     // An entry whose name would climb out of the update directory.
-    const std::vector<TFile> Evil = {{"fine.txt", Text("fine\r\n")},
-                                     {"..\\evil.txt", Text("evil\r\n")}};
-    Emit(Out, "evil-name", {}, Archive(Evil));
+    Emit(Out, "evil-name", {},
+         BuildArchive({{"fine.txt", ToBytes("fine\r\n")}, {"..\\evil.txt", ToBytes("evil\r\n")}}));
 
     // An entry whose name has no exact form in the OEM code page (angle
     // quotes, which would become redirections in the script).
-    const std::vector<TFile> Inexact = {{"fine.txt", Text("fine\r\n")},
-                                        {"\x8Bquoted\x9B.txt", Text("quoted\r\n")}};
-    Emit(Out, "inexact-name", {}, Archive(Inexact));
+    Emit(Out, "inexact-name", {},
+         BuildArchive(
+             {{"fine.txt", ToBytes("fine\r\n")}, {"\x8Bquoted\x9B.txt", ToBytes("quoted\r\n")}}));
 
     // Not an archive: bytes to stage, longer than one 61,440-byte chunk.
-    WriteFile(Out / "staging.bin", Pattern(61440 * 2 + 1234, 4));
-  } catch (const kv::Exception& E) {
-    std::fprintf(stderr, "make_payloads: %s\n", E.Message().c_str());
+    kvtest::WriteAll(Out / "staging.bin", PatternBytes(61440 * 2 + 1234, 4));
+  } catch (const std::exception& E) {
+    std::fprintf(stderr, "make_payloads: %s\n", E.what());
     return 1;
   }
   return 0;

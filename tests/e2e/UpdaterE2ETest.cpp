@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "Files.h"
+#include "SchedulerValue.h"
+#include "TestSupport.h"
+#include "WinHandles.h"
 #include "WindowDriver.h"
 
 namespace {
@@ -19,30 +22,22 @@ using namespace windriver;
 
 constexpr uint32_t StartTimeoutMs = 20000;
 constexpr uint32_t ScriptTimeoutMs = 45000;
-constexpr const char* RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 // ---------------------------------------------------------------------------
 // Files, through the ANSI calls the program under test uses.
-
-std::string OwnDirectory() {
-  char Buffer[MAX_PATH * 2] = {};
-  GetModuleFileNameA(nullptr, Buffer, sizeof Buffer);
-  std::string Path = Buffer;
-  return Path.substr(0, Path.find_last_of('\\') + 1);
-}
 
 bool Exists(const std::string& Path) {
   return GetFileAttributesA(Path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::optional<TBytes> ReadBytes(const std::string& Path) {
-  HANDLE File = CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (File == INVALID_HANDLE_VALUE) return std::nullopt;
-  TBytes Out(GetFileSize(File, nullptr));
+  const kv::TUniqueHFile File(CreateFileA(Path.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+  if (!File) return std::nullopt;
+  TBytes Out(GetFileSize(File.Get(), nullptr));
   DWORD Got = 0;
-  const BOOL Ok = Out.empty() || ReadFile(File, Out.data(), DWORD(Out.size()), &Got, nullptr);
-  CloseHandle(File);
+  const BOOL Ok = Out.empty() || ReadFile(File.Get(), Out.data(), DWORD(Out.size()), &Got, nullptr);
   if (!Ok || Got != Out.size()) return std::nullopt;
   return Out;
 }
@@ -53,11 +48,22 @@ std::string ReadText(const std::string& Path) {
 }
 
 void WriteText(const std::string& Path, const std::string& Text) {
-  HANDLE File = CreateFileA(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(File, INVALID_HANDLE_VALUE) << Path;
+  const kv::TUniqueHFile File(
+      CreateFileA(Path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(File) << Path;
   DWORD Put = 0;
-  WriteFile(File, Text.data(), DWORD(Text.size()), &Put, nullptr);
-  CloseHandle(File);
+  WriteFile(File.Get(), Text.data(), DWORD(Text.size()), &Put, nullptr);
+}
+
+// The names below Dir that match Pattern ("*.tmp"), as FindFirstFile gives
+// them ("." and ".." included for "*").
+std::vector<WIN32_FIND_DATAA> Find(const std::string& Dir, const std::string& Pattern) {
+  std::vector<WIN32_FIND_DATAA> Found(1);
+  const kv::TUniqueFind Search(FindFirstFileA((Dir + "\\" + Pattern).c_str(), &Found[0]));
+  if (!Search) return {};
+  for (WIN32_FIND_DATAA Next; FindNextFileA(Search.Get(), &Next);)
+    Found.push_back(Next);
+  return Found;
 }
 
 void CopyInto(const std::string& From, const std::string& To) {
@@ -65,19 +71,14 @@ void CopyInto(const std::string& From, const std::string& To) {
 }
 
 void RemoveTree(const std::string& Dir) {
-  WIN32_FIND_DATAA Found;
-  HANDLE Search = FindFirstFileA((Dir + "\\*").c_str(), &Found);
-  if (Search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string Name = Found.cFileName;
-      if (Name == "." || Name == "..") continue;
-      const std::string Path = Dir + "\\" + Name;
-      if (Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveTree(Path);
-      else
-        DeleteFileA(Path.c_str());
-    } while (FindNextFileA(Search, &Found));
-    FindClose(Search);
+  for (const WIN32_FIND_DATAA& Found : Find(Dir, "*")) {
+    const std::string Name = Found.cFileName;
+    if (Name == "." || Name == "..") continue;
+    const std::string Path = Dir + "\\" + Name;
+    if (Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      RemoveTree(Path);
+    else
+      DeleteFileA(Path.c_str());
   }
   RemoveDirectoryA(Dir.c_str());
 }
@@ -124,33 +125,47 @@ void PlantLink(TLinkKind Kind, const std::string& Link, const std::string& Targe
   })) << "no link made";
 }
 
-// The registry value that makes the script start the client with "/s".
-class TSchedulerValue {
- public:
-  TSchedulerValue() {
-    HKEY Key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, RunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &Key,
-                        nullptr) == ERROR_SUCCESS) {
-      FSet = RegSetValueExA(Key, "VelmorSched", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1) ==
-             ERROR_SUCCESS;
-      RegCloseKey(Key);
-    }
-  }
-  ~TSchedulerValue() { Remove(); }
-  TSchedulerValue(const TSchedulerValue&) = delete;
-  TSchedulerValue& operator=(const TSchedulerValue&) = delete;
-  bool Set() const { return FSet; }
-  static void Remove() {
-    HKEY Key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RunKey, 0, KEY_SET_VALUE, &Key) == ERROR_SUCCESS) {
-      RegDeleteValueA(Key, "VelmorSched");
-      RegCloseKey(Key);
-    }
-  }
+// The scripts the runs write, with "{A}" for the installation directory as
+// the script names it and "{S}" for the client's switch; lines end with CR
+// LF.
+constexpr const char* WorkedScript = R"(@echo off
+@wait
+@copy /Y "{A}update\App.exe" "{A}"
+@copy /Y "{A}update\core.dll" "{A}"
+@"{A}konvoro.exe"{S}
+@del "{A}update\*.exe"
+@del "{A}update\*.dll"
+@del "{A}update\KonvoroServers.txt"
+@del "{A}update\*.bin"
+@cls
+)";
+constexpr const char* EmptyArchiveScript = R"(@echo off
+@wait
+@"{A}konvoro.exe"{S}
+@del "{A}update\*.exe"
+@del "{A}update\*.dll"
+@del "{A}update\KonvoroServers.txt"
+@del "{A}update\*.bin"
+@cls
+)";
 
- private:
-  bool FSet = false;
-};
+// Template filled in for the installation A and the client switch.
+std::string ExpectedScript(std::string_view Lines, const std::string& A,
+                           const std::string& Switch = "") {
+  std::string Out;
+  for (size_t At = 0; At < Lines.size(); ++At) {
+    if (Lines.substr(At, 3) == "{A}") {
+      Out += A;
+      At += 2;
+    } else if (Lines.substr(At, 3) == "{S}") {
+      Out += Switch;
+      At += 2;
+    } else {
+      Out += Lines[At] == '\n' ? "\r\n" : std::string(1, Lines[At]);
+    }
+  }
+  return Out;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -159,7 +174,7 @@ class TSchedulerValue {
 class UpdaterE2ETest : public ::testing::Test {
  protected:
   UpdaterE2ETest() {
-    TSchedulerValue::Remove();
+    kvtest::RemoveSchedulerValue(HKEY_LOCAL_MACHINE);
     char Temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, Temp);
     static int Counter = 0;
@@ -175,7 +190,7 @@ class UpdaterE2ETest : public ::testing::Test {
   }
 
   ~UpdaterE2ETest() override {
-    TSchedulerValue::Remove();
+    kvtest::RemoveSchedulerValue(HKEY_LOCAL_MACHINE);
     RemoveTree(Root);
   }
 
@@ -183,19 +198,19 @@ class UpdaterE2ETest : public ::testing::Test {
   void UseAppDir(const std::string& Name) {
     AppDir = Root + "\\" + Name + "\\";
     CreateDirectoryA(AppDir.c_str(), nullptr);
-    const std::string Client = OwnDirectory() + KV_E2E_CLIENT_DIR + "\\";
+    const std::string Client = kvtest::ProgramDirectory() + KV_E2E_CLIENT_DIR + "\\";
     CopyInto(Client + "konvoro.exe", AppDir + "konvoro.exe");
     CopyInto(Client + "konvorocore.dll", AppDir + "konvorocore.dll");
   }
 
   static std::string Variant(const std::string& Name) {
-    return OwnDirectory() + "variants\\" + Name + "\\KVUpdater.exe";
+    return kvtest::ProgramDirectory() + "variants\\" + Name + "\\KVUpdater.exe";
   }
   static std::string Payload(const std::string& Name) {
-    return OwnDirectory() + "payloads\\" + Name + ".zlb";
+    return kvtest::ProgramDirectory() + "payloads\\" + Name + ".zlb";
   }
   static std::string Source(const std::string& Payload, const std::string& File) {
-    return OwnDirectory() + "payloads\\sources\\" + Payload + "\\" + File;
+    return kvtest::ProgramDirectory() + "payloads\\sources\\" + Payload + "\\" + File;
   }
 
   // Starts the variant from the installation with "temp" and "tmp" as given
@@ -209,25 +224,6 @@ class UpdaterE2ETest : public ::testing::Test {
 
   std::string UpdateDir() const { return AppDir + "update\\"; }
 
-  // The script, line by line, for the entries given (stored case, in order).
-  // ScriptDir names the installation in the script when it is not AppDir.
-  std::string ExpectedScript(const std::vector<std::string>& CopiedEntries, bool Scheduler,
-                             const std::string& ScriptDir = "") const {
-    auto Escaped = [](std::string S) {
-      for (size_t At = 0; (At = S.find('%', At)) != std::string::npos; At += 2)
-        S.insert(At, "%");
-      return S;
-    };
-    const std::string A = Escaped(ScriptDir.empty() ? AppDir : ScriptDir);
-    std::string Script = "@echo off\r\n@wait\r\n";
-    for (const std::string& N : CopiedEntries)
-      Script += "@copy /Y \"" + A + "update\\" + Escaped(N) + "\" \"" + A + "\"\r\n";
-    Script += "@\"" + A + "konvoro.exe\"" + (Scheduler ? " /s" : "") + "\r\n";
-    for (const char* P : {"*.exe", "*.dll", "KonvoroServers.txt", "*.bin"})
-      Script += "@del \"" + A + "update\\" + P + "\"\r\n";
-    return Script + "@cls\r\n";
-  }
-
   // Waits until the script has started the client and deleted the
   // extracted files. Returns the client's log.
   std::string WaitForScript() {
@@ -235,14 +231,8 @@ class UpdaterE2ETest : public ::testing::Test {
     EXPECT_TRUE(WaitUntil(ScriptTimeoutMs, [&] { return Exists(Log); }))
         << "the script never started the client";
     EXPECT_TRUE(WaitUntil(ScriptTimeoutMs, [&] {
-      WIN32_FIND_DATAA Found;
-      for (const char* P : {"*.exe", "*.dll", "*.bin", "KonvoroServers.txt"}) {
-        HANDLE H = FindFirstFileA((UpdateDir() + P).c_str(), &Found);
-        if (H != INVALID_HANDLE_VALUE) {
-          FindClose(H);
-          return false;
-        }
-      }
+      for (const char* P : {"*.exe", "*.dll", "*.bin", "KonvoroServers.txt"})
+        if (!Find(UpdateDir(), P).empty()) return false;
       return true;
     })) << "the script never deleted the extracted files";
     Sleep(300);  // let the command interpreter end before the files go
@@ -289,7 +279,7 @@ TEST_F(UpdaterE2ETest, UpdateRunsAndTheScriptInstallsTheRelease) {
   // extracted files are looked at.
   const std::string HolderDir = Root + "\\holder\\";
   CreateDirectoryA(HolderDir.c_str(), nullptr);
-  CopyInto(OwnDirectory() + KV_E2E_WAIT_EXE, HolderDir + "KVUpdater.exe");
+  CopyInto(kvtest::ProgramDirectory() + KV_E2E_WAIT_EXE, HolderDir + "KVUpdater.exe");
   TChildProcess Holder(HolderDir + "KVUpdater.exe", HolderDir, {}, "KVUpdater.exe 60");
 
   TChildProcess Updater = Start("worked", TempDir, TmpDir);
@@ -305,7 +295,7 @@ TEST_F(UpdaterE2ETest, UpdateRunsAndTheScriptInstallsTheRelease) {
     ASSERT_TRUE(Extracted.has_value()) << Entry;
     EXPECT_EQ(Extracted, ReadBytes(Source("worked", Entry))) << Entry;
   }
-  EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript({"App.exe", "core.dll"}, false));
+  EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript(WorkedScript, AppDir));
   EXPECT_FALSE(Exists(AppDir + "konvoro-runs.log")) << "the script waits";
 
   Holder.Terminate();
@@ -317,11 +307,10 @@ TEST_F(UpdaterE2ETest, UpdateRunsAndTheScriptInstallsTheRelease) {
 }
 
 TEST_F(UpdaterE2ETest, RegisteredSchedulerStartsTheClientWithS) {
-  const TSchedulerValue Scheduler;
-  ASSERT_TRUE(Scheduler.Set());
+  ASSERT_TRUE(kvtest::SetSchedulerValue(HKEY_LOCAL_MACHINE));
   TChildProcess Updater = Start("worked", TempDir, "");
   ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
-  EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript({"App.exe", "core.dll"}, true));
+  EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript(WorkedScript, AppDir, " /s"));
   EXPECT_EQ(WaitForScript(), "version=1 core=1 args=/s\r\n");
 }
 
@@ -353,7 +342,7 @@ TEST_F(UpdaterE2ETest, ArchiveWithoutEntriesGivesEightLinesAndStillStartsTheClie
   TChildProcess Updater = Start("empty", TempDir, TmpDir);
   ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
   const std::string Script = ReadText(UpdateDir() + "kvUpdate.bat");
-  EXPECT_EQ(Script, ExpectedScript({}, false));
+  EXPECT_EQ(Script, ExpectedScript(EmptyArchiveScript, AppDir));
   size_t Lines = 0;
   for (size_t At = 0; (At = Script.find("\r\n", At)) != std::string::npos; At += 2)
     ++Lines;
@@ -368,7 +357,7 @@ TEST_F(UpdaterE2ETest, ExistingUpdateDirectoryIsUsedAndAnOldScriptReplaced) {
   WriteText(UpdateDir() + "App.exe", "an older App.exe");
   TChildProcess Updater = Start("worked", TempDir, TmpDir);
   ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
-  EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript({"App.exe", "core.dll"}, false));
+  EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript(WorkedScript, AppDir));
   WaitForScript();
   EXPECT_EQ(ReadBytes(AppDir + "App.exe"), ReadBytes(Source("worked", "App.exe")))
       << "the entry replaced the older file";
@@ -412,19 +401,17 @@ TEST_F(UpdaterE2ETest, MissingPayloadResourceIsReported) {
 TEST_F(UpdaterE2ETest, StagedArchiveHeldByAnotherProcessIsReported) {
   const std::string Staged = TempDir + "\\kvUPDzip.dat";
   WriteText(Staged, "someone else's");
-  HANDLE Other = CreateFileA(Staged.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(Other, INVALID_HANDLE_VALUE);
+  kv::TUniqueHFile Other(
+      CreateFileA(Staged.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(Other);
   TChildProcess Updater = Start("worked", TempDir, TmpDir);
   const TMessageBoxInfo Box = AnswerMessageBoxThenCloseMainWindow(Updater);
-  CloseHandle(Other);
+  Other.Reset();
   EXPECT_EQ(Box.Text, "Cannot create file \"" + Staged + "\". " +
                           kv::SysErrorMessage(ERROR_SHARING_VIOLATION) + ".");
   EXPECT_TRUE(Box.HasIcon);
   EXPECT_EQ(ReadText(Staged), "someone else's");
-  WIN32_FIND_DATAA Found;
-  HANDLE Search = FindFirstFileA((TempDir + "\\*.tmp").c_str(), &Found);
-  EXPECT_EQ(Search, INVALID_HANDLE_VALUE) << "left behind: " << Found.cFileName;
-  if (Search != INVALID_HANDLE_VALUE) FindClose(Search);
+  EXPECT_TRUE(Find(TempDir, "*.tmp").empty()) << "a temporary file is left behind";
 }
 
 // Whatever an unelevated process plants at the staged name, the elevated
@@ -442,8 +429,7 @@ TEST_F(UpdaterE2ETest, LinkPlantedAtTheStagedNameIsReplacedNotWrittenThrough) {
     ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
     EXPECT_EQ(ReadText(Victim), "a file the user may not change");
     EXPECT_EQ(ReadBytes(Staged), ReadBytes(Payload("worked")));
-    EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"),
-              ExpectedScript({"App.exe", "core.dll"}, false));
+    EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript(WorkedScript, AppDir));
     EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
     DeleteFileA((AppDir + "konvoro-runs.log").c_str());
     DeleteFileA(Victim.c_str());
@@ -486,8 +472,7 @@ TEST_F(UpdaterE2ETest, InstallationWithoutAnExactOemNameIsNamedByItsShortName) {
     ASSERT_NE(GetShortPathNameA(AppDir.c_str(), Short, MAX_PATH), 0u);
     TChildProcess Updater = Start("worked", TempDir, TmpDir);
     ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
-    EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"),
-              ExpectedScript({"App.exe", "core.dll"}, false, Short));
+    EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript(WorkedScript, Short));
     EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
     EXPECT_EQ(ReadBytes(AppDir + "App.exe"), ReadBytes(Source("worked", "App.exe")));
   }
@@ -508,7 +493,7 @@ TEST_F(UpdaterE2ETest, ScriptThatCannotBeStartedIsReported) {
   EXPECT_EQ(Box.Text, "Cannot start the update script \"" + UpdateDir() + "kvUpdate.bat\". " +
                           kv::SysErrorMessage(ERROR_ACCESS_DENIED) + ".");
   EXPECT_TRUE(Box.HasIcon);
-  EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript({"App.exe", "core.dll"}, false))
+  EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript(WorkedScript, AppDir))
       << "the script stays for a later attempt";
   EXPECT_EQ(ReadBytes(UpdateDir() + "App.exe"), ReadBytes(Source("worked", "App.exe")));
   EXPECT_FALSE(Exists(AppDir + "konvoro-runs.log"));

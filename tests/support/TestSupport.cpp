@@ -8,12 +8,15 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "Environment.h"
+#include "Files.h"
 #include "Streams.h"
 
 #include <zlib.h>
 
 #ifdef _WIN32
 #include <windows.h>
+#undef GetModuleFileName  // windows.h's name for GetModuleFileNameA
 #endif
 
 namespace fs = std::filesystem;
@@ -35,12 +38,17 @@ TTempDir::~TTempDir() {
   fs::remove_all(FPath, Ignored);
 }
 
+std::string ProgramDirectory() {
+  return kv::ExtractFilePath(kv::GetModuleFileName());
+}
+
 TBytes ReadAll(const fs::path& File) {
   std::ifstream In(File, std::ios::binary);
   return TBytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
 }
 
 void WriteAll(const fs::path& File, std::span<const uint8_t> Bytes) {
+  if (File.has_parent_path()) fs::create_directories(File.parent_path());
   std::ofstream Out(File, std::ios::binary | std::ios::trunc);
   Out.write(reinterpret_cast<const char*>(Bytes.data()), std::streamsize(Bytes.size()));
   Out.close();

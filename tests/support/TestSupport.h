@@ -36,9 +36,13 @@ class TTempDir {
   std::filesystem::path FPath;
 };
 
+// The directory of the running program, ending with its separator.
+std::string ProgramDirectory();
+
 TBytes ReadAll(const std::filesystem::path& File);
-// Replaces File with Bytes. Raises std::runtime_error when that fails: a
-// test or fuzz target could then check nothing.
+// Replaces File with Bytes, creating its directory when it is missing.
+// Raises std::runtime_error when that fails: a test or fuzz target could
+// then check nothing.
 void WriteAll(const std::filesystem::path& File, std::span<const uint8_t> Bytes);
 TBytes ToBytes(std::string_view Text);
 // Bytes that compress somewhat, the same for the same Seed.

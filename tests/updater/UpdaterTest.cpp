@@ -17,6 +17,7 @@
 #include "Forms.h"
 #include "Registry.h"
 #include "Resources.h"
+#include "SchedulerValue.h"
 #include "StringList.h"
 #include "TestSupport.h"
 #include "UpdateScript.h"
@@ -191,47 +192,30 @@ TEST_F(StagingTest, HeldArchiveCannotBeChangedAndMustMatchThePayload) {
 // The probe asks the real registry (HKLM, the process's own view).
 class SchedulerTest : public ::testing::Test {
  protected:
-  static constexpr const char* RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
   ~SchedulerTest() override {
-    RemoveValue(HKEY_LOCAL_MACHINE);
-    RemoveValue(HKEY_CURRENT_USER);
-  }
-  static void SetValue(HKEY Root, DWORD Type, const void* Data, DWORD Size) {
-    HKEY Created = nullptr;
-    ASSERT_EQ(
-        RegCreateKeyExA(Root, RunKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &Created, nullptr),
-        ERROR_SUCCESS);
-    const kv::TUniqueKey Key(Created);
-    EXPECT_EQ(
-        RegSetValueExA(Key.Get(), "VelmorSched", 0, Type, static_cast<const BYTE*>(Data), Size),
-        ERROR_SUCCESS);
-  }
-  static void RemoveValue(HKEY Root) {
-    HKEY Opened = nullptr;
-    if (RegOpenKeyExA(Root, RunKey, 0, KEY_SET_VALUE, &Opened) != ERROR_SUCCESS) return;
-    const kv::TUniqueKey Key(Opened);
-    RegDeleteValueA(Key.Get(), "VelmorSched");
+    kvtest::RemoveSchedulerValue(HKEY_LOCAL_MACHINE);
+    kvtest::RemoveSchedulerValue(HKEY_CURRENT_USER);
   }
 };
 
 TEST_F(SchedulerTest, AnyValueNamedVelmorSchedCountsWhateverItHolds) {
-  RemoveValue(HKEY_LOCAL_MACHINE);
+  kvtest::RemoveSchedulerValue(HKEY_LOCAL_MACHINE);
   EXPECT_FALSE(SchedulerIsRegistered());
-  SetValue(HKEY_LOCAL_MACHINE, REG_SZ, "", 1);
+  ASSERT_TRUE(kvtest::SetSchedulerValue(HKEY_LOCAL_MACHINE, REG_SZ, "", 1));
   EXPECT_TRUE(SchedulerIsRegistered()) << "an empty string";
   const DWORD Number = 7;
-  SetValue(HKEY_LOCAL_MACHINE, REG_DWORD, &Number, sizeof Number);
+  ASSERT_TRUE(kvtest::SetSchedulerValue(HKEY_LOCAL_MACHINE, REG_DWORD, &Number, sizeof Number));
   EXPECT_TRUE(SchedulerIsRegistered()) << "a number";
   const char Long[] = "C:\\Program Files\\Velmor\\sched.exe /background /with /a /long /line";
-  SetValue(HKEY_LOCAL_MACHINE, REG_SZ, Long, sizeof Long);
+  ASSERT_TRUE(kvtest::SetSchedulerValue(HKEY_LOCAL_MACHINE, REG_SZ, Long, sizeof Long));
   EXPECT_TRUE(SchedulerIsRegistered()) << "no data buffer is needed";
-  RemoveValue(HKEY_LOCAL_MACHINE);
+  kvtest::RemoveSchedulerValue(HKEY_LOCAL_MACHINE);
   EXPECT_FALSE(SchedulerIsRegistered());
 }
 
 TEST_F(SchedulerTest, TheCurrentUsersRunKeyDoesNotCount) {
-  RemoveValue(HKEY_LOCAL_MACHINE);
-  SetValue(HKEY_CURRENT_USER, REG_SZ, "x", 2);
+  kvtest::RemoveSchedulerValue(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(kvtest::SetSchedulerValue(HKEY_CURRENT_USER, REG_SZ, "x", 2));
   EXPECT_FALSE(SchedulerIsRegistered());
 }
 
