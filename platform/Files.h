@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "UniqueHandle.h"
 
@@ -142,28 +143,27 @@ struct TSearchRec {
 
 // A directory enumeration with a wildcard pattern and an attribute mask, as
 // FindFirst/FindNext/FindClose. Entries whose hidden, system, volume or
-// directory attribute is not in the mask are skipped. Move-only; the
-// enumeration is closed when the object is destroyed.
+// directory attribute is not in the mask are skipped. FindFirst gathers
+// the whole directory at once, through the system's enumeration, which is
+// closed again before it returns; FindNext hands the entries out in its
+// order.
 class TFileSearch {
  public:
-  TFileSearch();
-  TFileSearch(TFileSearch&&) noexcept;
-  TFileSearch& operator=(TFileSearch&&) noexcept;
-  TFileSearch(const TFileSearch&) = delete;
-  TFileSearch& operator=(const TFileSearch&) = delete;
-  ~TFileSearch();
-
   // Starts an enumeration of Pattern (a directory, "\", and a wildcard name).
   // Returns false when nothing matches or the directory cannot be read.
   bool FindFirst(const std::string& Pattern, uint32_t Attr, TSearchRec& Found);
-  // Returns false at the end of the enumeration or on a failure.
+  // Returns false at the end of the enumeration.
   bool FindNext(TSearchRec& Found);
   // Ends the enumeration; it may be ended more than once.
   void FindClose();
 
  private:
-  struct TState;  // defined by each platform's implementation
-  std::unique_ptr<TState> FState;
+  // Fills FEntries as the port enumerates Pattern. Returns false when the
+  // directory cannot be read.
+  bool Gather(const std::string& Pattern, uint32_t ExcludeAttr);
+
+  std::vector<TSearchRec> FEntries;
+  size_t FNext = 0;
 };
 
 // The system's temporary directory, ending with a path delimiter. Buffer

@@ -10,16 +10,6 @@
 
 namespace kv::updater {
 
-inline constexpr const char* EchoOffLine = "@echo off";
-inline constexpr const char* WaitLine = "@wait";
-inline constexpr const char* ClearScreenLine = "@cls";
-
-// The entry that the script runs as "@wait" from the update directory and
-// that gets no copy line.
-inline constexpr const char* WaitProgramName = "wait.exe";
-inline constexpr const char* ClientProgramName = "konvoro.exe";
-inline constexpr const char* SchedulerSwitch = " /s";
-
 // Text (in the ANSI code page) as the script holds it: converted exactly to
 // the OEM code page, then every "%" doubled so that the interpreter does not
 // expand it as a variable. nullopt when a character has no exact OEM form: a

@@ -18,6 +18,16 @@ inline constexpr const char* ScriptFileName = "kvUpdate.bat";
 inline constexpr const char* ScriptLaunchName = "kvupdate.bat";
 inline constexpr const char* ScriptLaunchOperation = "open";
 
+// The script's fixed lines and the programs it names.
+inline constexpr const char* EchoOffLine = "@echo off";
+inline constexpr const char* WaitLine = "@wait";
+inline constexpr const char* ClearScreenLine = "@cls";
+// The entry that the script runs as "@wait" from the update directory and
+// that gets no copy line.
+inline constexpr const char* WaitProgramName = "wait.exe";
+inline constexpr const char* ClientProgramName = "konvoro.exe";
+inline constexpr const char* SchedulerSwitch = " /s";
+
 // What the per-entry failure dialog says before the exception's text.
 inline constexpr const char* EntryFailurePrefix = "ZLIB error ";
 // %s: the application directory.

@@ -1,5 +1,6 @@
-// Path strings and directory creation, common to every platform; which
-// characters delimit paths is each port's own rule (IsPathDelimiter).
+// Path strings, directory creation and enumeration, common to every
+// platform; which characters delimit paths is each port's own rule
+// (IsPathDelimiter), and each port gathers a directory's entries itself.
 #include <string>
 
 #include "ClassMessages.h"
@@ -48,6 +49,25 @@ bool ForceDirectories(std::string Dir) {
                       (Parent.size() == 1 && IsPathDelimiter(Parent[0]));
   if (!AtRoot && !DirectoryExists(Parent)) ForceDirectories(Parent);
   return CreateDir(Dir) || DirectoryExists(Dir);
+}
+
+// ---------------------------------------------------------------------------
+
+bool TFileSearch::FindFirst(const std::string& Pattern, uint32_t Attr, TSearchRec& Found) {
+  FindClose();
+  return Gather(Pattern, ~Attr & (faHidden | faSysFile | faVolumeID | faDirectory)) &&
+         FindNext(Found);
+}
+
+bool TFileSearch::FindNext(TSearchRec& Found) {
+  if (FNext >= FEntries.size()) return false;
+  Found = FEntries[FNext++];
+  return true;
+}
+
+void TFileSearch::FindClose() {
+  FEntries.clear();
+  FNext = 0;
 }
 
 }  // namespace kv

@@ -204,26 +204,12 @@ std::string ExtractShortPathName(const std::string&) {
 
 // ---------------------------------------------------------------------------
 
-struct TFileSearch::TState {
-  std::vector<TSearchRec> Entries;
-  size_t Next = 0;
-  uint32_t ExcludeAttr = 0;
-};
-
-TFileSearch::TFileSearch() = default;
-TFileSearch::TFileSearch(TFileSearch&&) noexcept = default;
-TFileSearch& TFileSearch::operator=(TFileSearch&&) noexcept = default;
-TFileSearch::~TFileSearch() = default;
-
-bool TFileSearch::FindFirst(const std::string& Pattern, uint32_t Attr, TSearchRec& Found) {
-  FindClose();
+bool TFileSearch::Gather(const std::string& Pattern, uint32_t ExcludeAttr) {
   const std::string Dir = ExtractFilePath(Pattern);
   const std::string Mask = ExtractFileName(Pattern);
   const std::string NativeDir = Dir.empty() ? std::string(".") : NativePath(Dir);
   const TDirectory Handle(::opendir(NativeDir.c_str()));
   if (!Handle) return false;
-  auto State = std::make_unique<TState>();
-  State->ExcludeAttr = ~Attr & (faHidden | faSysFile | faVolumeID | faDirectory);
   while (const dirent* Entry = ::readdir(Handle.Get())) {
     TSearchRec Rec;
     Rec.Name = Entry->d_name;
@@ -235,24 +221,13 @@ bool TFileSearch::FindFirst(const std::string& Pattern, uint32_t Attr, TSearchRe
     if (::lstat(Full.c_str(), &St) != 0) continue;
     Rec.Attr = S_ISDIR(St.st_mode) ? faDirectory : faArchive;
     if (::access(Full.c_str(), W_OK) != 0 && errno == EROFS) Rec.Attr |= faReadOnly;
-    if ((Rec.Attr & State->ExcludeAttr) != 0) continue;
-    State->Entries.push_back(std::move(Rec));
+    if ((Rec.Attr & ExcludeAttr) != 0) continue;
+    FEntries.push_back(std::move(Rec));
   }
   // readdir's order depends on the file system; sort for a stable order.
-  std::sort(State->Entries.begin(), State->Entries.end(),
+  std::sort(FEntries.begin(), FEntries.end(),
             [](const TSearchRec& A, const TSearchRec& B) { return A.Name < B.Name; });
-  FState = std::move(State);
-  return FindNext(Found);
-}
-
-bool TFileSearch::FindNext(TSearchRec& Found) {
-  if (!FState || FState->Next >= FState->Entries.size()) return false;
-  Found = FState->Entries[FState->Next++];
   return true;
-}
-
-void TFileSearch::FindClose() {
-  FState.reset();
 }
 
 // ---------------------------------------------------------------------------

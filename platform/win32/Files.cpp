@@ -213,51 +213,15 @@ std::string ExtractShortPathName(const std::string& FileName) {
 
 // ---------------------------------------------------------------------------
 
-struct TFileSearch::TState {
-  TUniqueFind Handle;
-  uint32_t ExcludeAttr = 0;
-};
-
-namespace {
-
-// Fills Found from Data; false when the mask excludes the entry.
-bool Accept(const WIN32_FIND_DATAA& Data, uint32_t ExcludeAttr, TSearchRec& Found) {
-  if ((Data.dwFileAttributes & ExcludeAttr) != 0) return false;
-  Found.Name = Data.cFileName;
-  Found.Attr = Data.dwFileAttributes;
+bool TFileSearch::Gather(const std::string& Pattern, uint32_t ExcludeAttr) {
+  WIN32_FIND_DATAA Data;
+  const TUniqueFind Search(::FindFirstFileA(Pattern.c_str(), &Data));
+  if (!Search) return false;
+  do {
+    if ((Data.dwFileAttributes & ExcludeAttr) == 0)
+      FEntries.push_back({Data.cFileName, Data.dwFileAttributes});
+  } while (::FindNextFileA(Search.Get(), &Data));
   return true;
-}
-
-}  // namespace
-
-TFileSearch::TFileSearch() = default;
-TFileSearch::TFileSearch(TFileSearch&&) noexcept = default;
-TFileSearch& TFileSearch::operator=(TFileSearch&&) noexcept = default;
-TFileSearch::~TFileSearch() = default;
-
-bool TFileSearch::FindFirst(const std::string& Pattern, uint32_t Attr, TSearchRec& Found) {
-  FindClose();
-  auto State = std::make_unique<TState>();
-  State->ExcludeAttr = ~Attr & (faHidden | faSysFile | faVolumeID | faDirectory);
-  WIN32_FIND_DATAA Data;
-  State->Handle.Reset(::FindFirstFileA(Pattern.c_str(), &Data));
-  if (!State->Handle) return false;
-  const bool First = Accept(Data, State->ExcludeAttr, Found);
-  FState = std::move(State);
-  return First || FindNext(Found);
-}
-
-bool TFileSearch::FindNext(TSearchRec& Found) {
-  if (!FState) return false;
-  WIN32_FIND_DATAA Data;
-  while (::FindNextFileA(FState->Handle.Get(), &Data)) {
-    if (Accept(Data, FState->ExcludeAttr, Found)) return true;
-  }
-  return false;
-}
-
-void TFileSearch::FindClose() {
-  FState.reset();
 }
 
 // ---------------------------------------------------------------------------
