@@ -239,6 +239,18 @@ class UpdaterE2ETest : public ::testing::Test {
     return ReadText(Log);
   }
 
+  // Runs the variant VariantName (built around the "worked" release) to its
+  // end and waits until its script has installed the release. Returns the
+  // script it wrote.
+  std::string RunWorkedUpdate(const std::string& VariantName = "worked") {
+    TChildProcess Updater = Start(VariantName, TempDir, TmpDir);
+    EXPECT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+    const std::string Script = ReadText(UpdateDir() + "kvUpdate.bat");
+    EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
+    EXPECT_EQ(ReadBytes(AppDir + "App.exe"), ReadBytes(Source("worked", "App.exe")));
+    return Script;
+  }
+
   // After a failure: the message box first, with the main window hidden;
   // then the blank window "Form1" at its stored place, open until closed.
   TMessageBoxInfo AnswerMessageBoxThenCloseMainWindow(TChildProcess& Process) {
@@ -315,12 +327,9 @@ TEST_F(UpdaterE2ETest, RegisteredSchedulerStartsTheClientWithS) {
 }
 
 TEST_F(UpdaterE2ETest, SignedProgramStillInstallsTheRelease) {
-  TChildProcess Updater = Start("signed", TempDir, TmpDir);
-  ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+  EXPECT_EQ(RunWorkedUpdate("signed"), ExpectedScript(WorkedScript, AppDir));
   EXPECT_EQ(ReadBytes(TempDir + "\\kvUPDzip.dat"), ReadBytes(Payload("worked")))
       << "the staged archive is the payload alone, without the signature";
-  EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
-  EXPECT_EQ(ReadBytes(AppDir + "App.exe"), ReadBytes(Source("worked", "App.exe")));
 }
 
 TEST_F(UpdaterE2ETest, TemporaryDirectoryComesFromTempThenTmpThenTheCurrentDirectory) {
@@ -370,14 +379,10 @@ TEST_F(UpdaterE2ETest, InstallationPathWithBlanksPercentAndNonAsciiLetters) {
   UseAppDir(
       "Prog 100% sure \xF6"
       "ffnen %PATH%");
-  TChildProcess Updater = Start("worked", TempDir, TmpDir);
-  ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
-  const std::string Script = ReadText(UpdateDir() + "kvUpdate.bat");
+  const std::string Script = RunWorkedUpdate();
   EXPECT_NE(Script.find("100%% sure"), std::string::npos) << Script;
   EXPECT_NE(Script.find("%%PATH%%"), std::string::npos) << Script;
   EXPECT_EQ(Script.find('\xF6'), std::string::npos) << "ANSI bytes were converted";
-  EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
-  EXPECT_EQ(ReadBytes(AppDir + "App.exe"), ReadBytes(Source("worked", "App.exe")));
 }
 
 TEST_F(UpdaterE2ETest, DamagedPayloadIsReportedWithTheStopIcon) {
@@ -425,12 +430,9 @@ TEST_F(UpdaterE2ETest, LinkPlantedAtTheStagedNameIsReplacedNotWrittenThrough) {
     PlantLink(Kind, Staged, Victim);
     ASSERT_EQ(ReadText(Staged), "a file the user may not change") << "the link leads there";
 
-    TChildProcess Updater = Start("worked", TempDir, TmpDir);
-    ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+    EXPECT_EQ(RunWorkedUpdate(), ExpectedScript(WorkedScript, AppDir));
     EXPECT_EQ(ReadText(Victim), "a file the user may not change");
     EXPECT_EQ(ReadBytes(Staged), ReadBytes(Payload("worked")));
-    EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript(WorkedScript, AppDir));
-    EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
     DeleteFileA((AppDir + "konvoro-runs.log").c_str());
     DeleteFileA(Victim.c_str());
   }
@@ -470,11 +472,7 @@ TEST_F(UpdaterE2ETest, InstallationWithoutAnExactOemNameIsNamedByItsShortName) {
     UseAppDir(Name);
     char Short[MAX_PATH] = {};
     ASSERT_NE(GetShortPathNameA(AppDir.c_str(), Short, MAX_PATH), 0u);
-    TChildProcess Updater = Start("worked", TempDir, TmpDir);
-    ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
-    EXPECT_EQ(ReadText(UpdateDir() + "kvUpdate.bat"), ExpectedScript(WorkedScript, Short));
-    EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
-    EXPECT_EQ(ReadBytes(AppDir + "App.exe"), ReadBytes(Source("worked", "App.exe")));
+    EXPECT_EQ(RunWorkedUpdate(), ExpectedScript(WorkedScript, Short));
   }
 }
 
