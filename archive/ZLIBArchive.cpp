@@ -64,10 +64,20 @@ void TZLBArchive::DoProgress(TStream* Source) {
   }
 }
 
-TFileStream TZLBArchive::OpenArchiveFile() const {
+std::unique_ptr<TStream> THeldFileSource::Open() {
+  auto Stream = std::make_unique<TFileStream>(FFileName, FileDuplicate(FFile));
+  // The handles share one position, which the last operation left anywhere.
+  if (Stream->Seek(0, TSeekOrigin::soBeginning) != 0)
+    throw EFOpenError(Format(messages::SUnableToOpenFile, FFileName));
+  return Stream;
+}
+
+std::unique_ptr<TStream> TZLBArchive::OpenArchiveFile() const {
   try {
-    return TFileStream(FFileName, fmOpenRead | fmShareDenyWrite);
+    if (FSource) return FSource->Open();
+    return std::make_unique<TFileStream>(FFileName, fmOpenRead | fmShareDenyWrite);
   } catch (...) {
+    // Whatever the reason, the component's own text.
     throw EZLBArchiveError(Format(messages::SUnableToOpenFile, FFileName));
   }
 }
@@ -88,21 +98,31 @@ TReadHooks TZLBArchive::ProgressHooks(uint8_t Stage, std::string Message) {
 }
 
 bool TZLBArchive::OpenArchive(const std::string& ArchiveFileName) {
+  return OpenArchive(ArchiveFileName, nullptr);
+}
+
+bool TZLBArchive::OpenArchive(const std::string& ArchiveFileName,
+                              std::unique_ptr<TArchiveSource> Source) {
+  const bool FromSource = Source != nullptr;
   CloseArchive();
   FFileName = ArchiveFileName;
   if (ArchiveFileName.empty()) return false;
-  if (!FileExists(ArchiveFileName)) throw EZLBArchiveError(messages::SArchiveNotFound);
+  FSource = std::move(Source);
+  // A source stands for the file; its name is never looked up.
+  if (!FromSource && !FileExists(ArchiveFileName))
+    throw EZLBArchiveError(messages::SArchiveNotFound);
 
   {
-    TFileStream File = OpenArchiveFile();
+    const std::unique_ptr<TStream> File = OpenArchiveFile();
     try {
-      FTrailer = ReadTrailer(File);
+      FTrailer = ReadTrailer(*File);
     } catch (const EZLBArchiveError&) {
       FFileName.clear();  // FTrailer stays all zero
+      FSource.reset();
       throw;
     }
     try {
-      ReadDirectory(File, FTrailer, FEntries, ProgressHooks(0, messages::SExtractingRegistry));
+      ReadDirectory(*File, FTrailer, FEntries, ProgressHooks(0, messages::SExtractingRegistry));
       if (FOnArchiveOpened) FOnArchiveOpened(this);
     } catch (...) {
       CloseArchive();
@@ -120,6 +140,7 @@ void TZLBArchive::CloseArchive() {
   FEntries.shrink_to_fit();  // a large directory gives its memory back
   FTrailer = TZLBArchiveTrailer();
   FFileName.clear();
+  FSource.reset();
   FProgressStage = 5;
   DoProgress();
 }

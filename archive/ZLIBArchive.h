@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -24,10 +25,39 @@ using TFileExtractedEvent = std::function<void(std::string filename)>;
 using TErrorLogEvent = std::function<void(std::string Msg)>;
 using TProgressEvent = std::function<void(std::string Msg, int32_t Percentage)>;
 
+// Where an archive is read from when it is not opened by its name. Each
+// operation of the component that reads the archive asks for a stream of
+// its own and lets it go before it returns.
+class TArchiveSource {
+ public:
+  virtual ~TArchiveSource() = default;
+  // A stream over the whole archive, standing at its start as a file just
+  // opened. What it raises the component reports as "Unable to open file
+  // (%s)".
+  virtual std::unique_ptr<TStream> Open() = 0;
+};
+
+// An archive file that is open already and stays open: every read goes
+// through a second handle on that very file, whatever has since become of
+// its name. Its holder may thus check the file once and rely on what it
+// checked.
+class THeldFileSource : public TArchiveSource {
+ public:
+  // FileName names the file in texts only; it is never opened.
+  THeldFileSource(std::string FileName, TFileHandle File)
+      : FFileName(std::move(FileName)), FFile(std::move(File)) {}
+  std::unique_ptr<TStream> Open() override;
+
+ private:
+  std::string FFileName;
+  TFileHandle FFile;
+};
+
 // The component keeps no file open between calls: each operation that needs
 // the archive opens it, allowing others to read but not to write, and closes
-// it before returning. States: Closed (no name), Named-but-empty (a name that
-// could not be opened) and Open (directory loaded).
+// it before returning; an archive opened from a source is asked for a stream
+// instead. States: Closed (no name), Named-but-empty (a name that could not
+// be opened) and Open (directory loaded).
 class TZLBArchive : public TComponent {
  public:
   explicit TZLBArchive(TComponent* AOwner = nullptr);
@@ -40,6 +70,10 @@ class TZLBArchive : public TComponent {
   // archive file list"; the last two leave the component Closed, the first
   // two Named-but-empty.
   bool OpenArchive(const std::string& ArchiveFileName);
+  // As above, but with a Source the archive is read from it and never by
+  // the name, which then serves the texts and reports only. The component
+  // keeps Source until the archive is closed.
+  bool OpenArchive(const std::string& ArchiveFileName, std::unique_ptr<TArchiveSource> Source);
   // Forgets the open archive and reports stage 5. Raises nothing of its own.
   void CloseArchive();
   // The number of entries; raises "No archive is currently open" when Closed.
@@ -129,10 +163,12 @@ class TZLBArchive : public TComponent {
   TProgressEvent FOnProgress;
 
  private:
-  // Opens the archive file FFileName for one operation, allowing others to
-  // read but not to write. Raises "Unable to open file (%s)" whatever the
-  // reason.
-  TFileStream OpenArchiveFile() const;
+  // Opens the archive for one operation: from FSource when there is one,
+  // else the file FFileName, allowing others to read but not to write.
+  // Raises "Unable to open file (%s)" whatever the reason.
+  std::unique_ptr<TStream> OpenArchiveFile() const;
+  // Where the open archive is read from, when not from the file FFileName.
+  std::unique_ptr<TArchiveSource> FSource;
   // Hooks that report a read through DoProgress in Stage with Message.
   TReadHooks ProgressHooks(uint8_t Stage, std::string Message);
   void ListLevel(std::string Dir, TStrings& List);

@@ -57,8 +57,8 @@ bool IsSafeEntryPath(std::string_view Path) {
 bool TZLBArchive::ExtractToStream(int32_t Index, TStream& Dest) {
   TZLBFileEntry Entry;
   GetFileEntry(Index, Entry);
-  TFileStream File = OpenArchiveFile();
-  ExtractEntry(File, Entry, Index, Dest, FCheckCRC,
+  const std::unique_ptr<TStream> File = OpenArchiveFile();
+  ExtractEntry(*File, Entry, Index, Dest, FCheckCRC,
                ProgressHooks(1, Format(messages::SExtractingFile, Entry.FileName.View())));
   return true;
 }

@@ -91,6 +91,11 @@ bool FileReplaceOpen(const TFileHandle& Handle, const std::string& FileName,
 // Removes the open file Handle, created new as FileName, from its
 // directory; it is gone once closed. Returns false on failure.
 bool FileDeleteOpen(const TFileHandle& Handle, const std::string& FileName);
+// A second handle, for reading, on the file that Handle has open: it reaches
+// that very file whatever has become of its name since (renamed, replaced,
+// or a link on its path turned elsewhere), and shares its position. Returns
+// an invalid handle on failure; GetLastOSError() tells why.
+TFileHandle FileDuplicate(const TFileHandle& Handle);
 // Reads up to Count bytes. Returns the count read, 0 at the end, -1 on failure.
 int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count);
 // Writes up to Count bytes. Returns the count written, -1 on failure.

@@ -50,6 +50,9 @@ class TFileStream : public TStream {
   // ("Cannot open file \"%s\". %s"), with the expanded file name and the
   // system's description of the error.
   TFileStream(const std::string& FileName, TOpenMode Mode);
+  // Takes over Handle, a file open already, known as FileName.
+  TFileStream(std::string FileName, TFileHandle Handle)
+      : FFileName(std::move(FileName)), FHandle(std::move(Handle)) {}
 
   int32_t Read(void* Buffer, int32_t Count) override;
   int32_t Write(const void* Buffer, int32_t Count) override;
@@ -58,10 +61,6 @@ class TFileStream : public TStream {
   const std::string& FileName() const { return FFileName; }
 
  protected:
-  // Takes over Handle, an open file named FileName.
-  TFileStream(std::string FileName, TFileHandle Handle)
-      : FFileName(std::move(FileName)), FHandle(std::move(Handle)) {}
-
   std::string FFileName;
   TFileHandle FHandle;
 };
@@ -71,7 +70,9 @@ class TFileStream : public TStream {
 // that exists is ever opened) and moved over FileName by Commit, through its
 // open handle: whatever stood at FileName (a file, a symbolic or hard link,
 // a junction) is replaced as a directory entry, never written through,
-// truncated or deleted. Destroyed uncommitted, the new file is removed.
+// truncated or deleted. Nobody else can open the new file while it is
+// written, nor later while its handle is held. Destroyed uncommitted, the
+// new file is removed.
 class TReplacingFileStream : public TFileStream {
  public:
   // Raises EFCreateError ("Cannot create file \"%s\". %s") naming FileName
@@ -79,10 +80,12 @@ class TReplacingFileStream : public TFileStream {
   explicit TReplacingFileStream(const std::string& FileName);
   ~TReplacingFileStream() override;
 
-  // Moves the file into FileName's place and closes it. Raises EFCreateError
-  // naming FileName when that place cannot be taken (another process holds
-  // it, say); the new file is removed then.
-  void Commit();
+  // Moves the file into FileName's place and hands its open file over; the
+  // stream is closed then. Whoever keeps the handle reads exactly what was
+  // written, whatever later happens to the name. Raises EFCreateError naming
+  // FileName when that place cannot be taken (another process holds it,
+  // say); the new file is removed then.
+  TFileHandle Commit();
 
  private:
   std::string FTarget;

@@ -37,8 +37,5 @@ inline constexpr const char* SInstallDirNotScriptable =
     "installed";
 // %s: the script's path; %s: the system's description of the error.
 inline constexpr const char* SScriptLaunchFailed = "Cannot start the update script \"%s\". %s";
-// %s: the staged archive's path.
-inline constexpr const char* SStagedArchiveChanged =
-    "The staged update archive \"%s\" was changed after it was written; nothing was installed";
 
 }  // namespace kv::updater

@@ -2,7 +2,6 @@
 #include "fmDoKVUpdate.h"
 
 #include <algorithm>
-#include <array>
 #include <optional>
 
 #include "ArchiveMessages.h"
@@ -44,43 +43,25 @@ std::any TForm1::MethodAddress(std::string_view Name) {
   return TForm::MethodAddress(Name);
 }
 
-bool TForm1::ExtractPayload() {
+bool TForm1::ExtractPayload(TFileHandle& Staged) {
   const std::string Path = StagedArchivePath();
   TResourceStream Payload(PayloadResourceName, RT_RCDATA_TYPE);
   // The temporary directory is the user's: whatever stands at the staged
   // name, even a link planted to make this elevated program overwrite some
   // other file, is replaced as a name and never written through. Closed
   // before the resource is released.
-  TReplacingFileStream Staged(Path);
+  TReplacingFileStream Writer(Path);
   Payload.SetPosition(0);
   int64_t Count = Payload.GetSize();
   std::vector<uint8_t> Buffer(size_t(std::min<int64_t>(Count, StagingChunkSize)));
   while (Count > 0) {
     const auto Chunk = int32_t(std::min<int64_t>(Count, StagingChunkSize));
     Payload.ReadBuffer(Buffer.data(), Chunk);
-    Staged.WriteBuffer(Buffer.data(), Chunk);
+    Writer.WriteBuffer(Buffer.data(), Chunk);
     Count -= Chunk;
   }
-  Staged.Commit();
+  Staged = Writer.Commit();
   return true;
-}
-
-std::unique_ptr<TFileStream> HoldStagedArchive(const std::string& Path) {
-  // The staged archive lies at a fixed name in a directory other processes
-  // may write to. Held open with writes (and so deletes and renames) denied,
-  // it can no longer be swapped; comparing it with the payload covers the
-  // moment between writing and holding it.
-  auto Held = std::make_unique<TFileStream>(Path, fmOpenRead | fmShareDenyWrite);
-  TResourceStream Payload(PayloadResourceName, RT_RCDATA_TYPE);
-  bool Same = Held->GetSize() == Payload.GetSize();
-  std::array<uint8_t, StagingChunkSize> Buffer;
-  for (int64_t Offset = 0; Same && Offset < Payload.GetSize(); Offset += StagingChunkSize) {
-    const auto Chunk = int32_t(std::min<int64_t>(Payload.GetSize() - Offset, StagingChunkSize));
-    Same = Held->Read(Buffer.data(), Chunk) == Chunk &&
-           std::equal(Buffer.begin(), Buffer.begin() + Chunk, Payload.Memory() + Offset);
-  }
-  if (!Same) throw Exception(Format(SStagedArchiveChanged, Path));
-  return Held;
 }
 
 std::string EntryFailure(const std::function<void()>& Step) {
@@ -105,13 +86,12 @@ void TForm1::FormCreate(TObject*) {
 
   // ExtractPayload raises on every failure and never returns false; the
   // test stays as the documented guard of the steps that follow.
-  if (!ExtractPayload()) return;
-  const std::string StagedPath = StagedArchivePath();
-  std::unique_ptr<TFileStream> Held = HoldStagedArchive(StagedPath);
+  TFileHandle Staged;
+  if (!ExtractPayload(Staged)) return;
 
   {
     // Freed on every way out in reverse order: the component (which closes
-    // the archive), then the lines; the staged archive is let go after them.
+    // the archive and lets the staged file go), then the lines.
     TStringList Lines;
     const auto Archive = std::make_unique<TZLBArchive>(nullptr);
 
@@ -122,7 +102,12 @@ void TForm1::FormCreate(TObject*) {
 
     Lines.Add(EchoOffLine);
     Lines.Add(WaitLine);
-    Archive->OpenArchive(StagedPath);
+    // Whoever owns the temporary directory may turn a link on its path to
+    // another folder at any moment: every read goes through the file that
+    // staging wrote, which nobody else can open, never through its name.
+    const std::string StagedPath = StagedArchivePath();
+    Archive->OpenArchive(StagedPath,
+                         std::make_unique<THeldFileSource>(StagedPath, std::move(Staged)));
     const int32_t Count = Archive->GetFileCount();
     for (int32_t I = 0; I < Count; ++I) {
       const std::string Failure = EntryFailure([&] {
@@ -156,7 +141,6 @@ void TForm1::FormCreate(TObject*) {
             ShellExecute(ScriptLaunchOperation, ScriptLaunchName, "", UpdateDir, SW_HIDE_COMMAND))
       throw Exception(Format(SScriptLaunchFailed, ScriptPath, SysErrorMessage(Error)));
   }
-  Held.reset();
   Application->Terminate();
 }
 

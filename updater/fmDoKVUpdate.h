@@ -5,7 +5,6 @@
 
 #include <any>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -24,9 +23,12 @@ class TForm1 : public TForm {
   // complete run launches the script and asks the application to end.
   void FormCreate(TObject* Sender);
   // Copies the payload resource byte for byte into the staged archive
-  // (StagedArchivePath()). Returns true; raises "Resource %s not found",
-  // the file-creation failure or "Stream write error".
-  bool ExtractPayload();
+  // (StagedArchivePath()) and hands the file it wrote, still open and open
+  // to nobody else, to Staged: the run reads the archive through it and
+  // never by its name, which lies in a directory of the user's. Returns
+  // true; raises "Resource %s not found", the file-creation failure or
+  // "Stream write error".
+  bool ExtractPayload(TFileHandle& Staged);
 
   // Publishes FormCreate.
   std::any MethodAddress(std::string_view Name) override;
@@ -41,12 +43,6 @@ extern std::string TempDir;
 // The staged archive: "kvUPDzip.dat" inside TempDir, or in the current
 // directory when TempDir is empty.
 std::string StagedArchivePath();
-
-// Opens the staged archive so that nobody can write, delete or rename it
-// while it is held, and checks that it still holds exactly the payload.
-// Raises the file-open failure, or Exception(SStagedArchiveChanged) when the
-// bytes differ.
-std::unique_ptr<TFileStream> HoldStagedArchive(const std::string& Path);
 
 // Runs one entry's part of the update run. Returns "" when it succeeds,
 // else what the per-entry failure dialog says: "ZLIB error " followed by the

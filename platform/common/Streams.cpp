@@ -72,11 +72,10 @@ TReplacingFileStream::~TReplacingFileStream() {
   if (!FDone) FileDeleteOpen(FHandle, FFileName);
 }
 
-void TReplacingFileStream::Commit() {
+TFileHandle TReplacingFileStream::Commit() {
   if (FileReplaceOpen(FHandle, FFileName, FTarget)) {
     FDone = true;
-    FHandle.Reset();
-    return;
+    return std::move(FHandle);
   }
   const int Error = GetLastOSError();
   FDone = true;

@@ -117,6 +117,10 @@ bool FileDeleteOpen(const TFileHandle&, const std::string& FileName) {
   return ::unlink(NativePath(FileName).c_str()) == 0;
 }
 
+TFileHandle FileDuplicate(const TFileHandle& Handle) {
+  return TFileHandle(::fcntl(Handle.Get(), F_DUPFD_CLOEXEC, 0));
+}
+
 int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count) {
   ssize_t Got;
   do {

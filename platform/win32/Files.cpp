@@ -124,6 +124,14 @@ bool FileDeleteOpen(const TFileHandle& Handle, const std::string&) {
   return ::SetFileInformationByHandle(Handle.Get(), FileDispositionInfo, &Info, sizeof Info) != 0;
 }
 
+TFileHandle FileDuplicate(const TFileHandle& Handle) {
+  HANDLE Copy = INVALID_HANDLE_VALUE;
+  const HANDLE Process = ::GetCurrentProcess();
+  if (!::DuplicateHandle(Process, Handle.Get(), Process, &Copy, FILE_GENERIC_READ, FALSE, 0))
+    return TFileHandle();
+  return TFileHandle(Copy);
+}
+
 int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count) {
   DWORD Got = 0;
   if (!::ReadFile(Handle.Get(), Buffer, static_cast<DWORD>(Count), &Got, nullptr)) return -1;

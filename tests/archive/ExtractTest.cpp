@@ -300,6 +300,40 @@ TEST_F(ExtractTest, TheArchiveIsReopenedForEachExtraction) {
             "Unable to open file (" + Name + ")");
 }
 
+// An archive opened from a file held open is read through that file from
+// then on: a name that later leads elsewhere changes nothing.
+TEST_F(ExtractTest, ArchiveFromAHeldFileIsReadThroughItWhateverBecomesOfItsName) {
+  const std::vector<TTestEntry> Genuine = {{"tiny", kvtest::ToBytes("genuine")},
+                                           {"text", kvtest::ToBytes("the genuine text"), "", true}};
+  std::vector<TTestEntry> Forged = Genuine;
+  Forged[1].Data = kvtest::ToBytes("the FORGED! text");
+  const std::string Name = Write(kvtest::BuildArchive(Genuine));
+  TFileHandle Held = FileOpen(Name, fmOpenRead | fmShareDenyWrite);
+  ASSERT_TRUE(Held);
+  ASSERT_TRUE(Archive.OpenArchive(Name, std::make_unique<THeldFileSource>(Name, std::move(Held))));
+  EXPECT_EQ(Progress.back(), TReport(Name, 0));
+
+  fs::rename(Write(kvtest::BuildArchive(Forged)), Name);
+  MakeOut();
+  for (const int32_t Index : {1, 0, 1}) {
+    Archive.ExtractFile(Out(), Index);
+    EXPECT_EQ(kvtest::ReadAll(OutPath(Genuine[size_t(Index)].Name)), Genuine[size_t(Index)].Data);
+  }
+  TMemoryStream Dest;
+  Archive.SetCheckCRC(true);
+  EXPECT_TRUE(Archive.ExtractToStream(1, Dest));
+  EXPECT_EQ(Text(Dest.Bytes()), "the genuine text");
+
+  // Closing lets the file go; a source that cannot be read is the open failure.
+  Archive.CloseArchive();
+  EXPECT_TRUE(kvtest::NotHeldOpen(Name));
+  EXPECT_EQ(MessageOf([&] {
+              Archive.OpenArchive(Name, std::make_unique<THeldFileSource>(Name, TFileHandle()));
+            }),
+            "Unable to open file (" + Name + ")");
+  EXPECT_EQ(Archive.GetFileCount(), 0) << "named but empty";
+}
+
 TEST_F(ExtractTest, TargetThatCannotBeCreatedRaisesTheFileCreationText) {
   const std::string Name = Open({{"a", kvtest::ToBytes("a")}});
   const std::string Missing = Dir.Str() + "\\missing";
