@@ -181,8 +181,9 @@ int32_t ProgressPercentage(int64_t Done, int64_t Total);
 // True when Name can be created as a file inside a directory and nowhere
 // else: not empty, ".", "..", no path separators, drive colons, wildcards,
 // reserved characters or control bytes, no trailing blank or full stop, and
-// not a reserved device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or
-// without an extension).
+// not a reserved device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9,
+// LPT0-9 and COM or LPT with a superscript 1-3, with or without an
+// extension).
 bool IsSafeEntryName(std::string_view Name);
 // True when a stored path stays below the directory it is joined to: no ".."
 // segment, no ":" and no control bytes.

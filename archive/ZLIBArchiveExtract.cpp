@@ -11,18 +11,23 @@ namespace kv {
 
 namespace {
 
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in every directory,
-// also with an extension and with blanks before it.
+// Device names that Windows reserves in every directory, also with an
+// extension and with blanks before it: CON, PRN, AUX, NUL, CONIN$, CONOUT$,
+// and COM and LPT followed by a digit 0-9 or a superscript 1, 2 or 3. The
+// superscripts are those bytes in code page 1252; they are refused in every
+// code page, since a rare harmless name refused costs less than one device
+// name let through.
 bool IsReservedDeviceName(std::string_view Name) {
   std::string_view Stem = Name.substr(0, Name.find('.'));
   while (!Stem.empty() && Stem.back() == ' ')
     Stem.remove_suffix(1);
-  for (const char* Device : {"CON", "PRN", "AUX", "NUL"})
+  for (const char* Device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
     if (SameText(Stem, Device)) return true;
-  if (Stem.size() == 4 && Stem[3] >= '1' && Stem[3] <= '9' &&
-      (SameText(Stem.substr(0, 3), "COM") || SameText(Stem.substr(0, 3), "LPT")))
-    return true;
-  return false;
+  if (Stem.size() != 4 ||
+      !(SameText(Stem.substr(0, 3), "COM") || SameText(Stem.substr(0, 3), "LPT")))
+    return false;
+  const char Last = Stem[3];
+  return (Last >= '0' && Last <= '9') || Last == '\xB9' || Last == '\xB2' || Last == '\xB3';
 }
 
 }  // namespace

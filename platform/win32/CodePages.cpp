@@ -5,22 +5,39 @@
 
 namespace kv {
 
+TExactConversion ExactConversionFor(uint32_t CodePage) {
+  if (CodePage == CP_UTF8) return {WC_ERR_INVALID_CHARS, false};
+  return {WC_NO_BEST_FIT_CHARS, true};
+}
+
+std::optional<std::string> WideToCodePageExact(std::wstring_view Text, uint32_t CodePage) {
+  if (Text.empty()) return std::string();
+  const TExactConversion How = ExactConversionFor(CodePage);
+  BOOL UsedDefault = FALSE;
+  BOOL* const AskUsedDefault = How.AsksUsedDefault ? &UsedDefault : nullptr;
+  const int WideLength = static_cast<int>(Text.size());
+  // Asked for the length first: a character may take up to four bytes.
+  const int Length = ::WideCharToMultiByte(CodePage, How.Flags, Text.data(), WideLength, nullptr, 0,
+                                           nullptr, AskUsedDefault);
+  if (Length <= 0 || UsedDefault) return std::nullopt;
+  std::string Out(size_t(Length), '\0');
+  if (::WideCharToMultiByte(CodePage, How.Flags, Text.data(), WideLength, Out.data(), Length,
+                            nullptr, AskUsedDefault) != Length ||
+      UsedDefault)
+    return std::nullopt;
+  return Out;
+}
+
 std::optional<std::string> AnsiToOemExact(std::string_view Text) {
   if (Text.empty()) return std::string();
   const int Length = static_cast<int>(Text.size());
+  // No character takes fewer than one byte, whatever the code page.
   std::wstring Wide(Text.size(), L'\0');
   const int WideLength =
       ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, Text.data(), Length, Wide.data(), Length);
   if (WideLength == 0) return std::nullopt;
-  // A double-byte OEM code page may need two bytes a character.
-  std::string Out(size_t(WideLength) * 2, '\0');
-  BOOL UsedDefault = FALSE;
-  const int OutLength =
-      ::WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, Wide.data(), WideLength, Out.data(),
-                            static_cast<int>(Out.size()), nullptr, &UsedDefault);
-  if (OutLength == 0 || UsedDefault) return std::nullopt;
-  Out.resize(size_t(OutLength));
-  return Out;
+  Wide.resize(size_t(WideLength));
+  return WideToCodePageExact(Wide, ::GetOEMCP());
 }
 
 std::string OemToAnsi(std::string_view Text) {

@@ -391,7 +391,15 @@ TEST_F(BadNameTest, EntryNamesThatAreNoPlainFileName) {
                                           "LPT1",
                                           "Lpt7.doc",
                                           "LPT9",
-                                          "CON .txt"};
+                                          "CON .txt",
+                                          "COM0",
+                                          "lpt0.txt",
+                                          "COM\xB9",
+                                          "com\xB2.log",
+                                          "LPT\xB3",
+                                          "CONIN$",
+                                          "conout$.txt",
+                                          "CONOUT$ .x"};
   for (const std::string& Name : Names) {
     Check({Name.c_str(),
            [&] {
@@ -399,7 +407,8 @@ TEST_F(BadNameTest, EntryNamesThatAreNoPlainFileName) {
            },
            "File (0) has an invalid name"});
   }
-  for (const char* Good : {"COM0", "COM10", "CONSOLE", "LPT", "a..b", ".hidden", "x y", "\xE4"})
+  for (const char* Good : {"COM10", "COM\xB4", "LPT\xB9\xB9", "CONIN", "CONIN$$", "CONSOLE", "LPT",
+                           "a..b", ".hidden", "x y", "\xE4"})
     EXPECT_TRUE(IsSafeEntryName(Good)) << Good;
 }
 

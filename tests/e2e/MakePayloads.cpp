@@ -2,9 +2,11 @@
 // around, with the files that went into them. Runs on the build machine.
 //
 //   make_payloads OUTDIR WAIT_EXE
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -82,6 +84,29 @@ int main(int argc, char** argv) {
     Emit(Out, "inexact-name", {},
          BuildArchive(
              {{"fine.txt", ToBytes("fine\r\n")}, {"\x8Bquoted\x9B.txt", ToBytes("quoted\r\n")}}));
+
+    // A release whose first entry takes a while to extract, followed by a
+    // stored one, and a forgery of it: the same layout with the stored
+    // entry's bytes changed and the archive CRC made to fit, as whoever
+    // owns the temporary directory could put behind a link on its path.
+    const std::vector<TTestEntry> Retarget = {
+        {"big.bin", TBytes(size_t(64) << 20, 'k')},
+        {"release.txt", ToBytes("the genuine release\r\n"), "", true},
+        {"WAIT.EXE", Wait}};
+    const TBytes ForgedText = ToBytes("a FORGED release!!!\r\n");
+    kv::TMemoryStream RetargetStream;
+    kv::TZLBArchiveWriter RetargetWriter(RetargetStream);
+    for (const TTestEntry& F : Retarget)
+      RetargetWriter.AddEntry(F.Name, "", F.Data, F.Stored);
+    RetargetWriter.Finish();
+    const TBytes Genuine = RetargetStream.TakeBytes();
+    Emit(Out, "retarget", Retarget, Genuine);
+    TBytes Forged = Genuine;
+    if (ForgedText.size() != Retarget[1].Data.size()) throw std::logic_error("forgery length");
+    std::copy(ForgedText.begin(), ForgedText.end(),
+              Forged.begin() + RetargetWriter.Entries()[1].DataOffset);
+    kv::RecomputeArchiveCRC(Forged);
+    kvtest::WriteAll(Out / "retarget-forged.zlb", Forged);
 
     // Not an archive: bytes to stage, longer than one 61,440-byte chunk.
     kvtest::WriteAll(Out / "staging.bin", PatternBytes(61440 * 2 + 1234, 4));

@@ -438,6 +438,49 @@ TEST_F(UpdaterE2ETest, LinkPlantedAtTheStagedNameIsReplacedNotWrittenThrough) {
   }
 }
 
+// Turns the folder "temp" leads to while a run is extracting: a Unix shell
+// (started first, so that its start costs nothing later) makes LINK lead to
+// GENUINE, waits until the run creates the first entry's file in UPDATE,
+// then swaps LINK for a link to FORGED in one rename. It writes READY when
+// it waits, and into REPORT whether the second entry's file existed yet.
+//   sh retarget.sh GENUINE FORGED LINK UPDATE REPORT READY
+constexpr const char* RetargetScript = R"(ln -s "$1" "$3" && ln -s "$2" "$3.next" || exit 1
+echo >"$6"
+while [ ! -e "$4/big.bin" ]; do :; done
+mv -T "$3.next" "$3"
+if [ -e "$4/release.txt" ]; then echo late; else echo in time; fi >"$5"
+)";
+
+// Whoever owns the temporary directory can turn a link on its path to
+// another folder once the staged archive is written, and put a forged
+// archive of the same layout there. The run must still install only what
+// it staged.
+TEST_F(UpdaterE2ETest, TempTurnedToAForgedArchiveMidRunInstallsOnlyThePayload) {
+  const std::string Genuine = Root + "\\genuine", Forged = Root + "\\forged",
+                    Link = Root + "\\temp-link", Report = Root + "\\retarget.txt",
+                    Ready = Root + "\\retarget.ready", Script = Root + "\\retarget.sh";
+  for (const std::string& D : {Genuine, Forged})
+    CreateDirectoryA(D.c_str(), nullptr);
+  CopyInto(Payload("retarget-forged"), Forged + "\\kvUPDzip.dat");
+  WriteText(Script, RetargetScript);
+  std::string Arguments = "\"" + UnixPath(Script) + "\"";
+  for (const std::string& Arg : {Genuine, Forged, Link, AppDir + "update", Report, Ready})
+    Arguments += " \"" + UnixPath(Arg) + "\"";
+  TChildProcess Shell("/bin/sh", "", {}, Arguments);
+  ASSERT_TRUE(WaitUntil(10000, [&] { return Exists(Ready); })) << "the shell never got ready";
+
+  TChildProcess Updater = Start("retarget", Link, TmpDir);
+  ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+  ASSERT_TRUE(WaitUntil(5000, [&] { return Exists(Report); }));
+  EXPECT_EQ(ReadText(Report), "in time\n") << "the link was turned only after the run had read on";
+  EXPECT_EQ(ReadBytes(Link + "\\kvUPDzip.dat"), ReadBytes(Payload("retarget-forged")))
+      << "temp leads to the forgery now";
+
+  EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
+  for (const char* Entry : {"big.bin", "release.txt"})
+    EXPECT_EQ(ReadBytes(AppDir + Entry), ReadBytes(Source("retarget", Entry))) << Entry;
+}
+
 TEST_F(UpdaterE2ETest, EntryThatFailsIsShownAsZlibErrorAndNoScriptIsWritten) {
   TChildProcess Updater = Start("bad-entry", TempDir, TmpDir);
   const TMessageBoxInfo Box = AnswerMessageBoxThenCloseMainWindow(Updater);

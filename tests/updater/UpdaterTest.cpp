@@ -74,6 +74,38 @@ TEST(UpdateScript, ScriptTextIsExactOemWithPercentDoubled) {
     EXPECT_EQ(ScriptText(Row.Ansi), Row.Script) << Row.Label;
 }
 
+// Windows refuses WC_NO_BEST_FIT_CHARS and a used-default pointer for
+// UTF-8, the code page of "Use Unicode UTF-8 for worldwide language
+// support"; Wine does not, so the choice is checked here and the bytes
+// through the real call.
+TEST(CodePages, Utf8TakesOnlyTheFlagItAllowsAndEncodesEveryCharacter) {
+  const struct {
+    uint32_t CodePage;
+    uint32_t Flags;
+    bool AsksUsedDefault;
+  } Choices[] = {
+      {.CodePage = 437, .Flags = WC_NO_BEST_FIT_CHARS, .AsksUsedDefault = true},
+      {.CodePage = 932, .Flags = WC_NO_BEST_FIT_CHARS, .AsksUsedDefault = true},
+      {.CodePage = CP_UTF8, .Flags = WC_ERR_INVALID_CHARS, .AsksUsedDefault = false},
+  };
+  for (const auto& Row : Choices) {
+    EXPECT_EQ(kv::ExactConversionFor(Row.CodePage).Flags, Row.Flags) << Row.CodePage;
+    EXPECT_EQ(kv::ExactConversionFor(Row.CodePage).AsksUsedDefault, Row.AsksUsedDefault)
+        << Row.CodePage;
+  }
+  const struct {
+    std::wstring Text;
+    std::optional<std::string> Utf8;
+  } Texts[] = {
+      {.Text = L"\u00D6", .Utf8 = "\xC3\x96"},
+      {.Text = L"\u201C", .Utf8 = "\xE2\x80\x9C"},
+      {.Text = L"\u2030\u2030\u2030", .Utf8 = "\xE2\x80\xB0\xE2\x80\xB0\xE2\x80\xB0"},
+      {.Text = std::wstring(L"a") + wchar_t(0xD800) + L"b", .Utf8 = std::nullopt},
+  };
+  for (const auto& Row : Texts)
+    EXPECT_EQ(kv::WideToCodePageExact(Row.Text, CP_UTF8), Row.Utf8);
+}
+
 TEST(UpdateScript, DirectoryWithoutAnExactFormIsNamedByItsShortNameOrRefused) {
   kvtest::TTempDir Dir;
   const std::string Quoted = Dir.Str() +
