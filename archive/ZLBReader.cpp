@@ -113,7 +113,8 @@ void ReadDirectory(TStream& Source, const TZLBArchiveTrailer& Trailer,
     else
       InflateRecords(Source, Trailer, DirectoryBytes, Entries, Hooks);
   } catch (...) {
-    // The inflater's, the stream's and the hooks' failures alike.
+    // A guarded stretch: whatever fails in it (the inflater, the source, a
+    // hook, memory) is the directory's failure, with the one text.
     RaiseListError();
   }
 }
@@ -143,6 +144,8 @@ void ExtractEntry(TStream& Source, const TZLBFileEntry& Entry, int32_t Index, TS
         if (Hooks.ChunkRead) Hooks.ChunkRead(Got);
         if (Got != 0) Dest.WriteBuffer(Buffer.get(), Got);
       } catch (...) {
+        // A guarded stretch: whatever fails while a chunk is read, reported
+        // or written (zlib, the streams, a hook, memory) is corruption.
         throw Corrupt(TCorruptCause::ChunkFailed);
       }
       // Short data would otherwise pass as a complete, shorter file.
@@ -159,6 +162,7 @@ void ExtractEntry(TStream& Source, const TZLBFileEntry& Entry, int32_t Index, TS
   try {
     Dest.Flush();
   } catch (...) {
+    // Dest may be any stream, raising anything: the entry is corrupt.
     throw Corrupt(TCorruptCause::WriteBack);
   }
   if (CheckCRC && StreamCRC32(Dest, 0) != Entry.FileCRC)

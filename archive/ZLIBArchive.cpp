@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "ArchiveMessages.h"
+#include "ClassMessages.h"
 #include "Format.h"
 
 namespace kv {
@@ -46,29 +47,36 @@ uint32_t TZLBArchive::StreamCRC32(TStream& Stream, int32_t Tail) {
 void TZLBArchive::DoProgress(TStream* Source) {
   if (IsDestroying() || !FOnProgress) return;
   switch (FProgressStage) {
-    case 0:
-    case 1:
-    case 4:
+    case TProgressStage::psDirectory:
+    case TProgressStage::psExtract:
+    case TProgressStage::psCount:
       FOnProgress(FProgressMessage, ProgressPercentage(FProgressDone, FProgressTotal));
       break;
-    case 2:
-    case 3:
+    case TProgressStage::psPosition:
+    case TProgressStage::psPositionToo:
       FOnProgress(FProgressMessage,
                   ProgressPercentage(Source ? Source->GetPosition() : 0, FProgressTotal));
       break;
-    case 5:
+    case TProgressStage::psArchiveName:
       FOnProgress(FFileName, 0);
-      break;
-    default:
       break;
   }
 }
 
+void TZLBArchive::SetProgress(TProgressStage Stage, int32_t Done, int32_t Total,
+                              std::string Message) {
+  FProgressStage = Stage;
+  FProgressDone = Done;
+  FProgressTotal = Total;
+  FProgressMessage = std::move(Message);
+}
+
 std::unique_ptr<TStream> THeldFileSource::Open() {
-  auto Stream = std::make_unique<TFileStream>(FFileName, FileDuplicate(FFile));
+  TErrorOr<TFileHandle> Copy = FileDuplicate(FFile);
+  if (!Copy) throw EFOpenError(Format(messages::SFOpenErrorEx, FFileName, Copy.Error().message()));
+  auto Stream = std::make_unique<TFileStream>(FFileName, std::move(*Copy));
   // The handles share one position, which the last operation left anywhere.
-  if (Stream->Seek(0, TSeekOrigin::soBeginning) != 0)
-    throw EFOpenError(Format(messages::SUnableToOpenFile, FFileName));
+  if (Stream->Seek(0, TSeekOrigin::soBeginning) != 0) throw EReadError(messages::SReadError);
   return Stream;
 }
 
@@ -77,19 +85,15 @@ std::unique_ptr<TStream> TZLBArchive::OpenArchiveFile() const {
     if (FSource) return FSource->Open();
     return std::make_unique<TFileStream>(FFileName, fmOpenRead | fmShareDenyWrite);
   } catch (...) {
-    // Whatever the reason, the component's own text.
+    // Whatever the reason (the file, a source's own failure, memory), the
+    // component's own text.
     throw EZLBArchiveError(Format(messages::SUnableToOpenFile, FFileName));
   }
 }
 
-TReadHooks TZLBArchive::ProgressHooks(uint8_t Stage, std::string Message) {
-  return {.Started =
-              [this, Stage, Message = std::move(Message)](int32_t Total) {
-                FProgressStage = Stage;
-                FProgressTotal = Total;
-                FProgressDone = 0;
-                FProgressMessage = Message;
-              },
+TReadHooks TZLBArchive::ProgressHooks(TProgressStage Stage, std::string Message) {
+  return {.Started = [this, Stage, Message = std::move(Message)](
+                         int32_t Total) { SetProgress(Stage, 0, Total, Message); },
           .ChunkRead =
               [this](int32_t Delivered) {
                 FProgressDone += Delivered;
@@ -122,15 +126,22 @@ bool TZLBArchive::OpenArchive(const std::string& ArchiveFileName,
       throw;
     }
     try {
-      ReadDirectory(*File, FTrailer, FEntries, ProgressHooks(0, messages::SExtractingRegistry));
+      // The entries join the list once the whole directory has been read: a
+      // progress handler never sees a list partly filled.
+      std::deque<TZLBFileEntry> Entries;
+      ReadDirectory(*File, FTrailer, Entries,
+                    ProgressHooks(TProgressStage::psDirectory, messages::SExtractingRegistry));
+      FEntries = std::move(Entries);
       if (FOnArchiveOpened) FOnArchiveOpened(this);
     } catch (...) {
+      // A guarded stretch: whatever fails while the directory is read or in
+      // OnArchiveOpened closes the archive and becomes the list error.
       CloseArchive();
       throw EZLBArchiveError(messages::SUnableToReadFileList);
     }
   }
 
-  FProgressStage = 5;
+  FProgressStage = TProgressStage::psArchiveName;
   DoProgress();
   return true;
 }
@@ -141,7 +152,7 @@ void TZLBArchive::CloseArchive() {
   FTrailer = TZLBArchiveTrailer();
   FFileName.clear();
   FSource.reset();
-  FProgressStage = 5;
+  FProgressStage = TProgressStage::psArchiveName;
   DoProgress();
 }
 

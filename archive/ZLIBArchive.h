@@ -53,6 +53,16 @@ class THeldFileSource : public TArchiveSource {
   TFileHandle FFile;
 };
 
+// What DoProgress reports (OnProgress's Msg and Percentage).
+enum class TProgressStage : uint8_t {
+  psDirectory,    // the compressed directory inflating: message, done / total
+  psExtract,      // an entry extracting: message, done / total
+  psPosition,     // message, the source's position / total; no operation here enters it
+  psPositionToo,  // as psPosition; no operation here enters it
+  psCount,        // message, done / total; no operation here enters it
+  psArchiveName,  // the archive's name and 0: an archive opened, extracted from or closed
+};
+
 // The component keeps no file open between calls: each operation that needs
 // the archive opens it, allowing others to read but not to write, and closes
 // it before returning; an archive opened from a source is asked for a stream
@@ -74,7 +84,8 @@ class TZLBArchive : public TComponent {
   // the name, which then serves the texts and reports only. The component
   // keeps Source until the archive is closed.
   bool OpenArchive(const std::string& ArchiveFileName, std::unique_ptr<TArchiveSource> Source);
-  // Forgets the open archive and reports stage 5. Raises nothing of its own.
+  // Forgets the open archive and reports psArchiveName. Raises nothing of
+  // its own.
   void CloseArchive();
   // The number of entries; raises "No archive is currently open" when Closed.
   int32_t GetFileCount() const;
@@ -84,7 +95,7 @@ class TZLBArchive : public TComponent {
   // Writes entry Index's original bytes into Dest from its current position
   // on, as ExtractEntry (ZLBReader.h) does, from the archive file opened for
   // this call; with CheckCRC, Dest is checked. Every chunk is reported in
-  // progress stage 1. Returns true; raises "Index out of bounds", "Unable to
+  // psExtract. Returns true; raises "Index out of bounds", "Unable to
   // open file (%s)", or what ExtractEntry raises.
   bool ExtractToStream(int32_t Index, TStream& Dest);
   // Extracts entry Index into DestDir + "\" + its name, below its stored path
@@ -106,7 +117,8 @@ class TZLBArchive : public TComponent {
   // The CRC-32 of Stream from position 0 to its size less Tail; the position
   // is left where it was.
   uint32_t StreamCRC32(TStream& Stream, int32_t Tail);
-  // Reports progress through OnProgress as the progress stage selects.
+  // Reports progress through OnProgress as the progress stage selects;
+  // Source serves psPosition and psPositionToo.
   void DoProgress(TStream* Source = nullptr);
 
   // The archive's name while one is open or named; "" when Closed.
@@ -140,38 +152,50 @@ class TZLBArchive : public TComponent {
   std::span<const TPropInfo> PublishedProperties() const override;
 
  protected:
-  std::string FFileName;
-  TZLBArchiveTrailer FTrailer;
-  // A deque grows without moving what it holds: a directory never needs
-  // twice its size while it is read.
-  std::deque<TZLBFileEntry> FEntries;
-  TFileCompressionLevel FCompressionLevel = TFileCompressionLevel::fcDefault;
-  bool FExtractWithPath = false;
-  bool FRecursePaths = false;
-  bool FSavePaths = false;
-  bool FCheckCRC = false;
-  TCRCTable FCRCTable{};
-  uint8_t FProgressStage = 0;
-  std::string FProgressMessage;
-  int32_t FProgressTotal = 0;
-  int32_t FProgressDone = 0;
-  TReplaceFileEvent FOnReplaceFile;
-  TFileExtractedEvent FOnFileExtracted;
-  TFileExtractedEvent FOnStreamExtracted;
-  TNotifyEvent FOnArchiveOpened;
-  TErrorLogEvent FOnErrorLogged;
-  TProgressEvent FOnProgress;
+  // What DoProgress reports next. The component's own operations set it as
+  // they go; a descendant that reports in a stage of its own (2 to 4, which
+  // no operation here enters) sets it so.
+  void SetProgress(TProgressStage Stage, int32_t Done, int32_t Total, std::string Message);
+  // The table that construction builds (BuildCRCTable).
+  const TCRCTable& CRCTable() const { return FCRCTable; }
 
  private:
   // Opens the archive for one operation: from FSource when there is one,
   // else the file FFileName, allowing others to read but not to write.
   // Raises "Unable to open file (%s)" whatever the reason.
   std::unique_ptr<TStream> OpenArchiveFile() const;
+  // Hooks that report a read through DoProgress in Stage with Message.
+  TReadHooks ProgressHooks(TProgressStage Stage, std::string Message);
+  void ListLevel(std::string Dir, TStrings& List);
+
+  std::string FFileName;
+  TZLBArchiveTrailer FTrailer;
+  // A deque grows without moving what it holds: a directory never needs
+  // twice its size while it is read.
+  std::deque<TZLBFileEntry> FEntries;
   // Where the open archive is read from, when not from the file FFileName.
   std::unique_ptr<TArchiveSource> FSource;
-  // Hooks that report a read through DoProgress in Stage with Message.
-  TReadHooks ProgressHooks(uint8_t Stage, std::string Message);
-  void ListLevel(std::string Dir, TStrings& List);
+  // Published and kept for those who read it; no reading operation does.
+  TFileCompressionLevel FCompressionLevel = TFileCompressionLevel::fcDefault;
+  bool FExtractWithPath = false;
+  bool FRecursePaths = false;
+  bool FSavePaths = false;
+  bool FCheckCRC = false;
+  // Built by every component when it is created, as the class has always
+  // done; the component's own CRC-32 uses CRC32Update's faster tables.
+  TCRCTable FCRCTable{};
+  TProgressStage FProgressStage = TProgressStage::psDirectory;
+  std::string FProgressMessage;
+  int32_t FProgressTotal = 0;
+  int32_t FProgressDone = 0;
+  TReplaceFileEvent FOnReplaceFile;
+  TFileExtractedEvent FOnFileExtracted;
+  // Published and stored for handlers that expect them; nothing fires them.
+  TFileExtractedEvent FOnStreamExtracted;
+  TNotifyEvent FOnArchiveOpened;
+  // Published and stored for handlers that expect it; nothing fires it.
+  TErrorLogEvent FOnErrorLogged;
+  TProgressEvent FOnProgress;
 };
 
 // round(Done / Total × 100) in extended precision, an exact half going to

@@ -64,7 +64,8 @@ bool TZLBArchive::ExtractToStream(int32_t Index, TStream& Dest) {
   GetFileEntry(Index, Entry);
   const std::unique_ptr<TStream> File = OpenArchiveFile();
   ExtractEntry(*File, Entry, Index, Dest, FCheckCRC,
-               ProgressHooks(1, Format(messages::SExtractingFile, Entry.FileName.View())));
+               ProgressHooks(TProgressStage::psExtract,
+                             Format(messages::SExtractingFile, Entry.FileName.View())));
   return true;
 }
 
@@ -91,7 +92,9 @@ void TZLBArchive::ExtractFile(const std::string& DestDir, int32_t Index) {
       if (!(C == '\\' && !Collapsed.empty() && Collapsed.back() == '\\')) Collapsed.push_back(C);
     Path = std::move(Collapsed);
     if (!Path.empty() && Path.back() == '\\') Path.pop_back();
-    ForceDirectories(Path);
+    // The reason is not told: the test below decides, as the class library's
+    // callers have always done.
+    (void)ForceDirectories(Path);
     if (!DirectoryExists(Path)) throw EZLBArchiveError(messages::SUnableToCreateDestPath);
   }
   const std::string Target = Path + "\\" + Name;
@@ -109,7 +112,7 @@ void TZLBArchive::ExtractFile(const std::string& DestDir, int32_t Index) {
     if (ExtractToStream(Index, Out) && FOnFileExtracted) FOnFileExtracted(DestDir + Name);
   }
 
-  FProgressStage = 5;
+  FProgressStage = TProgressStage::psArchiveName;
   DoProgress();
 }
 

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "OSError.h"
 #include "UniqueHandle.h"
 
 namespace kv {
@@ -70,32 +72,37 @@ void FileClose(TNativeFile File) noexcept;
 // Owner of one open file; -1 means none (INVALID_HANDLE_VALUE on Windows).
 using TFileHandle = TUniqueAny<TNativeFile, &FileClose, -1>;
 
-// Opens FileName as Mode says. Returns an invalid handle on failure;
-// GetLastOSError() tells why. A file created new (TDisposition::CreateNew)
+// Every call that can fail for a reason worth telling returns that reason
+// (OSError.h), taken at the failing call. Reads, writes and seeks return
+// counts only: the stream texts they end in name no reason.
+
+// Opens FileName as Mode says. A file created new (TDisposition::CreateNew)
 // may later be moved or removed through its handle (FileReplaceOpen,
 // FileDeleteOpen); nothing existing is ever opened then, not even a link
 // that points nowhere.
-TFileHandle FileOpen(const std::string& FileName, TOpenMode Mode);
-// True when ErrorCode says that a name was taken already.
-bool IsAlreadyExistsError(int ErrorCode);
+TErrorOr<TFileHandle> FileOpen(const std::string& FileName, TOpenMode Mode);
+// True when Error says that a name was taken already.
+bool IsAlreadyExists(std::error_code Error);
 // A number that differs between processes and from one call to the next: a
-// start for trying unique names.
+// start for trying unique names. It mixes the two readings below, which each
+// port supplies.
 uint32_t UniqueNumber();
+uint32_t CurrentProcessId();
+// A clock that need not be fine: seconds or milliseconds.
+uint32_t CoarseClock();
 // Moves the open file Handle, created new as FileName, to NewName,
 // replacing what stands there as a directory entry: a link at NewName is
-// replaced itself and never followed. Returns false on failure, when
-// GetLastOSError() tells why (a sharing violation when another process holds
-// NewName open).
-bool FileReplaceOpen(const TFileHandle& Handle, const std::string& FileName,
-                     const std::string& NewName);
+// replaced itself and never followed. Fails with a sharing violation when
+// another process holds NewName open.
+std::error_code FileReplaceOpen(const TFileHandle& Handle, const std::string& FileName,
+                                const std::string& NewName);
 // Removes the open file Handle, created new as FileName, from its
-// directory; it is gone once closed. Returns false on failure.
-bool FileDeleteOpen(const TFileHandle& Handle, const std::string& FileName);
+// directory; it is gone once closed.
+std::error_code FileDeleteOpen(const TFileHandle& Handle, const std::string& FileName);
 // A second handle, for reading, on the file that Handle has open: it reaches
 // that very file whatever has become of its name since (renamed, replaced,
-// or a link on its path turned elsewhere), and shares its position. Returns
-// an invalid handle on failure; GetLastOSError() tells why.
-TFileHandle FileDuplicate(const TFileHandle& Handle);
+// or a link on its path turned elsewhere), and shares its position.
+TErrorOr<TFileHandle> FileDuplicate(const TFileHandle& Handle);
 // Reads up to Count bytes. Returns the count read, 0 at the end, -1 on failure.
 int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count);
 // Writes up to Count bytes. Returns the count written, -1 on failure.
@@ -104,8 +111,6 @@ int32_t FileWrite(const TFileHandle& Handle, const void* Buffer, int32_t Count);
 // case the position is unchanged (a seek before the start fails this way).
 int64_t FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin);
 
-// The error code of the last failed operating-system call of this thread.
-int GetLastOSError();
 // The system's description of an error code, without trailing line breaks,
 // blanks or full stops.
 std::string SysErrorMessage(int ErrorCode);
@@ -114,16 +119,16 @@ std::string SysErrorMessage(int ErrorCode);
 bool FileExists(const std::string& FileName);
 // True when Name names an existing directory.
 bool DirectoryExists(const std::string& Name);
-// Creates one directory. Returns false on failure.
-bool CreateDir(const std::string& Dir);
-// Creates Dir and every missing directory above it. Returns true when Dir
-// exists afterwards. Raises EInOutError("Unable to create directory") for an
-// empty Dir.
-bool ForceDirectories(std::string Dir);
-// Deletes a file. Returns false on failure.
-bool DeleteFile(const std::string& FileName);
-// Renames a file, replacing an existing target. Returns false on failure.
-bool RenameFile(const std::string& OldName, const std::string& NewName);
+// Creates one directory.
+std::error_code CreateDir(const std::string& Dir);
+// Creates Dir and every missing directory above it. Succeeds when Dir exists
+// afterwards; else fails with the reason of the creation that failed.
+// Raises EInOutError("Unable to create directory") for an empty Dir.
+std::error_code ForceDirectories(std::string Dir);
+// Deletes a file.
+std::error_code DeleteFile(const std::string& FileName);
+// Renames a file, replacing an existing target.
+std::error_code RenameFile(const std::string& OldName, const std::string& NewName);
 // The absolute form of FileName, as the platform resolves a relative name
 // against the current directory.
 std::string ExpandFileName(const std::string& FileName);

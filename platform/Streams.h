@@ -1,6 +1,4 @@
 // Streams: the abstract stream, the file stream and the memory streams.
-// A read returns the number of bytes delivered (0 at the end) and never
-// raises; WriteBuffer raises when a write stores fewer bytes than asked.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +9,12 @@
 
 namespace kv {
 
+// Which streams raise, and where: Read, Write and Seek of the streams here
+// (files, memory) report by their results and never raise; ReadBuffer,
+// WriteBuffer and Flush raise when less was moved than asked. The inflating
+// stream (TDecompressionStream) also raises on Read, when zlib reports an
+// error. A stream that a caller hands in may raise anything anywhere, which
+// is why the archive reader guards whole stretches rather than calls.
 class TStream {
  public:
   TStream() = default;
@@ -19,7 +23,7 @@ class TStream {
   virtual ~TStream() = default;
 
   // Reads up to Count bytes into Buffer. Returns the count delivered; 0 at
-  // the end of the data. Plain streams never raise here.
+  // the end of the data.
   virtual int32_t Read(void* Buffer, int32_t Count) = 0;
   // Writes up to Count bytes. Returns the count stored.
   virtual int32_t Write(const void* Buffer, int32_t Count) = 0;

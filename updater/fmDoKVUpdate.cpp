@@ -98,7 +98,7 @@ void TForm1::FormCreate(TObject*) {
     const std::string UpdateDir = AppDir + UpdateDirName;
     // A directory that cannot be made shows up when the first entry (or the
     // script) is written there.
-    if (!DirectoryExists(UpdateDir)) ForceDirectories(UpdateDir);
+    if (!DirectoryExists(UpdateDir)) (void)ForceDirectories(UpdateDir);
 
     Lines.Add(EchoOffLine);
     Lines.Add(WaitLine);
@@ -137,9 +137,9 @@ void TForm1::FormCreate(TObject*) {
     Lines.SaveToFile(ScriptPath);
     // A script that did not start means no update: reported, never passed
     // off as success.
-    if (const int Error =
+    if (const std::error_code Error =
             ShellExecute(ScriptLaunchOperation, ScriptLaunchName, "", UpdateDir, SW_HIDE_COMMAND))
-      throw Exception(Format(SScriptLaunchFailed, ScriptPath, SysErrorMessage(Error)));
+      throw Exception(Format(SScriptLaunchFailed, ScriptPath, Error.message()));
   }
   Application->Terminate();
 }

@@ -36,19 +36,28 @@ std::string IncludeTrailingPathDelimiter(const std::string& Path) {
   return Path + '\\';
 }
 
-bool ForceDirectories(std::string Dir) {
+std::error_code ForceDirectories(std::string Dir) {
   if (Dir.empty()) throw EInOutError(messages::SCannotCreateDir);
   while (Dir.size() > 1 && IsPathDelimiter(Dir.back()))
     Dir.pop_back();
-  if (DirectoryExists(Dir)) return true;
+  if (DirectoryExists(Dir)) return {};
   // Walk up to the deepest existing ancestor, then create downwards.
   std::string Parent = ExtractFilePath(Dir);
   while (Parent.size() > 1 && IsPathDelimiter(Parent.back()))
     Parent.pop_back();
   const bool AtRoot = Parent.empty() || Parent == Dir || Parent.back() == ':' ||
                       (Parent.size() == 1 && IsPathDelimiter(Parent[0]));
-  if (!AtRoot && !DirectoryExists(Parent)) ForceDirectories(Parent);
-  return CreateDir(Dir) || DirectoryExists(Dir);
+  if (!AtRoot && !DirectoryExists(Parent))
+    if (const std::error_code Error = ForceDirectories(Parent)) return Error;
+  const std::error_code Error = CreateDir(Dir);
+  // Another process may have made it meanwhile; then all is well.
+  if (Error && DirectoryExists(Dir)) return {};
+  return Error;
+}
+
+uint32_t UniqueNumber() {
+  static uint32_t Calls = 0;
+  return CurrentProcessId() * 2654435761u ^ CoarseClock() ^ ++Calls * 0x9E3779B9u;
 }
 
 // ---------------------------------------------------------------------------

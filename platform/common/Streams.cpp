@@ -29,57 +29,56 @@ void TStream::WriteBuffer(const void* Buffer, int32_t Count) {
 
 namespace {
 
-[[noreturn]] void RaiseCreateError(const std::string& FileName, int Error) {
-  throw EFCreateError(
-      Format(messages::SFCreateErrorEx, ExpandFileName(FileName), SysErrorMessage(Error)));
+[[noreturn]] void RaiseCreateError(const std::string& FileName, std::error_code Error) {
+  throw EFCreateError(Format(messages::SFCreateErrorEx, ExpandFileName(FileName), Error.message()));
 }
 
 // A new file named FileName + ".XXXXXXXX.tmp", trying numbers from a varying
 // start while the names are taken. Created receives the name.
-TFileHandle CreateUniqueBeside(const std::string& FileName, std::string& Created) {
+TErrorOr<TFileHandle> CreateUniqueBeside(const std::string& FileName, std::string& Created) {
   uint32_t Number = UniqueNumber();
-  for (int Attempt = 0; Attempt < 64; ++Attempt) {
+  for (int Attempt = 1;; ++Attempt) {
     std::string Suffix = ".00000000.tmp";
     for (size_t Digit = 8, Rest = Number; Digit > 0; --Digit, Rest >>= 4)
       Suffix[Digit] = "0123456789ABCDEF"[Rest & 0xF];
     Created = FileName + Suffix;
-    TFileHandle Handle =
+    TErrorOr<TFileHandle> File =
         FileOpen(Created, {TAccess::ReadWrite, TShare::Exclusive, TDisposition::CreateNew});
-    if (Handle.Valid() || !IsAlreadyExistsError(GetLastOSError())) return Handle;
+    if (File || !IsAlreadyExists(File.Error()) || Attempt == 64) return File;
     Number = Number * 1664525u + 1013904223u;
   }
-  return TFileHandle();
 }
 
 }  // namespace
 
-TFileStream::TFileStream(const std::string& FileName, TOpenMode Mode)
-    : FFileName(FileName), FHandle(FileOpen(FileName, Mode)) {
-  if (FHandle.Valid()) return;
-  const int Error = GetLastOSError();
-  if (Mode.Disposition != TDisposition::OpenExisting) RaiseCreateError(FileName, Error);
+TFileStream::TFileStream(const std::string& FileName, TOpenMode Mode) : FFileName(FileName) {
+  TErrorOr<TFileHandle> File = FileOpen(FileName, Mode);
+  if (File) {
+    FHandle = std::move(*File);
+    return;
+  }
+  if (Mode.Disposition != TDisposition::OpenExisting) RaiseCreateError(FileName, File.Error());
   throw EFOpenError(
-      Format(messages::SFOpenErrorEx, ExpandFileName(FileName), SysErrorMessage(Error)));
+      Format(messages::SFOpenErrorEx, ExpandFileName(FileName), File.Error().message()));
 }
 
 TReplacingFileStream::TReplacingFileStream(const std::string& FileName)
     : TFileStream(std::string(), TFileHandle()), FTarget(FileName) {
-  FHandle = CreateUniqueBeside(FileName, FFileName);
-  if (!FHandle.Valid()) RaiseCreateError(FileName, GetLastOSError());
+  TErrorOr<TFileHandle> File = CreateUniqueBeside(FileName, FFileName);
+  if (!File) RaiseCreateError(FileName, File.Error());
+  FHandle = std::move(*File);
 }
 
 TReplacingFileStream::~TReplacingFileStream() {
-  if (!FDone) FileDeleteOpen(FHandle, FFileName);
+  // Cleanup: the new file goes whatever the reason; there is nobody to tell.
+  if (!FDone) (void)FileDeleteOpen(FHandle, FFileName);
 }
 
 TFileHandle TReplacingFileStream::Commit() {
-  if (FileReplaceOpen(FHandle, FFileName, FTarget)) {
-    FDone = true;
-    return std::move(FHandle);
-  }
-  const int Error = GetLastOSError();
   FDone = true;
-  FileDeleteOpen(FHandle, FFileName);
+  const std::error_code Error = FileReplaceOpen(FHandle, FFileName, FTarget);
+  if (!Error) return std::move(FHandle);
+  (void)FileDeleteOpen(FHandle, FFileName);
   FHandle.Reset();
   RaiseCreateError(FTarget, Error);
 }

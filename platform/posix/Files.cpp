@@ -57,6 +57,12 @@ int OpenFlags(TOpenMode Mode) {
 
 using TDirectory = TUniqueAny<DIR*, &::closedir>;
 
+// The reason of the call that has just failed; read at once, before
+// anything else can change errno.
+std::error_code LastError() {
+  return OSError(errno);
+}
+
 // Wildcard match in the Windows manner: "*" and "?", letter case ignored,
 // and a mask of "*.*" matches every name.
 bool MatchesMask(std::string_view Name, std::string_view Mask) {
@@ -87,38 +93,42 @@ void FileClose(int File) noexcept {
   ::close(File);
 }
 
-TFileHandle FileOpen(const std::string& FileName, TOpenMode Mode) {
+TErrorOr<TFileHandle> FileOpen(const std::string& FileName, TOpenMode Mode) {
   TFileHandle File(::open(NativePath(FileName).c_str(), OpenFlags(Mode), 0666));
+  if (!File) return LastError();
+  // Windows opens no directory as a file; neither does this port.
   struct stat St {};
-  if (File && ::fstat(File.Get(), &St) == 0 && S_ISDIR(St.st_mode)) {
-    File.Reset();
-    errno = EISDIR;
-  }
+  if (::fstat(File.Get(), &St) == 0 && S_ISDIR(St.st_mode)) return OSError(EISDIR);
   return File;
 }
 
-bool IsAlreadyExistsError(int ErrorCode) {
-  return ErrorCode == EEXIST;
+bool IsAlreadyExists(std::error_code Error) {
+  return Error == OSError(EEXIST);
 }
 
-uint32_t UniqueNumber() {
-  static uint32_t Calls = 0;
-  return static_cast<uint32_t>(::getpid()) * 2654435761u ^
-         static_cast<uint32_t>(std::time(nullptr)) ^ ++Calls * 0x9E3779B9u;
+uint32_t CurrentProcessId() {
+  return static_cast<uint32_t>(::getpid());
+}
+
+uint32_t CoarseClock() {
+  return static_cast<uint32_t>(std::time(nullptr));
 }
 
 // POSIX renames and unlinks directory entries by name, never through a link
 // at the target; the file's own name is what moves.
-bool FileReplaceOpen(const TFileHandle&, const std::string& FileName, const std::string& NewName) {
-  return ::rename(NativePath(FileName).c_str(), NativePath(NewName).c_str()) == 0;
+std::error_code FileReplaceOpen(const TFileHandle&, const std::string& FileName,
+                                const std::string& NewName) {
+  return RenameFile(FileName, NewName);
 }
 
-bool FileDeleteOpen(const TFileHandle&, const std::string& FileName) {
-  return ::unlink(NativePath(FileName).c_str()) == 0;
+std::error_code FileDeleteOpen(const TFileHandle&, const std::string& FileName) {
+  return DeleteFile(FileName);
 }
 
-TFileHandle FileDuplicate(const TFileHandle& Handle) {
-  return TFileHandle(::fcntl(Handle.Get(), F_DUPFD_CLOEXEC, 0));
+TErrorOr<TFileHandle> FileDuplicate(const TFileHandle& Handle) {
+  TFileHandle Copy(::fcntl(Handle.Get(), F_DUPFD_CLOEXEC, 0));
+  if (!Copy) return LastError();
+  return Copy;
 }
 
 int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count) {
@@ -150,10 +160,6 @@ int64_t FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin) 
   return ::lseek(Handle.Get(), static_cast<off_t>(Offset), Whence);
 }
 
-int GetLastOSError() {
-  return errno;
-}
-
 std::string SysErrorMessage(int ErrorCode) {
   return std::string(TrimMessageEnd(std::strerror(ErrorCode)));
 }
@@ -169,16 +175,19 @@ bool DirectoryExists(const std::string& Name) {
   return !Name.empty() && ::stat(NativePath(Name).c_str(), &St) == 0 && S_ISDIR(St.st_mode);
 }
 
-bool CreateDir(const std::string& Dir) {
-  return ::mkdir(NativePath(Dir).c_str(), 0777) == 0;
+std::error_code CreateDir(const std::string& Dir) {
+  if (::mkdir(NativePath(Dir).c_str(), 0777) != 0) return LastError();
+  return {};
 }
 
-bool DeleteFile(const std::string& FileName) {
-  return ::unlink(NativePath(FileName).c_str()) == 0;
+std::error_code DeleteFile(const std::string& FileName) {
+  if (::unlink(NativePath(FileName).c_str()) != 0) return LastError();
+  return {};
 }
 
-bool RenameFile(const std::string& OldName, const std::string& NewName) {
-  return ::rename(NativePath(OldName).c_str(), NativePath(NewName).c_str()) == 0;
+std::error_code RenameFile(const std::string& OldName, const std::string& NewName) {
+  if (::rename(NativePath(OldName).c_str(), NativePath(NewName).c_str()) != 0) return LastError();
+  return {};
 }
 
 // "/" is this platform's own separator; "\" is taken as one too, so that
@@ -252,7 +261,7 @@ std::string GetTempFileName(const std::string& Dir, const std::string& Prefix, u
   }
   // Like the Windows service: try numbers from a varying start until a name
   // is free, and create that file to reserve it.
-  uint32_t Start = static_cast<uint32_t>(::getpid()) ^ static_cast<uint32_t>(std::rand());
+  const uint32_t Start = UniqueNumber();
   for (uint32_t I = 0; I < 0x10000; ++I) {
     const uint32_t Number = ((Start + I) & 0xFFFFu) == 0 ? 1 : (Start + I) & 0xFFFFu;
     std::snprintf(Hex, sizeof Hex, "%X", Number);

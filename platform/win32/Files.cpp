@@ -13,6 +13,12 @@ namespace kv {
 
 namespace {
 
+// The reason of the call that has just failed; read at once, before
+// anything else can change the thread's last error.
+std::error_code LastError() {
+  return OSError(static_cast<int>(::GetLastError()));
+}
+
 DWORD AccessFor(TOpenMode Mode) {
   DWORD Access = 0;
   switch (Mode.Access) {
@@ -62,19 +68,23 @@ void FileClose(HANDLE File) noexcept {
   ::CloseHandle(File);
 }
 
-TFileHandle FileOpen(const std::string& FileName, TOpenMode Mode) {
-  return TFileHandle(::CreateFileA(FileName.c_str(), AccessFor(Mode), ShareFor(Mode.Share), nullptr,
-                                   DispositionFor(Mode.Disposition), FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
+TErrorOr<TFileHandle> FileOpen(const std::string& FileName, TOpenMode Mode) {
+  TFileHandle File(::CreateFileA(FileName.c_str(), AccessFor(Mode), ShareFor(Mode.Share), nullptr,
+                                 DispositionFor(Mode.Disposition), FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!File) return LastError();
+  return File;
 }
 
-bool IsAlreadyExistsError(int ErrorCode) {
-  return ErrorCode == ERROR_FILE_EXISTS || ErrorCode == ERROR_ALREADY_EXISTS;
+bool IsAlreadyExists(std::error_code Error) {
+  return Error == OSError(ERROR_FILE_EXISTS) || Error == OSError(ERROR_ALREADY_EXISTS);
 }
 
-uint32_t UniqueNumber() {
-  static uint32_t Calls = 0;
-  return ::GetCurrentProcessId() * 2654435761u ^ ::GetTickCount() ^ ++Calls * 0x9E3779B9u;
+uint32_t CurrentProcessId() {
+  return ::GetCurrentProcessId();
+}
+
+uint32_t CoarseClock() {
+  return ::GetTickCount();
 }
 
 namespace {
@@ -90,20 +100,20 @@ std::wstring WideFullPath(const std::string& FileName) {
 // Renaming over a file that another process holds open fails as "access
 // denied"; creating over it, which is what this replaces, fails as a
 // sharing violation. Tell the two apart, so that the message names the
-// real cause.
-DWORD ReplaceFailure(const std::string& NewName) {
-  const DWORD Error = ::GetLastError();
-  if (Error != ERROR_ACCESS_DENIED) return Error;
+// real cause. Error is the rename's own reason.
+std::error_code ReplaceFailure(std::error_code Error, const std::string& NewName) {
+  if (Error != OSError(ERROR_ACCESS_DENIED)) return Error;
   const TFileHandle Probe(::CreateFileA(
       NewName.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
       OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (Probe) return Error;
-  return ::GetLastError() == ERROR_SHARING_VIOLATION ? ERROR_SHARING_VIOLATION : Error;
+  const std::error_code ProbeError = Probe ? std::error_code() : LastError();
+  return ProbeError == OSError(ERROR_SHARING_VIOLATION) ? ProbeError : Error;
 }
 
 }  // namespace
 
-bool FileReplaceOpen(const TFileHandle& Handle, const std::string&, const std::string& NewName) {
+std::error_code FileReplaceOpen(const TFileHandle& Handle, const std::string&,
+                                const std::string& NewName) {
   // Renamed through the open handle: the file cannot be swapped for
   // something else by name before it is moved.
   const std::wstring Target = WideFullPath(NewName);
@@ -113,22 +123,23 @@ bool FileReplaceOpen(const TFileHandle& Handle, const std::string&, const std::s
   Info->RootDirectory = nullptr;
   Info->FileNameLength = DWORD(Target.size() * sizeof(wchar_t));
   std::copy(Target.begin(), Target.end(), Info->FileName);
-  if (::SetFileInformationByHandle(Handle.Get(), FileRenameInfo, Info, DWORD(Buffer.size())))
-    return true;
-  ::SetLastError(ReplaceFailure(NewName));
-  return false;
+  if (!::SetFileInformationByHandle(Handle.Get(), FileRenameInfo, Info, DWORD(Buffer.size())))
+    return ReplaceFailure(LastError(), NewName);
+  return {};
 }
 
-bool FileDeleteOpen(const TFileHandle& Handle, const std::string&) {
+std::error_code FileDeleteOpen(const TFileHandle& Handle, const std::string&) {
   FILE_DISPOSITION_INFO Info{TRUE};
-  return ::SetFileInformationByHandle(Handle.Get(), FileDispositionInfo, &Info, sizeof Info) != 0;
+  if (!::SetFileInformationByHandle(Handle.Get(), FileDispositionInfo, &Info, sizeof Info))
+    return LastError();
+  return {};
 }
 
-TFileHandle FileDuplicate(const TFileHandle& Handle) {
+TErrorOr<TFileHandle> FileDuplicate(const TFileHandle& Handle) {
   HANDLE Copy = INVALID_HANDLE_VALUE;
   const HANDLE Process = ::GetCurrentProcess();
   if (!::DuplicateHandle(Process, Handle.Get(), Process, &Copy, FILE_GENERIC_READ, FALSE, 0))
-    return TFileHandle();
+    return LastError();
   return TFileHandle(Copy);
 }
 
@@ -156,10 +167,6 @@ int64_t FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin) 
   return (static_cast<int64_t>(High) << 32) | Low;
 }
 
-int GetLastOSError() {
-  return static_cast<int>(::GetLastError());
-}
-
 std::string SysErrorMessage(int ErrorCode) {
   char Buffer[512];
   const DWORD Length =
@@ -178,16 +185,20 @@ bool DirectoryExists(const std::string& Name) {
   return Attr != INVALID_FILE_ATTRIBUTES && (Attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool CreateDir(const std::string& Dir) {
-  return ::CreateDirectoryA(Dir.c_str(), nullptr) != 0;
+std::error_code CreateDir(const std::string& Dir) {
+  if (!::CreateDirectoryA(Dir.c_str(), nullptr)) return LastError();
+  return {};
 }
 
-bool DeleteFile(const std::string& FileName) {
-  return ::DeleteFileA(FileName.c_str()) != 0;
+std::error_code DeleteFile(const std::string& FileName) {
+  if (!::DeleteFileA(FileName.c_str())) return LastError();
+  return {};
 }
 
-bool RenameFile(const std::string& OldName, const std::string& NewName) {
-  return ::MoveFileExA(OldName.c_str(), NewName.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+std::error_code RenameFile(const std::string& OldName, const std::string& NewName) {
+  if (!::MoveFileExA(OldName.c_str(), NewName.c_str(), MOVEFILE_REPLACE_EXISTING))
+    return LastError();
+  return {};
 }
 
 // "\" only: names are split as the class library splits them, though the

@@ -39,6 +39,8 @@ LRESULT CALLBACK FormWindowProc(HWND Window, UINT Message, WPARAM WParam, LPARAM
   } catch (const std::exception& E) {
     ReportException(E);
   } catch (...) {
+    // Nothing may leave a window procedure: the system's code it returns
+    // into cannot unwind. What is no std::exception is still reported.
     if (Application) Application->HandleUnknownException();
   }
   return 0;
@@ -119,6 +121,8 @@ void TForm::AfterConstruction() {
   } catch (const std::exception& E) {
     if (Application) Application->ShowException(E);
   } catch (...) {
+    // Whatever OnCreate raises is shown and creation goes on, whatever its
+    // type.
     if (Application) Application->HandleUnknownException();
   }
 }

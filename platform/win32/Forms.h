@@ -181,6 +181,8 @@ void TApplication::CreateForm(T*& Reference) {
     Form = std::make_unique<T>(this);
     Form->ReadState();
   } catch (...) {
+    // Any failure of construction: the reference must not dangle; the
+    // failure itself passes on unchanged.
     Reference = nullptr;
     throw;
   }

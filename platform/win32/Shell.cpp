@@ -1,6 +1,7 @@
 // Starting documents and programs through shell32.
 #include "Shell.h"
 
+#include "OSError.h"
 #include "WinApi.h"
 
 #include <shellapi.h>
@@ -36,15 +37,17 @@ DWORD SystemErrorOf(INT_PTR Result) {
 
 }  // namespace
 
-int ShellExecute(const std::string& Operation, const std::string& File,
-                 const std::string& Parameters, const std::string& Directory, int ShowCommand) {
+std::error_code ShellExecute(const std::string& Operation, const std::string& File,
+                             const std::string& Parameters, const std::string& Directory,
+                             int ShowCommand) {
+  // Cleared first: the shell does not always leave a reason of its own.
   ::SetLastError(ERROR_SUCCESS);
   const auto Result = reinterpret_cast<INT_PTR>(::ShellExecuteA(nullptr, Operation.c_str(),
                                                                 File.c_str(), Parameters.c_str(),
                                                                 Directory.c_str(), ShowCommand));
-  if (Result > 32) return 0;
   const DWORD Error = ::GetLastError();
-  return static_cast<int>(Error != ERROR_SUCCESS ? Error : SystemErrorOf(Result));
+  if (Result > 32) return {};
+  return OSError(static_cast<int>(Error != ERROR_SUCCESS ? Error : SystemErrorOf(Result)));
 }
 
 }  // namespace kv

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <system_error>
 
 namespace kv {
 
@@ -10,9 +11,10 @@ inline constexpr int SW_HIDE_COMMAND = 0;
 
 // ShellExecuteA with the given operation, file, parameters (passed as an
 // empty string, not null, when empty), directory and show command, and no
-// owner window. Returns 0 when the shell started the file, else the system's
-// error code for the failure.
-int ShellExecute(const std::string& Operation, const std::string& File,
-                 const std::string& Parameters, const std::string& Directory, int ShowCommand);
+// owner window. Fails with the system's reason when the shell did not start
+// the file.
+std::error_code ShellExecute(const std::string& Operation, const std::string& File,
+                             const std::string& Parameters, const std::string& Directory,
+                             int ShowCommand);
 
 }  // namespace kv

@@ -147,17 +147,12 @@ TEST(ArchiveComponent, PercentagesRoundHalfToEven) {
 }
 
 namespace {
-// Reaches the progress fields to drive the stages no operation enters, and
-// the CRC table.
+// A descendant that drives the stages no operation enters, and reads the
+// CRC table.
 class TStageArchive : public TZLBArchive {
  public:
-  const TCRCTable& CRCTable() const { return FCRCTable; }
-  void Set(uint8_t Stage, int32_t Done, int32_t Total, std::string Message) {
-    FProgressStage = Stage;
-    FProgressDone = Done;
-    FProgressTotal = Total;
-    FProgressMessage = std::move(Message);
-  }
+  using TZLBArchive::CRCTable;
+  using TZLBArchive::SetProgress;
 };
 }  // namespace
 
@@ -168,16 +163,16 @@ TEST(ArchiveComponent, EveryProgressStageReportsWhatItShould) {
   const kvtest::TBytes Data(400);
   TReadOnlyMemoryStream Source(Data.data(), 400);
   Source.SetPosition(100);
-  for (uint8_t Stage = 0; Stage <= 6; ++Stage) {
-    Archive.Set(Stage, 3, 8, "msg");
+  for (uint8_t Stage = 0; Stage <= uint8_t(TProgressStage::psArchiveName); ++Stage) {
+    Archive.SetProgress(TProgressStage(Stage), 3, 8, "msg");
     Archive.DoProgress(&Source);
   }
-  EXPECT_EQ(Reports, (TReports{{"msg", 38},    // 0: done / total
-                               {"msg", 38},    // 1
-                               {"msg", 1250},  // 2: the source's position / total
-                               {"msg", 1250},  // 3
-                               {"msg", 38},    // 4
-                               {"", 0}}));     // 5: the archive's name; 6: nothing
+  EXPECT_EQ(Reports, (TReports{{"msg", 38},    // psDirectory: done / total
+                               {"msg", 38},    // psExtract
+                               {"msg", 1250},  // psPosition: the source's position / total
+                               {"msg", 1250},  // psPositionToo
+                               {"msg", 38},    // psCount
+                               {"", 0}}));     // psArchiveName: the archive's name
 }
 
 TEST(ArchiveComponent, BuildsTheStandardCRCTable) {

@@ -308,9 +308,9 @@ TEST_F(ExtractTest, ArchiveFromAHeldFileIsReadThroughItWhateverBecomesOfItsName)
   std::vector<TTestEntry> Forged = Genuine;
   Forged[1].Data = kvtest::ToBytes("the FORGED! text");
   const std::string Name = Write(kvtest::BuildArchive(Genuine));
-  TFileHandle Held = FileOpen(Name, fmOpenRead | fmShareDenyWrite);
+  TErrorOr<TFileHandle> Held = FileOpen(Name, fmOpenRead | fmShareDenyWrite);
   ASSERT_TRUE(Held);
-  ASSERT_TRUE(Archive.OpenArchive(Name, std::make_unique<THeldFileSource>(Name, std::move(Held))));
+  ASSERT_TRUE(Archive.OpenArchive(Name, std::make_unique<THeldFileSource>(Name, std::move(*Held))));
   EXPECT_EQ(Progress.back(), TReport(Name, 0));
 
   // Windows refuses to replace a file held open so; the end-to-end tests

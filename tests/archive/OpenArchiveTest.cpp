@@ -114,7 +114,16 @@ TEST_F(ArchiveTest, ProgressOfATenEntryCompressedDirectory) {
   for (int I = 0; I < 10; ++I)
     Entries.push_back({"f" + std::to_string(I), {}});
   const std::string Name = Write(kvtest::BuildArchive(Entries));
+  // The list is filled only once the whole directory is read.
+  std::vector<bool> FirstEntrySeen;
+  Archive.SetOnProgress([&](std::string Msg, int32_t Percentage) {
+    Progress.emplace_back(Msg, Percentage);
+    TZLBFileEntry First;
+    FirstEntrySeen.push_back(MessageOf([&] { Archive.GetFileEntry(0, First); }) ==
+                             "(no exception)");
+  });
   ASSERT_TRUE(Archive.OpenArchive(Name));
+  EXPECT_EQ(FirstEntrySeen, (std::vector<bool>{false, false, false, true}));
   // 5,320 directory bytes in chunks of 4,096 and 1,224.
   EXPECT_EQ(Progress, (TReports{{"", 0},
                                 {"Extracting archive registry", 77},

@@ -1,11 +1,19 @@
 // Streams: read/write semantics, file open modes and their failure texts.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "Exceptions.h"
 #include "FailingSystem.h"
 #include "Files.h"
 #include "Streams.h"
 #include "TestSupport.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
 
 using namespace kv;
 using kvtest::MessageOf;
@@ -95,8 +103,9 @@ TEST(FileHandle, MovingHandsTheFileOverAndOnlyTheLastOwnerClosesIt) {
   kvtest::WriteAll(Name, kvtest::ToBytes("data"));
   TFileHandle Second;
   {
-    TFileHandle First = FileOpen(Name, fmOpenRead | fmShareDenyWrite);
-    ASSERT_TRUE(First);
+    TErrorOr<TFileHandle> Opened = FileOpen(Name, fmOpenRead | fmShareDenyWrite);
+    ASSERT_TRUE(Opened);
+    TFileHandle First = std::move(*Opened);
     Second = std::move(First);
     EXPECT_FALSE(First);  // NOLINT(bugprone-use-after-move): the moved-from state is tested
   }
@@ -145,12 +154,12 @@ TEST(Paths, PathHelpers) {
 TEST(Paths, ForceDirectoriesCreatesTheChain) {
   kvtest::TTempDir Dir;
   const std::string Deep = Dir.Str() + "\\a\\b\\c\\";
-  EXPECT_TRUE(ForceDirectories(Deep));
+  EXPECT_FALSE(ForceDirectories(Deep));
   EXPECT_TRUE(DirectoryExists(Dir.Str() + "\\a\\b\\c"));
-  EXPECT_TRUE(ForceDirectories(Deep)) << "existing chains are fine";
-  EXPECT_EQ(MessageOf([] { ForceDirectories(""); }), "Unable to create directory");
+  EXPECT_FALSE(ForceDirectories(Deep)) << "existing chains are fine";
+  EXPECT_EQ(MessageOf([] { (void)ForceDirectories(""); }), "Unable to create directory");
   kvtest::WriteAll(Dir / "file", {});
-  EXPECT_FALSE(ForceDirectories(Dir.Str() + "\\file\\sub")) << "a file in the way";
+  EXPECT_TRUE(ForceDirectories(Dir.Str() + "\\file\\sub")) << "a file in the way";
 }
 
 TEST(BufferedFileStream, GathersWritesAndWritesThemOutWhenAskedOrClosed) {
@@ -195,4 +204,66 @@ TEST(BufferedFileStream, FailedWriteOutIsReportedByFlushAndKeepsTheBytes) {
   }
   Out.Flush();
   EXPECT_EQ(kvtest::ReadAll(Name), kvtest::ToBytes("abc"));
+}
+
+// Each file call that fails for a reason of its own: what reaches the caller
+// names that reason, not one that a later call (a probe, an existence test,
+// a cleanup) left behind. The codes differ from what those later calls
+// would leave.
+TEST(FailingCalls, TheReasonIsThatOfTheCallThatFailed) {
+  using kvtest::TFileCall;
+#ifdef _WIN32
+  constexpr int Refused = ERROR_WRITE_PROTECT, NotReady = ERROR_NOT_READY,
+                Locked = ERROR_LOCK_VIOLATION;
+#else
+  constexpr int Refused = EROFS, NotReady = EACCES, Locked = EXDEV;
+#endif
+  kvtest::TTempDir Dir;
+  const std::string Existing = Dir / "existing.bin", Staged = Dir / "staged.dat";
+  kvtest::WriteAll(Existing, kvtest::ToBytes("data"));
+  const auto Text = [](const char* Format, const std::string& Name, int Code) {
+    return std::string(Format) + " \"" + ExpandFileName(Name) + "\". " + SysErrorMessage(Code);
+  };
+  const struct {
+    const char* Label;
+    TFileCall Call;
+    int Code;
+    std::function<std::string()> Fail;
+    std::string Expected;
+  } Rows[] = {
+      {.Label = "a file created",
+       .Call = TFileCall::Open,
+       .Code = Refused,
+       .Fail = [&] { return MessageOf([&] { TFileStream S(Dir / "new.bin", fmCreate); }); },
+       .Expected = Text("Cannot create file", Dir / "new.bin", Refused)},
+      {.Label = "a file opened",
+       .Call = TFileCall::Open,
+       .Code = NotReady,
+       .Fail =
+           [&] {
+             return MessageOf([&] { TFileStream S(Existing, fmOpenRead | fmShareDenyWrite); });
+           },
+       .Expected = Text("Cannot open file", Existing, NotReady)},
+      {.Label = "a new file moved into place",
+       .Call = TFileCall::Replace,
+       .Code = Locked,
+       .Fail = [&] { return MessageOf([&] { TReplacingFileStream(Staged).Commit(); }); },
+       .Expected = Text("Cannot create file", Staged, Locked)},
+      {.Label = "a directory chain",
+       .Call = TFileCall::CreateDir,
+       .Code = Refused,
+       .Fail = [&] { return ForceDirectories(Dir / "a" + "\\b").message(); },
+       .Expected = SysErrorMessage(Refused)},
+      {.Label = "a file renamed",
+       .Call = TFileCall::Replace,
+       .Code = NotReady,
+       .Fail = [&] { return RenameFile(Existing, Dir / "renamed.bin").message(); },
+       .Expected = SysErrorMessage(NotReady)},
+  };
+  for (const auto& Row : Rows) {
+    const kvtest::TFailingSystem Failing(Row.Call, Row.Code);
+    EXPECT_EQ(Row.Fail(), Row.Expected) << Row.Label;
+    EXPECT_EQ(Failing.Failed(), Row.Call) << Row.Label;
+  }
+  EXPECT_EQ(kvtest::Snapshot(Dir.Path()).size(), 1u) << "nothing made, nothing left behind";
 }

@@ -10,6 +10,9 @@ struct TState {
   uint64_t FailAt = 0;
   uint64_t Count = 0;
   std::optional<TFileCall> Failed;
+  // With a chosen kind, only its calls count, and they fail with Code.
+  std::optional<TFileCall> Only;
+  int Code = 0;
 };
 
 TState& State() {
@@ -19,18 +22,38 @@ TState& State() {
 
 }  // namespace
 
-bool failing::Fails(TFileCall Call) noexcept {
+int failing::Fails(TFileCall Call, int Default) noexcept {
   TState& S = State();
-  if (!S.Armed) return false;
-  if (++S.Count != S.FailAt) return false;
+  if (!S.Armed || (S.Only && *S.Only != Call)) return 0;
+  if (++S.Count != S.FailAt) return 0;
   S.Failed = Call;
-  return true;
+  return S.Only ? S.Code : Default;
 }
 
-TFailingSystem::TFailingSystem(uint64_t FailAt) {
+namespace {
+
+void Arm(const TState& Armed) {
   static const bool TakenOver = (failing::TakeOverFileCalls(), true);
   (void)TakenOver;
-  State() = {true, FailAt, 0, std::nullopt};
+  State() = Armed;
+}
+
+}  // namespace
+
+TFailingSystem::TFailingSystem(uint64_t FailAt) {
+  TState Armed;
+  Armed.Armed = true;
+  Armed.FailAt = FailAt;
+  Arm(Armed);
+}
+
+TFailingSystem::TFailingSystem(TFileCall Call, int Code, uint64_t Nth) {
+  TState Armed;
+  Armed.Armed = true;
+  Armed.FailAt = Nth;
+  Armed.Only = Call;
+  Armed.Code = Code;
+  Arm(Armed);
 }
 
 TFailingSystem::~TFailingSystem() {

@@ -5,6 +5,8 @@
 // on Windows it takes over the test program's own import slots of
 // kernel32's file functions; on POSIX the linker routes the program's calls
 // of open, read, write, rename and mkdir through it (-Wl,--wrap).
+// A failing call leaves its reason where the system would (errno, the
+// thread's last error), and nothing else.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +16,7 @@ namespace kvtest {
 
 // The calls counted: opening or creating a file (CreateFileA, open),
 // reading, writing, moving a file into place (SetFileInformationByHandle
-// with FileRenameInfo, rename) and creating a directory.
+// with FileRenameInfo, MoveFileExA, rename) and creating a directory.
 enum class TFileCall : uint8_t { Open, Read, Write, Replace, CreateDir };
 
 // While it lives, every file call of the program is counted and the
@@ -26,6 +28,10 @@ enum class TFileCall : uint8_t { Open, Read, Write, Replace, CreateDir };
 class TFailingSystem {
  public:
   explicit TFailingSystem(uint64_t FailAt);
+  // While it lives, the Nth call of the kind Call (1: the next one) fails
+  // with the system's error code Code (errno on POSIX, a Windows error
+  // code); other calls pass.
+  TFailingSystem(TFileCall Call, int Code, uint64_t Nth = 1);
   ~TFailingSystem();
   TFailingSystem(const TFailingSystem&) = delete;
   TFailingSystem& operator=(const TFailingSystem&) = delete;
@@ -37,9 +43,10 @@ class TFailingSystem {
 };
 
 namespace failing {
-// Counts Call. Returns true when it is the one to fail. For the two system
-// parts (FailingSystemWin32.cpp, FailingSystemPosix.cpp).
-bool Fails(TFileCall Call) noexcept;
+// Counts Call. Returns 0 when it passes, else the error code it fails with:
+// the one chosen, or Default. For the two system parts
+// (FailingSystemWin32.cpp, FailingSystemPosix.cpp).
+int Fails(TFileCall Call, int Default) noexcept;
 // Routes the program's file calls through Fails; done once, by the first
 // TFailingSystem. Each system part has its own.
 void TakeOverFileCalls();

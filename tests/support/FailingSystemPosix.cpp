@@ -31,40 +31,40 @@ int __wrap_open(const char* Path, int Flags, ...) {
     Mode = va_arg(Args, mode_t);
     va_end(Args);
   }
-  if (Fails(TFileCall::Open)) {
-    errno = EIO;
+  if (const int Error = Fails(TFileCall::Open, EIO)) {
+    errno = Error;
     return -1;
   }
   return __real_open(Path, Flags, Mode);
 }
 
 ssize_t __wrap_read(int File, void* Buffer, size_t Count) {
-  if (Fails(TFileCall::Read)) {
-    errno = EIO;
+  if (const int Error = Fails(TFileCall::Read, EIO)) {
+    errno = Error;
     return -1;
   }
   return __real_read(File, Buffer, Count);
 }
 
 ssize_t __wrap_write(int File, const void* Buffer, size_t Count) {
-  if (Fails(TFileCall::Write)) {
-    errno = ENOSPC;
+  if (const int Error = Fails(TFileCall::Write, ENOSPC)) {
+    errno = Error;
     return -1;
   }
   return __real_write(File, Buffer, Count);
 }
 
 int __wrap_rename(const char* From, const char* To) {
-  if (Fails(TFileCall::Replace)) {
-    errno = EBUSY;
+  if (const int Error = Fails(TFileCall::Replace, EBUSY)) {
+    errno = Error;
     return -1;
   }
   return __real_rename(From, To);
 }
 
 int __wrap_mkdir(const char* Path, mode_t Mode) {
-  if (Fails(TFileCall::CreateDir)) {
-    errno = EIO;
+  if (const int Error = Fails(TFileCall::CreateDir, EIO)) {
+    errno = Error;
     return -1;
   }
   return __real_mkdir(Path, Mode);

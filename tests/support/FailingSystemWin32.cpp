@@ -18,6 +18,7 @@ extern decltype(&::WriteFile) WriteFileSlot __asm__("__imp__WriteFile@20");
 extern decltype(&::SetFileInformationByHandle) SetFileInformationByHandleSlot __asm__(
     "__imp__SetFileInformationByHandle@16");
 extern decltype(&::CreateDirectoryA) CreateDirectoryASlot __asm__("__imp__CreateDirectoryA@8");
+extern decltype(&::MoveFileExA) MoveFileExASlot __asm__("__imp__MoveFileExA@12");
 }
 
 namespace {
@@ -30,12 +31,13 @@ decltype(&::ReadFile) RealReadFile;
 decltype(&::WriteFile) RealWriteFile;
 decltype(&::SetFileInformationByHandle) RealSetFileInformationByHandle;
 decltype(&::CreateDirectoryA) RealCreateDirectoryA;
+decltype(&::MoveFileExA) RealMoveFileExA;
 
 HANDLE WINAPI FailingCreateFileA(LPCSTR Name, DWORD Access, DWORD Share,
                                  LPSECURITY_ATTRIBUTES Security, DWORD Disposition, DWORD Flags,
                                  HANDLE Template) {
-  if (Fails(TFileCall::Open)) {
-    ::SetLastError(ERROR_ACCESS_DENIED);
+  if (const int Error = Fails(TFileCall::Open, ERROR_ACCESS_DENIED)) {
+    ::SetLastError(DWORD(Error));
     return INVALID_HANDLE_VALUE;
   }
   return RealCreateFileA(Name, Access, Share, Security, Disposition, Flags, Template);
@@ -43,8 +45,8 @@ HANDLE WINAPI FailingCreateFileA(LPCSTR Name, DWORD Access, DWORD Share,
 
 BOOL WINAPI FailingReadFile(HANDLE File, LPVOID Buffer, DWORD Count, LPDWORD Got,
                             LPOVERLAPPED Overlapped) {
-  if (Fails(TFileCall::Read)) {
-    ::SetLastError(ERROR_READ_FAULT);
+  if (const int Error = Fails(TFileCall::Read, ERROR_READ_FAULT)) {
+    ::SetLastError(DWORD(Error));
     return FALSE;
   }
   return RealReadFile(File, Buffer, Count, Got, Overlapped);
@@ -52,8 +54,8 @@ BOOL WINAPI FailingReadFile(HANDLE File, LPVOID Buffer, DWORD Count, LPDWORD Got
 
 BOOL WINAPI FailingWriteFile(HANDLE File, LPCVOID Buffer, DWORD Count, LPDWORD Put,
                              LPOVERLAPPED Overlapped) {
-  if (Fails(TFileCall::Write)) {
-    ::SetLastError(ERROR_DISK_FULL);
+  if (const int Error = Fails(TFileCall::Write, ERROR_DISK_FULL)) {
+    ::SetLastError(DWORD(Error));
     return FALSE;
   }
   return RealWriteFile(File, Buffer, Count, Put, Overlapped);
@@ -62,19 +64,28 @@ BOOL WINAPI FailingWriteFile(HANDLE File, LPCVOID Buffer, DWORD Count, LPDWORD P
 // Only moves count: removing a file through its handle is cleanup.
 BOOL WINAPI FailingSetFileInformationByHandle(HANDLE File, FILE_INFO_BY_HANDLE_CLASS Class,
                                               LPVOID Information, DWORD Size) {
-  if (Class == FileRenameInfo && Fails(TFileCall::Replace)) {
-    ::SetLastError(ERROR_SHARING_VIOLATION);
+  if (const int Error =
+          Class == FileRenameInfo ? Fails(TFileCall::Replace, ERROR_SHARING_VIOLATION) : 0) {
+    ::SetLastError(DWORD(Error));
     return FALSE;
   }
   return RealSetFileInformationByHandle(File, Class, Information, Size);
 }
 
 BOOL WINAPI FailingCreateDirectoryA(LPCSTR Name, LPSECURITY_ATTRIBUTES Security) {
-  if (Fails(TFileCall::CreateDir)) {
-    ::SetLastError(ERROR_ACCESS_DENIED);
+  if (const int Error = Fails(TFileCall::CreateDir, ERROR_ACCESS_DENIED)) {
+    ::SetLastError(DWORD(Error));
     return FALSE;
   }
   return RealCreateDirectoryA(Name, Security);
+}
+
+BOOL WINAPI FailingMoveFileExA(LPCSTR From, LPCSTR To, DWORD Flags) {
+  if (const int Error = Fails(TFileCall::Replace, ERROR_SHARING_VIOLATION)) {
+    ::SetLastError(DWORD(Error));
+    return FALSE;
+  }
+  return RealMoveFileExA(From, To, Flags);
 }
 
 template <class F>
@@ -95,4 +106,5 @@ void kvtest::failing::TakeOverFileCalls() {
   TakeOver(SetFileInformationByHandleSlot, RealSetFileInformationByHandle,
            &FailingSetFileInformationByHandle);
   TakeOver(CreateDirectoryASlot, RealCreateDirectoryA, &FailingCreateDirectoryA);
+  TakeOver(MoveFileExASlot, RealMoveFileExA, &FailingMoveFileExA);
 }

@@ -1,9 +1,12 @@
 // zlbtool end to end: the real program on real files, its output, exit
 // status and error texts.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -224,6 +227,15 @@ TEST_F(ZlbtoolTest, FailureNamesTheFileWithThePlatformsSeparator) {
   EXPECT_EQ(Taken.Status, 1);
   const std::string Full = (fs::canonical(Dir.Path()) / "out" / "a.bin").string();
   EXPECT_EQ(Taken.Err, "zlbtool: Cannot create file \"" + Full + "\". Is a directory\n");
+
+  // A destination that cannot be made gives the reason of the creation that
+  // failed (below /sys: not permitted), not that of a later look at the
+  // name (no such directory).
+  if (::mkdir("/sys/kvtest", 0777) != 0) {
+    const std::string Reason = std::strerror(errno);
+    EXPECT_EQ(Run("extract -d /sys/kvtest/out t.zlb").Err,
+              "zlbtool: cannot create directory '/sys/kvtest/out': " + Reason + "\n");
+  }
 }
 
 TEST_F(ZlbtoolTest, PackGivesTheSameBytesWhateverTheListingOrderAndFileTimes) {

@@ -108,9 +108,9 @@ int Extract(const TArgs& Args) {
     if (!NameFound[N]) throw kv::Exception("no entry named '" + Parsed.Operands[N] + "'");
 
   // A missing destination is made, parents included, as unzip and 7z do.
-  if (!kv::DirectoryExists(Dir) && !kv::ForceDirectories(Dir))
-    throw kv::Exception("cannot create directory '" + Dir +
-                        "': " + kv::SysErrorMessage(kv::GetLastOSError()));
+  if (!kv::DirectoryExists(Dir))
+    if (const std::error_code Error = kv::ForceDirectories(Dir))
+      throw kv::Exception("cannot create directory '" + Dir + "': " + Error.message());
   // With paths the stored path is appended to the destination as it stands;
   // a trailing delimiter makes "sub\", "\sub\" and "sub" all land below DIR
   // (runs of backslashes collapse). Without paths the name follows one "\".

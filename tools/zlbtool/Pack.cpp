@@ -110,7 +110,7 @@ int Pack(const TArgs& Args) {
 
   // The archive appears under its name only once it is complete.
   const std::string Partial = Output + ".partial";
-  auto RemovePartial = kv::ScopeExit([&] { kv::DeleteFile(Partial); });
+  auto RemovePartial = kv::ScopeExit([&] { (void)kv::DeleteFile(Partial); });
   {
     kv::TFileStream Out(Partial, kv::fmCreate);
     kv::TZLBArchiveWriter Writer(Out, {Parsed.Has("--stored"), Parsed.Has("--raw-directory")});
@@ -120,9 +120,8 @@ int Pack(const TArgs& Args) {
     }
     Writer.Finish();
   }
-  if (!kv::RenameFile(Partial, Output))
-    throw kv::Exception("cannot rename '" + Partial + "' to '" + Output +
-                        "': " + kv::SysErrorMessage(kv::GetLastOSError()));
+  if (const std::error_code Error = kv::RenameFile(Partial, Output))
+    throw kv::Exception("cannot rename '" + Partial + "' to '" + Output + "': " + Error.message());
   RemovePartial.Dismiss();
   return 0;
 }
