@@ -44,7 +44,7 @@ endif()
 function(kvupdater_sign TARGET)
   cmake_parse_arguments(PARSE_ARGV 1 ARG "" "PKCS12;PASSWORD_FILE;TIMESTAMP_URL" "")
   find_program(KV_OSSLSIGNCODE osslsigncode)
-  if(NOT KV_OSSLSIGNCODE)
+  if(NOT EXISTS "${KV_OSSLSIGNCODE}")
     message(FATAL_ERROR "Signing needs osslsigncode (scripts/setup installs it)")
   endif()
   set(timestamp)
@@ -113,7 +113,7 @@ function(kvupdater_add_executable NAME)
         OUTPUT ${checked}
         COMMAND ${CMAKE_COMMAND} -DZLBTOOL=${KV_HOST_ZLBTOOL} -DPAYLOAD=${ARG_PAYLOAD}
                 -DSTAMP=${checked} -P ${KV_CHECK_PAYLOAD_SCRIPT}
-        DEPENDS host_tools ${ARG_PAYLOAD} ${KV_CHECK_PAYLOAD_SCRIPT}
+        DEPENDS host_tools ${KV_HOST_ZLBTOOL} ${ARG_PAYLOAD} ${KV_CHECK_PAYLOAD_SCRIPT}
         COMMENT "Checking that the payload of ${NAME} carries wait.exe"
         VERBATIM)
       list(APPEND depends ${checked})

@@ -1,5 +1,6 @@
 # Cross build for 32-bit Windows with mingw-w64 (posix thread model, which
-# GoogleTest needs). Programs run under Wine through the emulator.
+# GoogleTest needs). Programs run under Wine through the emulator, which the
+# project sets (cmake/WineSession.cmake).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
@@ -17,5 +18,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Static runtime: the programs import Windows system DLLs only.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
