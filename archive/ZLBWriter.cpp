@@ -64,11 +64,6 @@ void TZLBArchiveWriter::AddEntry(std::string_view FileName, std::string_view Fil
   AddEntryFrom(FileName, FilePath, Source, Stored);
 }
 
-void TZLBArchiveWriter::AddGap(std::span<const uint8_t> Bytes) {
-  if (FFinished) throw Exception(messages::SWriterFinished);
-  Emit(Bytes.data(), Bytes.size());
-}
-
 void TZLBArchiveWriter::AddEntryFrom(std::string_view FileName, std::string_view FilePath,
                                      TStream& Source, bool Stored) {
   if (FFinished) throw Exception(messages::SWriterFinished);
@@ -159,14 +154,6 @@ TZLBArchiveTrailer TZLBArchiveWriter::Finish() {
   Trailer.Encode(Raw);
   FOut.WriteBuffer(Raw.data(), int32_t(Raw.size()));
   return Trailer;
-}
-
-void RecomputeArchiveCRC(std::vector<uint8_t>& Archive) {
-  if (Archive.size() < TZLBArchiveTrailer::Size) return;
-  const size_t Body = Archive.size() - TZLBArchiveTrailer::Size;
-  const uint32_t CRC = CRC32Update(0, {Archive.data(), Body});
-  for (int I = 0; I < 4; ++I)
-    Archive[Body + size_t(I)] = uint8_t(CRC >> (8 * I));
 }
 
 }  // namespace kv

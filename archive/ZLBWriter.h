@@ -32,16 +32,17 @@ class TZLBArchiveWriter {
   // As above, choosing stored or compressed for this entry alone.
   void AddEntry(std::string_view FileName, std::string_view FilePath, std::span<const uint8_t> Data,
                 bool Stored);
-  // Writes Bytes between regions; they belong to no entry but are covered
-  // by the archive CRC.
-  void AddGap(std::span<const uint8_t> Bytes);
   // Writes the directory and the trailer. Returns the trailer written.
   TZLBArchiveTrailer Finish();
 
   const std::vector<TZLBFileEntry>& Entries() const { return FEntries; }
 
- private:
+ protected:
+  // Writes Data where the archive stands, covered by the archive CRC; for
+  // writers of other layouts, with regions of their own between entries.
   void Emit(const void* Data, size_t Length);
+
+ private:
   void AddEntryFrom(std::string_view FileName, std::string_view FilePath, TStream& Source,
                     bool Stored);
   uint32_t Deflate(TStream& Source, uint32_t& CRC, int64_t& Size);
@@ -54,10 +55,5 @@ class TZLBArchiveWriter {
   uint32_t FArchiveCRC = 0;
   bool FFinished = false;
 };
-
-// Recomputes the ArchiveCRC of a complete archive held in memory, after a
-// test or a tool has changed bytes before the trailer. Archives shorter than
-// the trailer are left alone.
-void RecomputeArchiveCRC(std::vector<uint8_t>& Archive);
 
 }  // namespace kv

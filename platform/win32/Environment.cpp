@@ -9,25 +9,16 @@
 namespace kv {
 
 std::string GetEnvironmentVariable(const std::string& Name) {
-  std::vector<char> Buffer(256);
-  for (;;) {
-    const DWORD Length =
-        ::GetEnvironmentVariableA(Name.c_str(), Buffer.data(), static_cast<DWORD>(Buffer.size()));
-    if (Length == 0) return std::string();
-    if (Length < Buffer.size()) return std::string(Buffer.data(), Length);
-    Buffer.resize(Length);  // Length counts the terminating NUL here
-  }
+  return StringFromGrowingBuffer([&](char* Buffer, DWORD Size) {
+           return ::GetEnvironmentVariableA(Name.c_str(), Buffer, Size);
+         })
+      .value_or(std::string());
 }
 
 std::string GetModuleFileName() {
-  std::vector<char> Buffer(MAX_PATH);
-  for (;;) {
-    const DWORD Length =
-        ::GetModuleFileNameA(nullptr, Buffer.data(), static_cast<DWORD>(Buffer.size()));
-    if (Length == 0) return std::string();
-    if (Length < Buffer.size()) return std::string(Buffer.data(), Length);
-    Buffer.resize(Buffer.size() * 2);
-  }
+  return StringFromGrowingBuffer(
+             [](char* Buffer, DWORD Size) { return ::GetModuleFileNameA(nullptr, Buffer, Size); })
+      .value_or(std::string());
 }
 
 bool StandardErrorIsTerminal() {

@@ -208,26 +208,17 @@ bool IsPathDelimiter(char C) {
 }
 
 std::string ExpandFileName(const std::string& FileName) {
-  std::vector<char> Buffer(MAX_PATH);
-  for (;;) {
-    char* NamePart = nullptr;
-    const DWORD Length = ::GetFullPathNameA(FileName.c_str(), static_cast<DWORD>(Buffer.size()),
-                                            Buffer.data(), &NamePart);
-    if (Length == 0) return FileName;
-    if (Length < Buffer.size()) return std::string(Buffer.data(), Length);
-    Buffer.resize(Length + 1);
-  }
+  return StringFromGrowingBuffer([&](char* Buffer, DWORD Size) {
+           return ::GetFullPathNameA(FileName.c_str(), Size, Buffer, nullptr);
+         })
+      .value_or(FileName);
 }
 
 std::string ExtractShortPathName(const std::string& FileName) {
-  std::vector<char> Buffer(MAX_PATH);
-  for (;;) {
-    const DWORD Length =
-        ::GetShortPathNameA(FileName.c_str(), Buffer.data(), static_cast<DWORD>(Buffer.size()));
-    if (Length == 0) return std::string();
-    if (Length < Buffer.size()) return std::string(Buffer.data(), Length);
-    Buffer.resize(Length + 1);
-  }
+  return StringFromGrowingBuffer([&](char* Buffer, DWORD Size) {
+           return ::GetShortPathNameA(FileName.c_str(), Buffer, Size);
+         })
+      .value_or(std::string());
 }
 
 // ---------------------------------------------------------------------------

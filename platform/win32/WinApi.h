@@ -20,3 +20,29 @@
 #undef CreateWindow
 #undef AnsiToOem
 #undef OemToAnsi
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+namespace kv {
+
+// The string that Get(Buffer, Size) writes, for the Windows calls that fill
+// a caller's buffer: each returns the length written when the buffer was
+// large enough, else the size it needs (GetModuleFileName: the size it was
+// given, having cut the name), or 0 on failure. nullopt on failure.
+template <class F>
+std::optional<std::string> StringFromGrowingBuffer(F Get) {
+  std::string Buffer(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD Length = Get(Buffer.data(), static_cast<DWORD>(Buffer.size()));
+    if (Length == 0) return std::nullopt;
+    if (Length < Buffer.size()) {
+      Buffer.resize(Length);
+      return Buffer;
+    }
+    Buffer.resize(std::max(size_t(Length) + 1, Buffer.size() * 2));
+  }
+}
+
+}  // namespace kv

@@ -188,97 +188,111 @@ class BadNameTest : public ArchiveTest {
 
 TEST_F(BadInputTest, ArchivesThatCannotBeOpened) {
   const TBadInput Cases[] = {
-      {"trailer missing: the file ends before it",
-       [] {
-         TBytes A = GoodArchive();
-         A.resize(A.size() - 36);
-         return A;
-       },
-       "The archive file appears to be corrupted"},
-      {"file shorter than a trailer", [] { return kvtest::ToBytes("ZLB? not at all"); },
-       "The archive file appears to be corrupted"},
-      {"damaged byte before the trailer",
-       [] {
-         TBytes A = GoodArchive();
-         A[A.size() - 40] ^= 0x80;
-         return A;
-       },
-       "The archive file appears to be corrupted"},
-      {"negative FileCount",
-       [] { return HandBuilt({}, {}, true, [](TZLBArchiveTrailer& T) { T.FileCount = -1; }); },
-       "Unable to read archive file list"},
-      {"huge FileCount, compressed directory",
-       [] {
-         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
-                          false, [](TZLBArchiveTrailer& T) { T.FileCount = 100000000; });
-       },
-       "Unable to read archive file list"},
-      {"huge FileCount, raw directory",
-       [] {
-         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
-                          true, [](TZLBArchiveTrailer& T) { T.FileCount = 0x7FFFFFFF; });
-       },
-       "Unable to read archive file list"},
-      {"negative DirectoryOffset",
-       [] {
-         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
-                          false, [](TZLBArchiveTrailer& T) { T.DirectoryOffset = -532; });
-       },
-       "Unable to read archive file list"},
-      {"DirectoryOffset past the end, raw",
-       [] {
-         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
-                          true, [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 0x10000000; });
-       },
-       "Unable to read archive file list"},
-      {"DirectoryOffset past the end, compressed",
-       [] {
-         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
-                          false, [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 0x10000000; });
-       },
-       "Unable to read archive file list"},
-      {"directory that inflates short",
-       [] {
-         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
-                          false, [](TZLBArchiveTrailer& T) { T.FileCount = 2; });
-       },
-       "Unable to read archive file list"},
-      {"directory zlib data failing in its second chunk: no report for that chunk",
-       DirectoryFailingAfter5000, "Unable to read archive file list", std::nullopt, false,
-       TCorruptCause::None, std::vector<int32_t>{77}},
-      {"directory inflating to FileCount records, then more",
-       [] {
-         return HandBuilt(kvtest::ZlibCompress(Data()),
-                          {Entry("victim.bin", 30000, 0, false), Entry("more", 1, 0, false)}, false,
-                          [](TZLBArchiveTrailer& T) { T.FileCount = 1; });
-       },
-       "Unable to read archive file list"},
-      {"damaged directory that inflates to the full length, check value wrong",
-       [] {
-         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
-                          false, nullptr, [](const TBytes& Directory) {
-                            // Stored blocks: one changed byte changes the
-                            // names, not the length.
-                            uLongf Size = compressBound(uLong(Directory.size()));
-                            TBytes Z(Size);
-                            compress2(Z.data(), &Size, Directory.data(), uLong(Directory.size()),
-                                      0);
-                            Z.resize(Size);
-                            Z[8] ^= 0x20;
-                            return Z;
-                          });
-       },
-       "Unable to read archive file list"},
-      {"damaged directory zlib data",
-       [] {
-         TBytes A = GoodArchive();
-         const TZLBArchiveTrailer T = kvtest::TrailerOf(A);
-         for (size_t I = 2; I < 10; ++I)
-           A[size_t(T.DirectoryOffset) + I] ^= 0x3C;
-         RecomputeArchiveCRC(A);
-         return A;
-       },
-       "Unable to read archive file list"},
+      {.What = "trailer missing: the file ends before it",
+       .Build =
+           [] {
+             TBytes A = GoodArchive();
+             A.resize(A.size() - 36);
+             return A;
+           },
+       .Expected = "The archive file appears to be corrupted"},
+      {.What = "file shorter than a trailer",
+       .Build = [] { return kvtest::ToBytes("ZLB? not at all"); },
+       .Expected = "The archive file appears to be corrupted"},
+      {.What = "damaged byte before the trailer",
+       .Build =
+           [] {
+             TBytes A = GoodArchive();
+             A[A.size() - 40] ^= 0x80;
+             return A;
+           },
+       .Expected = "The archive file appears to be corrupted"},
+      {.What = "negative FileCount",
+       .Build =
+           [] { return HandBuilt({}, {}, true, [](TZLBArchiveTrailer& T) { T.FileCount = -1; }); },
+       .Expected = "Unable to read archive file list"},
+      {.What = "huge FileCount, compressed directory",
+       .Build =
+           [] {
+             return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                              false, [](TZLBArchiveTrailer& T) { T.FileCount = 100000000; });
+           },
+       .Expected = "Unable to read archive file list"},
+      {.What = "huge FileCount, raw directory",
+       .Build =
+           [] {
+             return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                              true, [](TZLBArchiveTrailer& T) { T.FileCount = 0x7FFFFFFF; });
+           },
+       .Expected = "Unable to read archive file list"},
+      {.What = "negative DirectoryOffset",
+       .Build =
+           [] {
+             return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                              false, [](TZLBArchiveTrailer& T) { T.DirectoryOffset = -532; });
+           },
+       .Expected = "Unable to read archive file list"},
+      {.What = "DirectoryOffset past the end, raw",
+       .Build =
+           [] {
+             return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                              true, [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 0x10000000; });
+           },
+       .Expected = "Unable to read archive file list"},
+      {.What = "DirectoryOffset past the end, compressed",
+       .Build =
+           [] {
+             return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                              false, [](TZLBArchiveTrailer& T) { T.DirectoryOffset = 0x10000000; });
+           },
+       .Expected = "Unable to read archive file list"},
+      {.What = "directory that inflates short",
+       .Build =
+           [] {
+             return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                              false, [](TZLBArchiveTrailer& T) { T.FileCount = 2; });
+           },
+       .Expected = "Unable to read archive file list"},
+      {.What = "directory zlib data failing in its second chunk: no report for that chunk",
+       .Build = DirectoryFailingAfter5000,
+       .Expected = "Unable to read archive file list",
+       .Percentages = std::vector<int32_t>{77}},
+      {.What = "directory inflating to FileCount records, then more",
+       .Build =
+           [] {
+             return HandBuilt(kvtest::ZlibCompress(Data()),
+                              {Entry("victim.bin", 30000, 0, false), Entry("more", 1, 0, false)},
+                              false, [](TZLBArchiveTrailer& T) { T.FileCount = 1; });
+           },
+       .Expected = "Unable to read archive file list"},
+      {.What = "damaged directory that inflates to the full length, check value wrong",
+       .Build =
+           [] {
+             return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, 0, false)},
+                              false, nullptr, [](const TBytes& Directory) {
+                                // Stored blocks: one changed byte changes the
+                                // names, not the length.
+                                uLongf Size = compressBound(uLong(Directory.size()));
+                                TBytes Z(Size);
+                                compress2(Z.data(), &Size, Directory.data(),
+                                          uLong(Directory.size()), 0);
+                                Z.resize(Size);
+                                Z[8] ^= 0x20;
+                                return Z;
+                              });
+           },
+       .Expected = "Unable to read archive file list"},
+      {.What = "damaged directory zlib data",
+       .Build =
+           [] {
+             TBytes A = GoodArchive();
+             const TZLBArchiveTrailer T = kvtest::TrailerOf(A);
+             for (size_t I = 2; I < 10; ++I)
+               A[size_t(T.DirectoryOffset) + I] ^= 0x3C;
+             kvtest::RecomputeArchiveCRC(A);
+             return A;
+           },
+       .Expected = "Unable to read archive file list"},
   };
   for (const TBadInput& Case : Cases)
     Check(Case);
@@ -287,72 +301,121 @@ TEST_F(BadInputTest, ArchivesThatCannotBeOpened) {
 TEST_F(BadInputTest, EntriesWhoseDataIsBroken) {
   using enum TCorruptCause;
   const TBadInput Cases[] = {
-      {"negative DataOffset",
-       [] {
-         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, -1, false)},
-                          true);
-       },
-       "File (0) is corrupt", 0, false, OutsideFile},
-      {"stored, DataOffset past the end",
-       [] {
-         return HandBuilt(kvtest::ZlibCompress(Data()),
-                          {Entry("victim.bin", 30000, 0x7FFF0000, true)}, true);
-       },
-       "File (0) is corrupt", 0, false, OutsideFile, std::vector<int32_t>{}},
-      {"stored entry running past the end of the file",
-       [] { return HandBuilt(Data(), {Entry("victim.bin", 1 << 24, 0, true)}, true); },
-       "File (0) is corrupt", 30000, true, DataShort},
-      {"damaged entry zlib data",
-       [] {
-         TBytes Z = kvtest::ZlibCompress(Data());
-         for (size_t I = Z.size() / 2; I < Z.size() / 2 + 8; ++I)
-           Z[I] ^= 0x77;
-         return HandBuilt(Z, {Entry("victim.bin", 30000, 0, false)}, true);
-       },
-       "File (0) is corrupt", 4096, false, StreamNotEnded},
-      {"entry zlib stream ending early",
-       [] {
-         TBytes Z = kvtest::ZlibCompress(Data());
-         Z.resize(Z.size() * 2 / 3);
-         return HandBuilt(Z, {Entry("victim.bin", 30000, 0, false)}, true);
-       },
-       "File (0) is corrupt", 4096, false, DataShort},
-      {"OriginalSize larger than the stream delivers",
-       [] {
-         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 45000, 0, false)},
-                          true);
-       },
-       "File (0) is corrupt", 30000, false, DataShort},
-      {"OriginalSize smaller than the stream delivers",
-       [] {
-         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 20000, 0, false)},
-                          true);
-       },
-       "File (0) is corrupt", 20000, false, StreamNotEnded, std::nullopt, true},
-      {"check value wrong: the last chunk reaches the failure point",
-       [] {
-         TBytes Z = kvtest::ZlibCompress(Data());
-         Z.back() ^= 0x01;
-         return HandBuilt(Z, {Entry("victim.bin", 30000, 0, false)}, true);
-       },
-       "File (0) is corrupt", 28672, false, ChunkFailed,
-       std::vector<int32_t>{14, 27, 41, 55, 68, 82, 96}, true},
-      {"negative OriginalSize",
-       [] {
-         return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", -5, 0, false)}, true);
-       },
-       "File (0) is corrupt", 0, false, OutsideFile},
-      {"stored, negative OriginalSize",
-       [] { return HandBuilt(Data(), {Entry("victim.bin", -5, 0, true)}, true); },
-       "File (0) is corrupt", 0, false, OutsideFile, std::vector<int32_t>{}},
+      {.What = "negative DataOffset",
+       .Build =
+           [] {
+             return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 30000, -1, false)},
+                              true);
+           },
+       .Expected = "File (0) is corrupt",
+       .Survivor = 0,
+       .Cause = OutsideFile},
+      {.What = "stored, DataOffset past the end",
+       .Build =
+           [] {
+             return HandBuilt(kvtest::ZlibCompress(Data()),
+                              {Entry("victim.bin", 30000, 0x7FFF0000, true)}, true);
+           },
+       .Expected = "File (0) is corrupt",
+       .Survivor = 0,
+       .Cause = OutsideFile,
+       .Percentages = std::vector<int32_t>{}},
+      {.What = "stored entry running past the end of the file",
+       .Build = [] { return HandBuilt(Data(), {Entry("victim.bin", 1 << 24, 0, true)}, true); },
+       .Expected = "File (0) is corrupt",
+       .Survivor = 30000,
+       .AnyLength = true,
+       .Cause = DataShort},
+      {.What = "damaged entry zlib data",
+       .Build =
+           [] {
+             TBytes Z = kvtest::ZlibCompress(Data());
+             for (size_t I = Z.size() / 2; I < Z.size() / 2 + 8; ++I)
+               Z[I] ^= 0x77;
+             return HandBuilt(Z, {Entry("victim.bin", 30000, 0, false)}, true);
+           },
+       .Expected = "File (0) is corrupt",
+       .Survivor = 4096,
+       .Cause = StreamNotEnded},
+      {.What = "entry zlib stream ending early",
+       .Build =
+           [] {
+             TBytes Z = kvtest::ZlibCompress(Data());
+             Z.resize(Z.size() * 2 / 3);
+             return HandBuilt(Z, {Entry("victim.bin", 30000, 0, false)}, true);
+           },
+       .Expected = "File (0) is corrupt",
+       .Survivor = 4096,
+       .Cause = DataShort},
+      {.What = "OriginalSize larger than the stream delivers",
+       .Build =
+           [] {
+             return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 45000, 0, false)},
+                              true);
+           },
+       .Expected = "File (0) is corrupt",
+       .Survivor = 30000,
+       .Cause = DataShort},
+      {.What = "OriginalSize smaller than the stream delivers",
+       .Build =
+           [] {
+             return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", 20000, 0, false)},
+                              true);
+           },
+       .Expected = "File (0) is corrupt",
+       .Survivor = 20000,
+       .Cause = StreamNotEnded,
+       .Exact = true},
+      {.What = "check value wrong: the last chunk reaches the failure point",
+       .Build =
+           [] {
+             TBytes Z = kvtest::ZlibCompress(Data());
+             Z.back() ^= 0x01;
+             return HandBuilt(Z, {Entry("victim.bin", 30000, 0, false)}, true);
+           },
+       .Expected = "File (0) is corrupt",
+       .Survivor = 28672,
+       .Cause = ChunkFailed,
+       .Percentages = std::vector<int32_t>{14, 27, 41, 55, 68, 82, 96},
+       .Exact = true},
+      {.What = "negative OriginalSize",
+       .Build =
+           [] {
+             return HandBuilt(kvtest::ZlibCompress(Data()), {Entry("victim.bin", -5, 0, false)},
+                              true);
+           },
+       .Expected = "File (0) is corrupt",
+       .Survivor = 0,
+       .Cause = OutsideFile},
+      {.What = "stored, negative OriginalSize",
+       .Build = [] { return HandBuilt(Data(), {Entry("victim.bin", -5, 0, true)}, true); },
+       .Expected = "File (0) is corrupt",
+       .Survivor = 0,
+       .Cause = OutsideFile,
+       .Percentages = std::vector<int32_t>{}},
       // The read that meets the failure point raises: its chunk is neither
       // reported nor written, the chunks before it are.
-      {"zlib failing in the third chunk", [] { return FailingAfter(10000); }, "File (0) is corrupt",
-       8192, false, ChunkFailed, std::vector<int32_t>{20, 41}, true},
-      {"zlib failing right at the end of the second chunk", [] { return FailingAfter(8192); },
-       "File (0) is corrupt", 4096, false, ChunkFailed, std::vector<int32_t>{20}, true},
-      {"zlib failing in the first chunk", [] { return FailingAfter(100); }, "File (0) is corrupt",
-       0, false, ChunkFailed, std::vector<int32_t>{}, true},
+      {.What = "zlib failing in the third chunk",
+       .Build = [] { return FailingAfter(10000); },
+       .Expected = "File (0) is corrupt",
+       .Survivor = 8192,
+       .Cause = ChunkFailed,
+       .Percentages = std::vector<int32_t>{20, 41},
+       .Exact = true},
+      {.What = "zlib failing right at the end of the second chunk",
+       .Build = [] { return FailingAfter(8192); },
+       .Expected = "File (0) is corrupt",
+       .Survivor = 4096,
+       .Cause = ChunkFailed,
+       .Percentages = std::vector<int32_t>{20},
+       .Exact = true},
+      {.What = "zlib failing in the first chunk",
+       .Build = [] { return FailingAfter(100); },
+       .Expected = "File (0) is corrupt",
+       .Survivor = 0,
+       .Cause = ChunkFailed,
+       .Percentages = std::vector<int32_t>{},
+       .Exact = true},
   };
   for (const TBadInput& Case : Cases)
     Check(Case);
@@ -401,11 +464,13 @@ TEST_F(BadNameTest, EntryNamesThatAreNoPlainFileName) {
                                           "conout$.txt",
                                           "CONOUT$ .x"};
   for (const std::string& Name : Names) {
-    Check({Name.c_str(),
-           [&] {
-             return HandBuilt(kvtest::ZlibCompress(Data()), {Entry(Name, 30000, 0, false)}, true);
-           },
-           "File (0) has an invalid name"});
+    Check({.What = Name.c_str(),
+           .Build =
+               [&] {
+                 return HandBuilt(kvtest::ZlibCompress(Data()), {Entry(Name, 30000, 0, false)},
+                                  true);
+               },
+           .Expected = "File (0) has an invalid name"});
   }
   for (const char* Good : {"COM10", "COM\xB4", "LPT\xB9\xB9", "CONIN", "CONIN$$", "CONSOLE", "LPT",
                            "a..b", ".hidden", "x y", "\xE4"})
@@ -417,12 +482,13 @@ TEST_F(BadNameTest, StoredPathsThatLeaveTheDestination) {
                                           "x\\...\\",     "x\\.. \\",    "C:\\abs\\", "C:rel\\",
                                           "sub:stream\\", "ctl\x01\\"};
   for (const std::string& Path : Paths) {
-    Check({Path.c_str(),
-           [&] {
-             return HandBuilt(kvtest::ZlibCompress(Data()),
-                              {Entry("victim.bin", 30000, 0, false, Path)}, true);
-           },
-           "Unable to create destination path"},
+    Check({.What = Path.c_str(),
+           .Build =
+               [&] {
+                 return HandBuilt(kvtest::ZlibCompress(Data()),
+                                  {Entry("victim.bin", 30000, 0, false, Path)}, true);
+               },
+           .Expected = "Unable to create destination path"},
           true);
   }
   for (const char* Good : {"", "\\", "sub\\", "\\a\\\\b\\", "a..b\\", ".x\\", "...x\\"})

@@ -120,7 +120,7 @@ TEST_F(ExtractTest, WrongFileCRCFailsTheCheckOnly) {
   const TZLBArchiveTrailer T = Writer.Finish();
   TBytes Bytes = Built.TakeBytes();
   Bytes[size_t(T.DirectoryOffset) + entry_layout::FileCRC] ^= 1;
-  kv::RecomputeArchiveCRC(Bytes);
+  kvtest::RecomputeArchiveCRC(Bytes);
   ASSERT_TRUE(Archive.OpenArchive(Write(Bytes)));
   MakeOut();
   Archive.SetCheckCRC(true);
@@ -247,7 +247,7 @@ TEST_F(ExtractTest, DamagedDataLeavesTheChunksWrittenBeforeIt) {
   const uint32_t Packed = Writer.Entries()[0].CompressedSize;
   for (size_t I = Packed * 3 / 4; I < Packed * 3 / 4 + 8; ++I)
     Bytes[I] ^= 0x55;
-  kv::RecomputeArchiveCRC(Bytes);
+  kvtest::RecomputeArchiveCRC(Bytes);
   const std::string Name = Write(Bytes);
   ASSERT_TRUE(Archive.OpenArchive(Name));
   Progress.clear();

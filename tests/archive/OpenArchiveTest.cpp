@@ -31,7 +31,7 @@ TEST_F(ReaderTest, OpensCompressedAndRawDirectoriesAlike) {
 
 TEST_F(ReaderTest, RegionsNeedNotBeAdjacent) {
   kv::TMemoryStream Out;
-  kv::TZLBArchiveWriter Writer(Out);
+  kvtest::TGapWriter Writer(Out);
   const TBytes Gap(777, 0xEE);
   Writer.AddGap(Gap);
   Writer.AddEntry("a", "", kvtest::ToBytes("alpha"));

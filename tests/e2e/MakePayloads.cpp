@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     const kv::TZLBFileEntry& Second = Writer.Entries()[1];
     for (uint32_t I = 2; I < 12; ++I)
       Bad[size_t(Second.DataOffset) + I] ^= 0xA5;
-    kv::RecomputeArchiveCRC(Bad);
+    kvtest::RecomputeArchiveCRC(Bad);
     Emit(Out, "bad-entry", BadEntry, Bad);
 
     // An entry whose name would climb out of the update directory.
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     if (ForgedText.size() != Retarget[1].Data.size()) throw std::logic_error("forgery length");
     std::copy(ForgedText.begin(), ForgedText.end(),
               Forged.begin() + RetargetWriter.Entries()[1].DataOffset);
-    kv::RecomputeArchiveCRC(Forged);
+    kvtest::RecomputeArchiveCRC(Forged);
     kvtest::WriteAll(Out / "retarget-forged.zlb", Forged);
 
     // Not an archive: bytes to stage, longer than one 61,440-byte chunk.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "TestSupport.h"
 #include "ZLBReader.h"
 #include "ZLIBArchive.h"
 
@@ -81,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   // First with a right CRC, so that the input gets past it to the directory
   // and the entries; then as it is.
   std::vector<uint8_t> Fixed(Data, Data + Size);
-  kv::RecomputeArchiveCRC(Fixed);
+  kvtest::RecomputeArchiveCRC(Fixed);
   Exercise(Fixed, Budget);
   if (!std::equal(Fixed.begin(), Fixed.end(), Data)) Exercise({Data, Data + Size}, Budget);
   return 0;

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "TestSupport.h"
+
 namespace kvfuzz {
 
 void Fail(const std::string& What) {
@@ -110,7 +112,7 @@ TFuzzArchive DecodeArchive(TFuzzInput& Input) {
 
 TBytes BuildArchive(const TFuzzArchive& Archive, std::vector<kv::TZLBFileEntry>* Written) {
   kv::TMemoryStream Out;
-  kv::TZLBArchiveWriter Writer(Out, Archive.Options);
+  kvtest::TGapWriter Writer(Out, Archive.Options);
   for (const TFuzzEntry& Entry : Archive.Entries) {
     Writer.AddGap(Entry.GapBefore);
     Writer.AddEntry(Entry.Name, Entry.Path, Entry.Data, Entry.Stored || Archive.Options.Stored);

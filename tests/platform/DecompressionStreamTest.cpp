@@ -127,15 +127,17 @@ TEST(DecompressionStream, TheReadThatMeetsTheFailurePointRaises) {
     int32_t ReadSize;
     int FullReads;
   };
-  const TCase Cases[] = {{0, 4096, 0},
-                         {100, 4096, 0},
-                         {10000, 4096, 2},
-                         {8192, 4096, 1},  // the second read ends right at the point
-                         {8193, 4096, 2},
-                         // At and past the end of the first 256 KiB made.
-                         {TDecompressionStream::OutputBlockSize, 4096, 63},
-                         {TDecompressionStream::OutputBlockSize + 1, 4096, 64},
-                         {300000, 100000, 2}};
+  const TCase Cases[] = {
+      {.FailureAt = 0, .ReadSize = 4096, .FullReads = 0},
+      {.FailureAt = 100, .ReadSize = 4096, .FullReads = 0},
+      {.FailureAt = 10000, .ReadSize = 4096, .FullReads = 2},
+      // The second read ends right at the point.
+      {.FailureAt = 8192, .ReadSize = 4096, .FullReads = 1},
+      {.FailureAt = 8193, .ReadSize = 4096, .FullReads = 2},
+      // At and past the end of the first 256 KiB made.
+      {.FailureAt = TDecompressionStream::OutputBlockSize, .ReadSize = 4096, .FullReads = 63},
+      {.FailureAt = TDecompressionStream::OutputBlockSize + 1, .ReadSize = 4096, .FullReads = 64},
+      {.FailureAt = 300000, .ReadSize = 100000, .FullReads = 2}};
   const TBytes Data = kvtest::PatternBytes(300000, 9);
   for (const bool Trickle : {false, true}) {
     for (const TCase& C : Cases) {
@@ -176,12 +178,13 @@ TEST(DecompressionStream, HeadersThatAreNotPlainZlibAreErrors) {
   const TBytes Good = kvtest::ZlibCompress(kvtest::ToBytes("some text"));
   struct TCase {
     const char* What;
-    uint8_t First, Second;
+    uint8_t First;
+    uint8_t Second;
   };
-  const TCase Cases[] = {{"check bits wrong", 0x78, 0x9D},
-                         {"not deflate", 0x77, 0x85},
-                         {"window over 32 KiB", 0x88, 0x98},
-                         {"preset dictionary", 0x78, 0xBB}};
+  const TCase Cases[] = {{.What = "check bits wrong", .First = 0x78, .Second = 0x9D},
+                         {.What = "not deflate", .First = 0x77, .Second = 0x85},
+                         {.What = "window over 32 KiB", .First = 0x88, .Second = 0x98},
+                         {.What = "preset dictionary", .First = 0x78, .Second = 0xBB}};
   for (const TCase& C : Cases) {
     TBytes Z = Good;
     Z[0] = C.First;

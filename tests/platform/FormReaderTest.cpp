@@ -116,20 +116,23 @@ TEST(FormReader, DamagedDescriptionsAreRefusedWithTheLineAndCause) {
     const char* Message;
   };
   const TCase Cases[] = {
-      {"object Form1: TOther\nend\n", "line 1: the object is a TOther, not a TSampleForm"},
-      {"object Form1: TSampleForm\n  Lfet = 1\nend\n",
-       "line 2: Lfet: Property Lfet does not exist"},
-      {"object Form1: TSampleForm\n  Left = 1x\nend\n", "line 2: Left: Invalid property value"},
-      {"object Form1: TSampleForm\n  Caption = 'open\nend\n",
-       "line 2: Caption: unterminated string"},
-      {"object Form1: TSampleForm\n  OnCreate = Missing\nend\n",
-       "line 2: OnCreate: Invalid property value"},
-      {"object Form1: TSampleForm\n  Font.Style = [fsBold,fsHuge]\nend\n",
-       "line 2: Font.Style: Invalid property value"},
-      {"object Form1: TSampleForm\n  Left 5\nend\n", "line 2: expected \"Property = Value\""},
-      {"object Form1: TSampleForm\n  Left = 5\n", "missing \"end\""},
-      {"", "no object in the form resource"},
-      {"\x89PNG binary junk", "line 1: expected \"object Name: ClassName\""},
+      {.Text = "object Form1: TOther\nend\n",
+       .Message = "line 1: the object is a TOther, not a TSampleForm"},
+      {.Text = "object Form1: TSampleForm\n  Lfet = 1\nend\n",
+       .Message = "line 2: Lfet: Property Lfet does not exist"},
+      {.Text = "object Form1: TSampleForm\n  Left = 1x\nend\n",
+       .Message = "line 2: Left: Invalid property value"},
+      {.Text = "object Form1: TSampleForm\n  Caption = 'open\nend\n",
+       .Message = "line 2: Caption: unterminated string"},
+      {.Text = "object Form1: TSampleForm\n  OnCreate = Missing\nend\n",
+       .Message = "line 2: OnCreate: Invalid property value"},
+      {.Text = "object Form1: TSampleForm\n  Font.Style = [fsBold,fsHuge]\nend\n",
+       .Message = "line 2: Font.Style: Invalid property value"},
+      {.Text = "object Form1: TSampleForm\n  Left 5\nend\n",
+       .Message = "line 2: expected \"Property = Value\""},
+      {.Text = "object Form1: TSampleForm\n  Left = 5\n", .Message = "missing \"end\""},
+      {.Text = "", .Message = "no object in the form resource"},
+      {.Text = "\x89PNG binary junk", .Message = "line 1: expected \"object Name: ClassName\""},
   };
   for (const TCase& C : Cases) {
     TSampleForm Form;

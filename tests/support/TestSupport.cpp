@@ -8,6 +8,7 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "CRC32.h"
 #include "Environment.h"
 #include "Files.h"
 #include "Streams.h"
@@ -136,10 +137,22 @@ kv::TZLBArchiveTrailer TrailerOf(const TBytes& Archive) {
 }
 
 void SetTrailer(TBytes& Archive, const kv::TZLBArchiveTrailer& Trailer, bool FixCRC) {
-  Trailer.Encode(std::span<uint8_t, kv::TZLBArchiveTrailer::Size>(
+  kv::TZLBArchiveTrailer Written = Trailer;
+  if (FixCRC)
+    Written.ArchiveCRC =
+        kv::CRC32Update(0, {Archive.data(), Archive.size() - kv::TZLBArchiveTrailer::Size});
+  Written.Encode(std::span<uint8_t, kv::TZLBArchiveTrailer::Size>(
       Archive.data() + Archive.size() - kv::TZLBArchiveTrailer::Size,
       kv::TZLBArchiveTrailer::Size));
-  if (FixCRC) kv::RecomputeArchiveCRC(Archive);
+}
+
+void RecomputeArchiveCRC(TBytes& Archive) {
+  if (Archive.size() < kv::TZLBArchiveTrailer::Size) return;
+  SetTrailer(Archive, TrailerOf(Archive));
+}
+
+void TGapWriter::AddGap(std::span<const uint8_t> Bytes) {
+  Emit(Bytes.data(), Bytes.size());
 }
 
 }  // namespace kvtest

@@ -76,6 +76,19 @@ TBytes BuildArchive(const std::vector<TTestEntry>& Entries, kv::TZLBWriterOption
 kv::TZLBArchiveTrailer TrailerOf(const TBytes& Archive);
 // Replaces the trailer of Archive and, when FixCRC, recomputes its CRC.
 void SetTrailer(TBytes& Archive, const kv::TZLBArchiveTrailer& Trailer, bool FixCRC = true);
+// Recomputes the ArchiveCRC of a complete archive after bytes before the
+// trailer were changed. Archives shorter than a trailer are left alone.
+void RecomputeArchiveCRC(TBytes& Archive);
+
+// The writer, also laying out archives whose regions are not adjacent,
+// which readers must accept.
+class TGapWriter : public kv::TZLBArchiveWriter {
+ public:
+  using kv::TZLBArchiveWriter::TZLBArchiveWriter;
+  // Writes Bytes between regions; they belong to no entry but are covered
+  // by the archive CRC.
+  void AddGap(std::span<const uint8_t> Bytes);
+};
 
 // The message of the kv::Exception that Statement raises, or a note that it
 // raised none.

@@ -101,10 +101,11 @@ TEST_F(ZlbtoolTest, PackThenListJsonRoundTripsADirectoryInThePayloadLayout) {
     const char* Path;
     fs::path File;
   };
-  const TExpect Expected[] = {{"a.bin", "", "tree/a.bin"},
-                              {"empty", "", "tree/empty"},
-                              {"b.txt", "sub\\\\", "tree/sub/b.txt"},
-                              {"c.dat", "sub\\\\deeper\\\\", "tree/sub/deeper/c.dat"}};
+  const TExpect Expected[] = {
+      {.Name = "a.bin", .Path = "", .File = "tree/a.bin"},
+      {.Name = "empty", .Path = "", .File = "tree/empty"},
+      {.Name = "b.txt", .Path = "sub\\\\", .File = "tree/sub/b.txt"},
+      {.Name = "c.dat", .Path = "sub\\\\deeper\\\\", .File = "tree/sub/deeper/c.dat"}};
   const std::vector<std::string> Rows = ObjectLines(List.Out);
   ASSERT_EQ(Rows.size(), std::size(Expected)) << List.Out;
   EXPECT_EQ(List.Out.front(), '[');
@@ -315,7 +316,7 @@ TEST_F(ZlbtoolTest, TestChecksEveryEntryAndNamesTheBadOne) {
   const size_t Offset = size_t(std::stoll(Field(Last, "offset")));
   TBytes Archive = kvtest::ReadAll(Dir.Path() / "t.zlb");
   Archive[Offset + size_t(std::stoll(Field(Last, "packed"))) / 2] ^= 0x10;
-  kv::RecomputeArchiveCRC(Archive);
+  kvtest::RecomputeArchiveCRC(Archive);
   kvtest::WriteAll(Dir.Path() / "t.zlb", Archive);
   const TRun Bad = Run("test t.zlb");
   EXPECT_EQ(Bad.Status, 1);

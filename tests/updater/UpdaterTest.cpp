@@ -52,23 +52,25 @@ TEST(UpdateScript, ScriptTextIsExactOemWithPercentDoubled) {
     std::string Ansi;
     std::optional<std::string> Script;
   } Rows[] = {
-      {"ASCII", "C:\\Apps\\K\\", "C:\\Apps\\K\\"},
-      {"percent signs", "C:\\100% sure\\%PATH%\\", "C:\\100%% sure\\%%PATH%%\\"},
-      {"o-umlaut has an OEM form",
-       "\xF6"
-       "ffnen",
-       "\x94"
-       "ffnen"},
-      {"curly quotes would close the quoting",
-       "Konvoro \x93"
-       "Beta\x94",
-       std::nullopt},
-      {"per mille would become an undoubled %", "100\x89", std::nullopt},
-      {"angle quotes would redirect",
-       "\x8B"
-       "x\x9B",
-       std::nullopt},
-      {"euro would become ?", "\x80", std::nullopt},
+      {.Label = "ASCII", .Ansi = "C:\\Apps\\K\\", .Script = "C:\\Apps\\K\\"},
+      {.Label = "percent signs",
+       .Ansi = "C:\\100% sure\\%PATH%\\",
+       .Script = "C:\\100%% sure\\%%PATH%%\\"},
+      {.Label = "o-umlaut has an OEM form",
+       .Ansi = "\xF6"
+               "ffnen",
+       .Script = "\x94"
+                 "ffnen"},
+      {.Label = "curly quotes would close the quoting",
+       .Ansi = "Konvoro \x93"
+               "Beta\x94",
+       .Script = std::nullopt},
+      {.Label = "per mille would become an undoubled %", .Ansi = "100\x89", .Script = std::nullopt},
+      {.Label = "angle quotes would redirect",
+       .Ansi = "\x8B"
+               "x\x9B",
+       .Script = std::nullopt},
+      {.Label = "euro would become ?", .Ansi = "\x80", .Script = std::nullopt},
   };
   for (const auto& Row : Rows)
     EXPECT_EQ(ScriptText(Row.Ansi), Row.Script) << Row.Label;
