@@ -9,6 +9,7 @@
 #include "EntryNames.h"
 #include "Environment.h"
 #include "Files.h"
+#include "Input.h"
 #include "Text.h"
 #include "ZLIBArchive.h"
 
@@ -81,7 +82,7 @@ int Extract(const TArgs& Args) {
   Archive.SetCheckCRC(Parsed.Has("--check-crc"));
   if (Parsed.Has("--skip-existing"))
     Archive.SetOnReplaceFile([](std::string, bool& Replace) { Replace = false; });
-  Archive.OpenArchive(Parsed.Operands[0]);
+  OpenInput(Archive, Parsed.Operands[0]);
   const int32_t Count = Archive.GetFileCount();
 
   // Select the entries before anything is written.
