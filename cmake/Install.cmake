@@ -30,6 +30,13 @@ if(KV_SANITIZE)
   set_property(TARGET kvplatform APPEND PROPERTY INTERFACE_LINK_OPTIONS
                $<INSTALL_INTERFACE:-fsanitize=address,undefined>)
 endif()
+# Release builds optimise at link time, and GCC's objects then hold only its
+# intermediate form; the installed libraries carry machine code beside it,
+# so that a project linking without that optimisation can use them.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  set_property(TARGET kvarchive kvplatform APPEND PROPERTY COMPILE_OPTIONS
+               $<$<CONFIG:Release>:-ffat-lto-objects>)
+endif()
 install(TARGETS kvarchive kvplatform EXPORT ${kv_package}Targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
         INCLUDES DESTINATION ${kv_include_dir})
