@@ -196,7 +196,7 @@ TEST_F(ZlbtoolTest, PackLeavesNothingBehindOnFailure) {
 }
 
 TEST_F(ZlbtoolTest, EveryCommandHasHelp) {
-  for (const char* Command : {"pack", "list", "extract", "test"}) {
+  for (const char* Command : {"pack", "list", "extract", "test", "info"}) {
     const TRun Help = Run(std::string(Command) + " --help");
     EXPECT_EQ(Help.Status, 0) << Command;
     EXPECT_EQ(Help.Out.rfind(std::string("usage: zlbtool ") + Command, 0), 0u) << Help.Out;

@@ -19,7 +19,7 @@ namespace {
 
 constexpr const char* ExtractUsage =
     "usage: zlbtool extract [-d DIR] [--with-paths] [--check-crc] [--skip-existing]\n"
-    "                       ARCHIVE [NAME...]\n"
+    "                       ARCHIVE|UPDATER [NAME...]\n"
     "\n"
     "Extracts every entry, or those named (by name or by stored path and name,\n"
     "letter case ignored), into DIR.\n"

@@ -17,7 +17,7 @@ namespace zlbtool {
 namespace {
 
 constexpr const char* TestUsage =
-    "usage: zlbtool test ARCHIVE\n"
+    "usage: zlbtool test ARCHIVE|UPDATER\n"
     "\n"
     "Inflates every entry in memory that does not grow with its size, checks\n"
     "its length and CRC-32, and prints one line per entry. Exits 1 if any fails.\n";
