@@ -1,4 +1,5 @@
 # kvupdater_add_executable(NAME [PAYLOAD archive | NO_PAYLOAD] [ALLOW_NO_WAIT]
+#                          [ALLOW_DAMAGED_PAYLOAD]
 #                          [FORM text] [OUTPUT_DIRECTORY dir] [VERSION a.b.c.d]
 #                          [SIGN_PKCS12 file SIGN_PASSWORD_FILE file]
 #                          [SOURCES file...])
@@ -10,8 +11,13 @@
 # current binary directory), since its title comes from its file name.
 #
 # The payload must carry a wait.exe (cmake/CheckPayload.cmake says why); the
-# build stops otherwise. ALLOW_NO_WAIT skips that check, for test variants
-# whose payloads lack one or are damaged on purpose. SOURCES are linked
+# build stops otherwise. Once linked (and signed), the program itself is read
+# back with the build machine's zlbtool: every entry of the payload it
+# carries must test clean, and wait.exe be there; otherwise the program is
+# deleted and the build stops with zlbtool's report. ALLOW_NO_WAIT skips the
+# wait.exe checks, for test variants whose payloads lack one;
+# ALLOW_DAMAGED_PAYLOAD skips every check of the payload, for variants whose
+# payloads are damaged on purpose. SOURCES are linked
 # before the libraries: a test variant replaces a platform function so.
 # VERSION (default: KVUPDATER_RELEASE_VERSION) is the release's version, its
 # FileVersion and ProductVersion. With a certificate (default: the
@@ -61,7 +67,7 @@ function(kvupdater_sign TARGET)
 endfunction()
 
 function(kvupdater_add_executable NAME)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "NO_PAYLOAD;ALLOW_NO_WAIT"
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "NO_PAYLOAD;ALLOW_NO_WAIT;ALLOW_DAMAGED_PAYLOAD"
                         "PAYLOAD;FORM;OUTPUT_DIRECTORY;VERSION;SIGN_PKCS12;SIGN_PASSWORD_FILE"
                         "SOURCES")
   if(NOT ARG_PAYLOAD AND NOT ARG_NO_PAYLOAD)
@@ -107,7 +113,7 @@ function(kvupdater_add_executable NAME)
   if(ARG_PAYLOAD)
     string(APPEND content "ZLBDATA RCDATA \"${ARG_PAYLOAD}\"\n")
     list(APPEND depends ${ARG_PAYLOAD})
-    if(NOT ARG_ALLOW_NO_WAIT)
+    if(NOT ARG_ALLOW_NO_WAIT AND NOT ARG_ALLOW_DAMAGED_PAYLOAD)
       set(checked ${CMAKE_CURRENT_BINARY_DIR}/${NAME}-payload.checked)
       add_custom_command(
         OUTPUT ${checked}
@@ -130,5 +136,19 @@ function(kvupdater_add_executable NAME)
   if(ARG_SIGN_PKCS12)
     kvupdater_sign(${NAME} PKCS12 ${ARG_SIGN_PKCS12} PASSWORD_FILE ${ARG_SIGN_PASSWORD_FILE}
                    TIMESTAMP_URL "${timestamp_url}")
+  endif()
+  # After signing, so that what is checked is what ships.
+  if(ARG_PAYLOAD AND NOT ARG_ALLOW_DAMAGED_PAYLOAD)
+    set(allow_no_wait)
+    if(ARG_ALLOW_NO_WAIT)
+      set(allow_no_wait -DALLOW_NO_WAIT=ON)
+    endif()
+    add_dependencies(${NAME} host_tools)
+    add_custom_command(TARGET ${NAME} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -DZLBTOOL=${KV_HOST_ZLBTOOL} -DPAYLOAD=$<TARGET_FILE:${NAME}>
+              -DTEST_ENTRIES=ON ${allow_no_wait} -DREMOVE_ON_FAILURE=ON
+              -P ${KV_CHECK_PAYLOAD_SCRIPT}
+      COMMENT "Checking the payload that ${NAME} carries"
+      VERBATIM)
   endif()
 endfunction()

@@ -5,12 +5,15 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
+#include "ImageBuilder.h"
 #include "TestSupport.h"
 #include "ZLBFormat.h"
 
@@ -197,7 +200,7 @@ TEST_F(ZlbtoolTest, PackLeavesNothingBehindOnFailure) {
 }
 
 TEST_F(ZlbtoolTest, EveryCommandHasHelp) {
-  for (const char* Command : {"pack", "list", "extract", "test"}) {
+  for (const char* Command : {"pack", "list", "extract", "test", "info"}) {
     const TRun Help = Run(std::string(Command) + " --help");
     EXPECT_EQ(Help.Status, 0) << Command;
     EXPECT_EQ(Help.Out.rfind(std::string("usage: zlbtool ") + Command, 0), 0u) << Help.Out;
@@ -322,4 +325,290 @@ TEST_F(ZlbtoolTest, TestChecksEveryEntryAndNamesTheBadOne) {
   EXPECT_EQ(Bad.Status, 1);
   EXPECT_NE(Bad.Out.find("FAILED  sub\\deeper\\c.dat: File (3) "), std::string::npos) << Bad.Out;
   EXPECT_NE(Bad.Out.find("OK      a.bin\n"), std::string::npos);
+}
+
+// --- updaters: the archive in a PE image's RCDATA resource ZLBDATA --------
+
+namespace {
+
+const std::string Manifest =
+    "<?xml version=\"1.0\"?>\n<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\">"
+    "<trustInfo><security><requestedPrivileges>\n"
+    "<!-- <requestedExecutionLevel level=\"asInvoker\"/> -->\n"
+    "<requestedExecutionLevel uiAccess='false' level = 'requireAdministrator'/>\n"
+    "</requestedPrivileges></security></trustInfo></assembly>\n";
+
+// An updater as the build makes one: version, manifest, form and payload.
+kvtest::TImageSpec UpdaterSpec(const TBytes& Payload) {
+  kvtest::TImageSpec Spec;
+  Spec.Resources = {{16, "", 1,
+                     kvtest::VersionResource("2.0.0.0", {{"CompanyName", "Konvoro"},
+                                                         {"FileVersion", "2.0.0.0"},
+                                                         {"ProductVersion", "2.0.0.0"}})},
+                    {24, "", 1, kvtest::ToBytes(Manifest)},
+                    {10, "TFORM1", 1, kvtest::ToBytes("form")},
+                    // Compilers store names in upper case; any case must be found.
+                    {10, "ZlbData", 1, Payload}};
+  return Spec;
+}
+
+TBytes PayloadArchive() {
+  return kvtest::BuildArchive({{"konvoro.exe", kvtest::PatternBytes(90000, 7)},
+                               {"WAIT.EXE", kvtest::PatternBytes(3000, 8)},
+                               {"notes.txt", kvtest::ToBytes("notes\r\n"), "docs\\"}});
+}
+
+}  // namespace
+
+TEST_F(ZlbtoolTest, UpdaterIsListedTestedAndExtractedAsTheArchiveItCarries) {
+  const TBytes Archive = PayloadArchive();
+  kvtest::WriteAll(Dir.Path() / "payload.zlb", Archive);
+  kvtest::WriteAll(Dir.Path() / "KVUpdater.exe", kvtest::BuildImage(UpdaterSpec(Archive)).Bytes);
+  for (const char* Command : {"list", "list --json", "test", "extract -d out --with-paths"}) {
+    const TRun Plain = Run(std::string(Command) + " payload.zlb");
+    const std::vector<std::pair<std::string, TBytes>> PlainFiles = kvtest::Snapshot(Dir.Path());
+    fs::remove_all(Dir.Path() / "out");
+    const TRun Embedded = Run(std::string(Command) + " KVUpdater.exe");
+    EXPECT_EQ(Embedded.Status, 0) << Command << ": " << Embedded.Err;
+    EXPECT_EQ(Embedded.Out, Plain.Out) << Command;
+    EXPECT_EQ(Embedded.Err, Plain.Err) << Command;
+    EXPECT_EQ(kvtest::Snapshot(Dir.Path()), PlainFiles) << Command;
+    fs::remove_all(Dir.Path() / "out");
+  }
+
+  // A damaged payload fails as the same damaged archive does.
+  TBytes Damaged = Archive;
+  Damaged[Damaged.size() / 2] ^= 0x01;
+  kvtest::WriteAll(Dir.Path() / "damaged.exe", kvtest::BuildImage(UpdaterSpec(Damaged)).Bytes);
+  const TRun Bad = Run("test damaged.exe");
+  EXPECT_EQ(Bad.Status, 1);
+  EXPECT_EQ(Bad.Err, "zlbtool: The archive file appears to be corrupted\n");
+}
+
+TEST_F(ZlbtoolTest, InfoReportsTheImageAndItsPayload) {
+  const TBytes Archive = PayloadArchive();
+  kvtest::TImageSpec Signed = UpdaterSpec(Archive);
+  Signed.Certificate = kvtest::PatternBytes(1000, 9);
+  kvtest::TImageSpec Plus;
+  Plus.PE32Plus = true;
+  Plus.Machine = 0x8664;
+  Plus.Subsystem = 3;
+  Plus.Resources = {{10, "ZLBDATA", 1, kvtest::BuildArchive({{"a", kvtest::ToBytes("a")}})}};
+  kvtest::WriteAll(Dir.Path() / "signed.exe", kvtest::BuildImage(Signed).Bytes);
+  kvtest::WriteAll(Dir.Path() / "plus.exe", kvtest::BuildImage(Plus).Bytes);
+  kvtest::WriteAll(Dir.Path() / "payload.zlb", Archive);
+  int64_t Packed = 0;
+  for (const std::string& Row : ObjectLines(Run("list --json payload.zlb").Out))
+    Packed += std::stoll(Field(Row, "packed"));
+  const std::string PayloadJson =
+      "  \"payload\": {\"entries\": 3, \"packed\": " + std::to_string(Packed) +
+      ", \"unpacked\": 93007, \"crc_ok\": true, \"wait_exe\": true}\n}\n";
+
+  const TRun Json = Run("info --json signed.exe");
+  EXPECT_EQ(Json.Status, 0) << Json.Err;
+  EXPECT_EQ(Json.Out,
+            "{\n  \"file\": \"signed.exe\",\n"
+            "  \"image\": {\"format\": \"PE32\", \"machine\": \"i386\", \"subsystem\": \"gui\",\n"
+            "            \"file_version\": \"2.0.0.0\", \"product_version\": \"2.0.0.0\",\n"
+            "            \"fixed_file_version\": \"2.0.0.0\", \"fixed_product_version\": "
+            "\"2.0.0.0\",\n"
+            "            \"execution_level\": \"requireAdministrator\",\n"
+            "            \"signature\": {\"present\": true, \"size\": 1008}},\n" +
+                PayloadJson);
+  const TRun Text = Run("info signed.exe");
+  EXPECT_EQ(Text.Out.substr(0, Text.Out.find("Payload:")),
+            "Image:            PE32, i386, Windows GUI\n"
+            "FileVersion:      2.0.0.0\n"
+            "ProductVersion:   2.0.0.0\n"
+            "Fixed versions:   file 2.0.0.0, product 2.0.0.0\n"
+            "Execution level:  requireAdministrator\n"
+            "Signature:        present, 1008 bytes (not verified here: osslsigncode verify "
+            "checks it)\n");
+  EXPECT_NE(Text.Out.find("wait.exe:         present\n"), std::string::npos) << Text.Out;
+
+  const TRun PlusJson = Run("info --json plus.exe");
+  EXPECT_EQ(PlusJson.Status, 0) << PlusJson.Err;
+  EXPECT_NE(PlusJson.Out.find("{\"format\": \"PE32+\", \"machine\": \"x86-64\", \"subsystem\": "
+                              "\"console\",\n            \"file_version\": null"),
+            std::string::npos)
+      << PlusJson.Out;
+  EXPECT_NE(PlusJson.Out.find("\"execution_level\": null,\n            \"signature\": "
+                              "{\"present\": false, \"size\": 0}},\n  \"payload\": "
+                              "{\"entries\": 1, "),
+            std::string::npos)
+      << PlusJson.Out;
+
+  // An archive: the payload part alone.
+  EXPECT_EQ(Run("info --json payload.zlb").Out,
+            "{\n  \"file\": \"payload.zlb\",\n  \"image\": null,\n" + PayloadJson);
+  // A payload whose CRC fails is reported, and the run fails.
+  TBytes Damaged = Archive;
+  Damaged[10] ^= 0x01;
+  kvtest::WriteAll(Dir.Path() / "damaged.zlb", Damaged);
+  const TRun Bad = Run("info damaged.zlb");
+  EXPECT_EQ(Bad.Status, 1);
+  EXPECT_NE(Bad.Out.find("Archive CRC:      FAILED\n"), std::string::npos) << Bad.Out;
+  EXPECT_EQ(Bad.Err, "zlbtool: damaged.zlb: the payload is damaged\n");
+}
+
+TEST_F(ZlbtoolTest, StoredArchiveThatStartsWithAProgramIsReadAsAnArchive) {
+  // Its first entry, stored, is an image without a payload, so the file
+  // starts with "MZ" and a PE signature; its CRC trailer makes it an archive.
+  kvtest::WriteAll(Dir.Path() / "tree" / "a.exe", kvtest::BuildImage({}).Bytes);
+  kvtest::WriteAll(Dir.Path() / "tree" / "b.txt", kvtest::ToBytes("b"));
+  ASSERT_EQ(Run("pack --stored -o s.zlb tree").Status, 0);
+  const TRun List = Run("list s.zlb");
+  EXPECT_EQ(List.Status, 0) << List.Err;
+  EXPECT_EQ(ObjectLines(Run("list --json s.zlb").Out).size(), 2u);
+}
+
+TEST_F(ZlbtoolTest, HostileImagesFailWithWhatIsWrongAndQuickly) {
+  using kvtest::PutU16;
+  using kvtest::PutU32;
+  const TBytes Payload = kvtest::BuildArchive({{"a", kvtest::ToBytes("a")}});
+  const kvtest::TBuiltImage Good = kvtest::BuildImage(UpdaterSpec(Payload));
+  const size_t Size = Good.Bytes.size();
+  const size_t Z = 3;                           // the payload's resource; 0 is the version resource
+  const size_t RootType = Good.Resources + 16;  // RCDATA's entry in the root
+  auto Rel = [&](size_t FileOffset) { return uint32_t(FileOffset - Good.Resources); };
+  auto U32At = [&](size_t At) {
+    return uint32_t(Good.Bytes[At] | Good.Bytes[At + 1] << 8 | Good.Bytes[At + 2] << 16 |
+                    uint32_t(Good.Bytes[At + 3]) << 24);
+  };
+  auto Hex = [](uint64_t Value) {
+    char Text[24];
+    std::snprintf(Text, sizeof Text, "0x%llX", static_cast<unsigned long long>(Value));
+    return std::string(Text);
+  };
+  const uint32_t PayloadRva = U32At(Good.DataEntry[Z]);
+  const size_t Version = 0x200 + (U32At(Good.DataEntry[0]) - 0x1000);
+  const uint32_t Sub = 0x80000000u;
+  struct TCase {
+    const char* Name;
+    std::function<void(TBytes&)> Damage;
+    std::string Message;
+    bool InfoOnly = false;  // what only info reads
+  };
+  const TCase Cases[] = {
+      {.Name = "file ends in the MS-DOS header",
+       .Damage = [](TBytes& B) { B.resize(40); },
+       .Message = "the file ends within the MS-DOS header at 0x0"},
+      {.Name = "e_lfanew past the end",
+       .Damage = [](TBytes& B) { PutU32(B, 60, 0x7FFFFFF0); },
+       .Message = "e_lfanew (0x7FFFFFF0) points past the end of the file (" + std::to_string(Size) +
+                  " bytes)"},
+      {.Name = "e_lfanew and the signature overflow 32 bits",
+       .Damage = [](TBytes& B) { PutU32(B, 60, 0xFFFFFFFE); },
+       .Message = "e_lfanew (0xFFFFFFFE) points past the end of the file (" + std::to_string(Size) +
+                  " bytes)"},
+      {.Name = "an MS-DOS program",
+       .Damage = [](TBytes& B) { B[0x40] = 'N'; },
+       .Message = "no PE signature at e_lfanew (0x40): an MS-DOS program, not a Windows image"},
+      {.Name = "file ends in the COFF header",
+       .Damage = [&](TBytes& B) { B.resize(Good.Coff + 10); },
+       .Message = "the file ends within the COFF header at 0x40"},
+      {.Name = "file ends in the optional header",
+       .Damage = [&](TBytes& B) { B.resize(Good.Optional + 100); },
+       .Message = "the file ends within the optional header at 0x58"},
+      {.Name = "unknown optional header",
+       .Damage = [&](TBytes& B) { PutU16(B, Good.Optional, 0x107); },
+       .Message = "unknown optional header magic 0x107"},
+      {.Name = "optional header shorter than its fields",
+       .Damage = [&](TBytes& B) { PutU16(B, Good.Coff + 16, 90); },
+       .Message = "the optional header of 90 bytes is too small for its fields (96 bytes)"},
+      {.Name = "data directories beyond the optional header",
+       .Damage = [&](TBytes& B) { PutU16(B, Good.Coff + 16, 120); },
+       .Message = "the optional header of 120 bytes is too small for its fields (224 bytes)"},
+      {.Name = "absurd section count",
+       .Damage = [&](TBytes& B) { PutU16(B, Good.Coff + 2, 0xFFFF); },
+       .Message = "65535 sections, more than Windows loads (96)"},
+      {.Name = "section table past the end",
+       .Damage = [&](TBytes& B) { PutU16(B, Good.Coff + 16, uint16_t(Size - 20 - Good.Optional)); },
+       .Message = "the file ends within the section table at " + Hex(Size - 20)},
+      {.Name = "section data past the end",
+       .Damage = [&](TBytes& B) { PutU32(B, Good.SectionTable + 16, 0x10000000); },
+       .Message = "section 1 (.rsrc) reaches past the end of the file"},
+      {.Name = "section offset and size overflow 32 bits",
+       .Damage = [&](TBytes& B) { PutU32(B, Good.SectionTable + 20, 0xFFFFFE00); },
+       .Message = "section 1 (.rsrc) reaches past the end of the file"},
+      {.Name = "resource directory in no section",
+       .Damage = [&](TBytes& B) { PutU32(B, Good.Directories + 16, 0x00900000); },
+       .Message = "the resource directory at RVA 0x900000 (16 bytes) lies in no section"},
+      {.Name = "resource directory that refers to itself",
+       .Damage = [&](TBytes& B) { PutU32(B, RootType + 4, Sub | 0); },
+       .Message = "the resource directory at 0x0 refers back to itself or to a directory above it"},
+      {.Name = "resource directory that refers to one above it",
+       .Damage = [&](TBytes& B) { PutU32(B, Good.NameEntry[Z] + 4, Sub | 0); },
+       .Message = "the resource directory at 0x0 refers back to itself or to a directory above it"},
+      {.Name = "resource tree deeper than three levels",
+       .Damage = [&](TBytes& B) { PutU32(B, Good.LanguageDirectory[Z] + 20, Sub | 0x10); },
+       .Message = "the resource tree is deeper than three levels"},
+      {.Name = "data where the type's directory belongs",
+       .Damage = [&](TBytes& B) { PutU32(B, RootType + 4, Rel(Good.DataEntry[Z])); },
+       .Message = "a resource entry at level 1 names data where a directory belongs"},
+      {.Name = "absurd entry count",
+       .Damage = [&](TBytes& B) { PutU16(B, Good.Resources + 14, 0xFFFF); },
+       .Message = "the resource directory at 0x0 claims 65535 entries, more than fit in the "
+                  "resource section"},
+      {.Name = "subdirectory past the resource section",
+       .Damage = [&](TBytes& B) { PutU32(B, Good.NameEntry[Z] + 4, Sub | 0x7FFFFFF8); },
+       .Message = "the resource directory at 0x7FFFFFF8 reaches past the resource section"},
+      {.Name = "name past the resource section",
+       .Damage = [&](TBytes& B) { PutU32(B, Good.NameEntry[Z], Sub | 0x7FFFFFFF); },
+       .Message = "a resource name at 0x7FFFFFFF reaches past the resource section"},
+      {.Name = "name whose length reaches past the resource section",
+       .Damage =
+           [&](TBytes& B) {
+             PutU16(B, Size - 2, 100);
+             PutU32(B, Good.NameEntry[Z], Sub | Rel(Size - 2));
+           },
+       .Message =
+           "a resource name at " + Hex(Rel(Size - 2)) + " reaches past the resource section"},
+      {.Name = "data entry past the resource section",
+       .Damage = [&](TBytes& B) { PutU32(B, Good.LanguageDirectory[Z] + 20, 0x7FFFFFF0); },
+       .Message = "a resource data entry at 0x7FFFFFF0 reaches past the resource section"},
+      {.Name = "payload in no section",
+       .Damage = [&](TBytes& B) { PutU32(B, Good.DataEntry[Z], 0x00400000); },
+       .Message = "resource data at RVA 0x400000 (" + std::to_string(Payload.size()) +
+                  " bytes) lies in no section"},
+      {.Name = "payload RVA and size overflow 32 bits",
+       .Damage = [&](TBytes& B) { PutU32(B, Good.DataEntry[Z] + 4, 0xFFFFFFF0); },
+       .Message = "resource data at RVA " + Hex(PayloadRva) +
+                  " (4294967280 bytes) reaches past its section's data in the file"},
+      {.Name = "no payload",
+       .Damage = [&](TBytes& B) { PutU32(B, RootType, 11); },
+       .Message = "no ZLBDATA resource"},
+      {.Name = "certificate table past the end",
+       .Damage =
+           [&](TBytes& B) {
+             PutU32(B, Good.Directories + 32, 0x100);
+             PutU32(B, Good.Directories + 36, 0xFFFFFFF0);
+           },
+       .Message = "the certificate table (offset 0x100, 4294967280 bytes) reaches past the end "
+                  "of the file",
+       .InfoOnly = true},
+      {.Name = "version block longer than the resource",
+       .Damage = [&](TBytes& B) { PutU16(B, Version, 0xFFFF); },
+       .Message = "the version resource is malformed: the block at 0x0 has a length that does "
+                  "not fit (65535 bytes)",
+       .InfoOnly = true},
+  };
+  ASSERT_EQ(Run("list --json bad.exe").Status, 1) << "no file yet";
+  kvtest::WriteAll(Dir.Path() / "bad.exe", Good.Bytes);
+  ASSERT_EQ(Run("info bad.exe").Status, 0) << "the undamaged image passes";
+  for (const TCase& Case : Cases) {
+    TBytes Bytes = Good.Bytes;
+    Case.Damage(Bytes);
+    kvtest::WriteAll(Dir.Path() / "bad.exe", Bytes);
+    for (const char* Command : {"list", "test", "extract -d out", "info --json"}) {
+      if (Case.InfoOnly && std::string(Command) != "info --json") continue;
+      const auto Started = std::chrono::steady_clock::now();
+      const TRun R = Run(std::string(Command) + " bad.exe");
+      const auto Took = std::chrono::steady_clock::now() - Started;
+      EXPECT_EQ(R.Status, 1) << Case.Name << ", " << Command;
+      EXPECT_EQ(R.Err, "zlbtool: bad.exe: " + Case.Message + "\n") << Case.Name << ", " << Command;
+      EXPECT_LT(Took, std::chrono::seconds(1)) << Case.Name << ", " << Command;
+    }
+    EXPECT_FALSE(fs::exists(Dir.Path() / "out")) << Case.Name;
+  }
 }

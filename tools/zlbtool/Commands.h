@@ -13,5 +13,6 @@ int Pack(const TArgs& Args);
 int List(const TArgs& Args);
 int Extract(const TArgs& Args);
 int Test(const TArgs& Args);
+int Info(const TArgs& Args);
 
 }  // namespace zlbtool

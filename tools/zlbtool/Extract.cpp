@@ -9,6 +9,7 @@
 #include "EntryNames.h"
 #include "Environment.h"
 #include "Files.h"
+#include "Input.h"
 #include "Text.h"
 #include "ZLIBArchive.h"
 
@@ -18,7 +19,7 @@ namespace {
 
 constexpr const char* ExtractUsage =
     "usage: zlbtool extract [-d DIR] [--with-paths] [--check-crc] [--skip-existing]\n"
-    "                       ARCHIVE [NAME...]\n"
+    "                       ARCHIVE|UPDATER [NAME...]\n"
     "\n"
     "Extracts every entry, or those named (by name or by stored path and name,\n"
     "letter case ignored), into DIR.\n"
@@ -81,7 +82,7 @@ int Extract(const TArgs& Args) {
   Archive.SetCheckCRC(Parsed.Has("--check-crc"));
   if (Parsed.Has("--skip-existing"))
     Archive.SetOnReplaceFile([](std::string, bool& Replace) { Replace = false; });
-  Archive.OpenArchive(Parsed.Operands[0]);
+  OpenInput(Archive, Parsed.Operands[0]);
   const int32_t Count = Archive.GetFileCount();
 
   // Select the entries before anything is written.

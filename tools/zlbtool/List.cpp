@@ -6,6 +6,8 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "EntryNames.h"
+#include "Input.h"
+#include "Json.h"
 #include "ZLIBArchive.h"
 
 namespace zlbtool {
@@ -13,7 +15,7 @@ namespace zlbtool {
 namespace {
 
 constexpr const char* ListUsage =
-    "usage: zlbtool list [--json] ARCHIVE\n"
+    "usage: zlbtool list [--json] ARCHIVE|UPDATER\n"
     "\n"
     "Opens the archive (verifying its CRC and loading its directory) and shows\n"
     "one row per entry: index, method, original size, packed size, CRC-32 and\n"
@@ -21,26 +23,6 @@ constexpr const char* ListUsage =
     "\n"
     "  --json  print one JSON array of objects with the keys index, name, path,\n"
     "          size, packed, offset, crc32 and stored\n";
-
-// A JSON string literal of bytes in the ANSI code page: bytes outside ASCII
-// are written as \u00XX, so the output is always valid JSON.
-std::string JsonString(const std::string& Bytes) {
-  std::string Out = "\"";
-  for (const char C : Bytes) {
-    const auto B = static_cast<unsigned char>(C);
-    if (C == '"' || C == '\\') {
-      Out += '\\';
-      Out += C;
-    } else if (B < 0x20 || B >= 0x7F) {
-      char Escaped[8];
-      std::snprintf(Escaped, sizeof Escaped, "\\u%04x", B);
-      Out += Escaped;
-    } else {
-      Out += C;
-    }
-  }
-  return Out + "\"";
-}
 
 }  // namespace
 
@@ -53,7 +35,7 @@ int List(const TArgs& Args) {
   if (Parsed.Operands.size() != 1) throw EUsageError("list takes exactly one archive");
 
   kv::TZLBArchive Archive;
-  Archive.OpenArchive(Parsed.Operands[0]);
+  OpenInput(Archive, Parsed.Operands[0]);
   const int32_t Count = Archive.GetFileCount();
   kv::TZLBFileEntry Entry;
 

@@ -17,6 +17,10 @@ constexpr const char* Usage =
     "  list     show an archive's entries\n"
     "  test     check every entry's data against its CRC-32\n"
     "  extract  extract entries into a directory\n"
+    "  info     show what an updater is and carries, or what an archive holds\n"
+    "\n"
+    "list, test, extract and info also take an updater (KVUpdater.exe): they\n"
+    "read the archive in its RCDATA resource ZLBDATA in place.\n"
     "\n"
     "Run 'zlbtool COMMAND --help' for a command's options.\n";
 
@@ -34,6 +38,7 @@ int main(int argc, char** argv) {
     if (Command == "list") return zlbtool::List(Args);
     if (Command == "test") return zlbtool::Test(Args);
     if (Command == "extract") return zlbtool::Extract(Args);
+    if (Command == "info") return zlbtool::Info(Args);
     std::fprintf(stderr, "zlbtool: unknown command '%s'\n%s", Command.c_str(), Usage);
     return 1;
   } catch (const zlbtool::EUsageError& E) {

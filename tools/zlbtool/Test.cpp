@@ -9,6 +9,7 @@
 #include "Commands.h"
 #include "EntryNames.h"
 #include "Format.h"
+#include "Input.h"
 #include "ZLIBArchive.h"
 
 namespace zlbtool {
@@ -16,7 +17,7 @@ namespace zlbtool {
 namespace {
 
 constexpr const char* TestUsage =
-    "usage: zlbtool test ARCHIVE\n"
+    "usage: zlbtool test ARCHIVE|UPDATER\n"
     "\n"
     "Inflates every entry in memory that does not grow with its size, checks\n"
     "its length and CRC-32, and prints one line per entry. Exits 1 if any fails.\n";
@@ -51,7 +52,7 @@ int Test(const TArgs& Args) {
   if (Parsed.Operands.size() != 1) throw EUsageError("test takes exactly one archive");
 
   kv::TZLBArchive Archive;
-  Archive.OpenArchive(Parsed.Operands[0]);
+  OpenInput(Archive, Parsed.Operands[0]);
   int Failures = 0;
   kv::TZLBFileEntry Entry;
   for (int32_t I = 0; I < Archive.GetFileCount(); ++I) {

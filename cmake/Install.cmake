@@ -1,0 +1,88 @@
+# What `cmake --install` puts in place, and on Linux the Debian package of
+# zlbtool (cpack).
+#
+#   bin/zlbtool (zlbtool.exe), and in the Windows build bin/KVUpdater.exe
+#   the archive component for other projects (component "development"):
+#     include/konvoro-zlb/   the reader's and the platform layer's headers
+#     lib/                   their static libraries
+#     lib/cmake/KonvoroZLB/  the package: find_package(KonvoroZLB CONFIG)
+#                            gives the target KonvoroZLB::archive
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+install(TARGETS zlbtool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT zlbtool)
+if(TARGET KVUpdater)
+  install(TARGETS KVUpdater RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT updater)
+endif()
+
+# The component: the reader (kvarchive) and the platform layer beneath it,
+# without the writer and without anything of the tests.
+set(kv_package KonvoroZLB)
+set(kv_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/${kv_package})
+set(kv_include_dir ${CMAKE_INSTALL_INCLUDEDIR}/konvoro-zlb)
+set_target_properties(kvarchive PROPERTIES EXPORT_NAME archive)
+set_target_properties(kvplatform PROPERTIES EXPORT_NAME platform)
+# Its headers use C++20; a consumer compiles them so too.
+set_property(TARGET kvplatform APPEND PROPERTY INTERFACE_COMPILE_FEATURES cxx_std_20)
+# Libraries built with the sanitizers need their runtimes wherever they are
+# linked.
+if(KV_SANITIZE)
+  set_property(TARGET kvplatform APPEND PROPERTY INTERFACE_LINK_OPTIONS
+               $<INSTALL_INTERFACE:-fsanitize=address,undefined>)
+endif()
+# Release builds optimise at link time, and GCC's objects then hold only its
+# intermediate form; the installed libraries carry machine code beside it,
+# so that a project linking without that optimisation can use them.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  set_property(TARGET kvarchive kvplatform APPEND PROPERTY COMPILE_OPTIONS
+               $<$<CONFIG:Release>:-ffat-lto-objects>)
+endif()
+install(TARGETS kvarchive kvplatform EXPORT ${kv_package}Targets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+        INCLUDES DESTINATION ${kv_include_dir})
+# The portable interface of the platform layer (not its win32/ part) and the
+# reader's headers.
+file(GLOB kv_platform_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/*.h)
+install(FILES ${kv_platform_headers}
+              ${PROJECT_SOURCE_DIR}/archive/ArchiveMessages.h
+              ${PROJECT_SOURCE_DIR}/archive/CRC32.h
+              ${PROJECT_SOURCE_DIR}/archive/PayloadResource.h
+              ${PROJECT_SOURCE_DIR}/archive/ZLBFormat.h
+              ${PROJECT_SOURCE_DIR}/archive/ZLBReader.h
+              ${PROJECT_SOURCE_DIR}/archive/ZLIBArchive.h
+        DESTINATION ${kv_include_dir} COMPONENT development)
+install(EXPORT ${kv_package}Targets NAMESPACE ${kv_package}:: DESTINATION ${kv_package_dir}
+        COMPONENT development)
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/${kv_package}Config.cmake.in
+                              ${CMAKE_CURRENT_BINARY_DIR}/${kv_package}Config.cmake
+                              INSTALL_DESTINATION ${kv_package_dir})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/${kv_package}ConfigVersion.cmake
+                                 VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${kv_package}Config.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/${kv_package}ConfigVersion.cmake
+        DESTINATION ${kv_package_dir} COMPONENT development)
+
+# The Debian package of zlbtool: `cpack` in the build tree writes
+# zlbtool_<version>_<architecture>.deb.
+if(NOT WIN32)
+  set(KV_PACKAGE_MAINTAINER "Konvoro updater team <updater@konvoro.example>" CACHE STRING
+      "The Maintainer field of the Debian package")
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL zlbtool)
+  set(CPACK_DEBIAN_ZLBTOOL_PACKAGE_NAME zlbtool)
+  set(CPACK_DEBIAN_ZLBTOOL_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${KV_PACKAGE_MAINTAINER})
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  # The architecture comes from dpkg, the dependencies from dpkg-shlibdeps.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_COMPONENT_ZLBTOOL_DESCRIPTION
+      "packs, lists, tests and extracts ZLB archives and Konvoro updaters\n"
+      "zlbtool reads the ZLB archives that the Konvoro updater (KVUpdater.exe)\n"
+      "carries, also inside the updater itself, and shows what an updater is:\n"
+      "its version, requested execution level, signature and payload.")
+  string(JOIN "" CPACK_COMPONENT_ZLBTOOL_DESCRIPTION ${CPACK_COMPONENT_ZLBTOOL_DESCRIPTION})
+  include(CPack)
+endif()

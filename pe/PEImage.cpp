@@ -1,0 +1,331 @@
+// A reader of Windows PE images made for hostile input.
+#include "PEImage.h"
+
+#include <algorithm>
+#include <array>
+
+#include "Format.h"
+#include "PEMessages.h"
+#include "Text.h"
+
+namespace kv::pe {
+
+namespace {
+
+uint16_t GetU16(const uint8_t* P) {
+  return uint16_t(P[0] | P[1] << 8);
+}
+uint32_t GetU32(const uint8_t* P) {
+  return uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24;
+}
+
+constexpr uint32_t HighBit = 0x80000000u;
+
+std::string Dec(uint64_t Value) {
+  return std::to_string(Value);
+}
+
+// True when Size bytes at Offset lie within Length bytes; no sum overflows,
+// as all are below 2^33.
+bool Inside(int64_t Offset, int64_t Size, int64_t Length) {
+  return Offset >= 0 && Size >= 0 && Offset <= Length && Size <= Length - Offset;
+}
+
+}  // namespace
+
+std::string Hex(uint64_t Value) {
+  std::string Digits;
+  do {
+    Digits.insert(Digits.begin(), "0123456789ABCDEF"[Value & 0xF]);
+    Value >>= 4;
+  } while (Value != 0);
+  return "0x" + Digits;
+}
+
+bool StartsAsExecutable(TStream& Stream) {
+  char Magic[2] = {};
+  if (Stream.Seek(0, TSeekOrigin::soBeginning) != 0) return false;
+  return Stream.Read(Magic, 2) == 2 && Magic[0] == 'M' && Magic[1] == 'Z';
+}
+
+void TPEImage::ReadAt(int64_t Offset, void* Buffer, size_t Count, std::string_view What) const {
+  if (!Inside(Offset, int64_t(Count), FFileSize) ||
+      FStream.Seek(Offset, TSeekOrigin::soBeginning) != Offset ||
+      FStream.Read(Buffer, int32_t(Count)) != int32_t(Count))
+    throw EPEFormatError(Format(messages::SFileEndsWithin, What, Hex(uint64_t(Offset))));
+}
+
+TPEImage::TPEImage(TStream& Stream) : FStream(Stream), FFileSize(Stream.GetSize()) {
+  std::array<uint8_t, dos_layout::Size> Dos{};
+  ReadAt(0, Dos.data(), Dos.size(), "MS-DOS header");
+  if (GetU16(&Dos[dos_layout::Magic]) != 0x5A4D) throw EPEFormatError(messages::SNotExecutable);
+  const uint32_t NewHeader = GetU32(&Dos[dos_layout::NewHeader]);
+  if (!Inside(NewHeader, 4, FFileSize))
+    throw EPEFormatError(Format(messages::SNewHeaderPastEnd, Hex(NewHeader), Dec(FFileSize)));
+  std::array<uint8_t, 4 + coff_layout::Size> Coff{};
+  ReadAt(NewHeader, Coff.data(), 4, "PE signature");
+  if (GetU32(Coff.data()) != 0x00004550)
+    throw EPEFormatError(Format(messages::SNoPESignature, Hex(NewHeader)));
+  ReadAt(NewHeader, Coff.data(), Coff.size(), "COFF header");
+  const uint8_t* C = Coff.data() + 4;
+  FMachine = GetU16(C + coff_layout::Machine);
+  const uint16_t SectionCount = GetU16(C + coff_layout::NumberOfSections);
+  const uint16_t OptionalSize = GetU16(C + coff_layout::SizeOfOptionalHeader);
+
+  // The optional header: only the part up to the sixteenth data directory is
+  // read; a larger header is allowed, a smaller one must hold what it counts.
+  const int64_t OptionalOffset = int64_t(NewHeader) + int64_t(Coff.size());
+  std::array<uint8_t, optional_layout::MaxSize> Optional{};
+  const size_t OptionalRead = std::min<size_t>(OptionalSize, Optional.size());
+  if (OptionalRead < 2)
+    throw EPEFormatError(Format(messages::SOptionalHeaderTooSmall, Dec(OptionalSize), "2"));
+  ReadAt(OptionalOffset, Optional.data(), OptionalRead, "optional header");
+  const uint16_t Magic = GetU16(&Optional[optional_layout::Magic]);
+  size_t CountAt = 0;
+  if (Magic == optional_layout::MagicPE32) {
+    FFormat = TImageFormat::PE32;
+    CountAt = optional_layout::DirectoryCountPE32;
+  } else if (Magic == optional_layout::MagicPE32Plus) {
+    FFormat = TImageFormat::PE32Plus;
+    CountAt = optional_layout::DirectoryCountPE32Plus;
+  } else {
+    throw EPEFormatError(Format(messages::SUnknownOptionalMagic, Hex(Magic)));
+  }
+  if (OptionalSize < CountAt + 4)
+    throw EPEFormatError(
+        Format(messages::SOptionalHeaderTooSmall, Dec(OptionalSize), Dec(CountAt + 4)));
+  FSubsystem = GetU16(&Optional[optional_layout::Subsystem]);
+  // Windows reads at most sixteen directories, whatever the count claims.
+  const size_t Directories =
+      std::min<uint32_t>(GetU32(&Optional[CountAt]), optional_layout::MaxDirectories);
+  const size_t DirectoriesEnd = CountAt + 4 + Directories * optional_layout::DirectorySize;
+  if (OptionalSize < DirectoriesEnd)
+    throw EPEFormatError(
+        Format(messages::SOptionalHeaderTooSmall, Dec(OptionalSize), Dec(DirectoriesEnd)));
+  for (size_t I = 0; I < Directories; ++I) {
+    const uint8_t* D = &Optional[CountAt + 4 + I * optional_layout::DirectorySize];
+    FDirectories.push_back({GetU32(D), GetU32(D + 4)});
+  }
+
+  if (SectionCount > MaxSections)
+    throw EPEFormatError(Format(messages::STooManySections, Dec(SectionCount)));
+  const int64_t TableOffset = OptionalOffset + OptionalSize;
+  for (size_t I = 0; I < SectionCount; ++I) {
+    std::array<uint8_t, section_layout::Size> S{};
+    ReadAt(TableOffset + int64_t(I * S.size()), S.data(), S.size(), "section table");
+    TSection Section;
+    const auto* Name = reinterpret_cast<const char*>(&S[section_layout::Name]);
+    Section.Name.assign(Name, std::find(Name, Name + 8, '\0'));
+    Section.VirtualSize = GetU32(&S[section_layout::VirtualSize]);
+    Section.VirtualAddress = GetU32(&S[section_layout::VirtualAddress]);
+    Section.SizeOfRawData = GetU32(&S[section_layout::SizeOfRawData]);
+    Section.PointerToRawData = GetU32(&S[section_layout::PointerToRawData]);
+    if (Section.SizeOfRawData != 0 &&
+        !Inside(Section.PointerToRawData, Section.SizeOfRawData, FFileSize))
+      throw EPEFormatError(Format(messages::SSectionPastEnd, Dec(I + 1), Section.Name));
+    FSections.push_back(std::move(Section));
+  }
+
+  const TDataDirectory Resources = Directory(ResourceDirectory);
+  if (Resources.Address != 0) {
+    FResourceBase = RvaToFileOffset(Resources.Address, resource_layout::DirectorySize,
+                                    "the resource directory");
+    // Offsets in the tree count from its start; its nodes and names must lie
+    // in the rest of its section's data.
+    for (const TSection& S : FSections)
+      if (FResourceBase >= S.PointerToRawData &&
+          FResourceBase - S.PointerToRawData < S.SizeOfRawData)
+        FResourceLength = int64_t(S.PointerToRawData) + S.SizeOfRawData - FResourceBase;
+  }
+}
+
+TDataDirectory TPEImage::Directory(size_t Index) const {
+  return Index < FDirectories.size() ? FDirectories[Index] : TDataDirectory{};
+}
+
+int64_t TPEImage::RvaToFileOffset(uint32_t Rva, uint32_t Size, std::string_view What) const {
+  for (const TSection& S : FSections) {
+    // A section spans its virtual size in memory; some linkers leave that 0.
+    const int64_t Span = S.VirtualSize != 0 ? S.VirtualSize : S.SizeOfRawData;
+    const int64_t Into = int64_t(Rva) - S.VirtualAddress;
+    if (Into < 0 || Into >= Span) continue;
+    // What lies beyond the section's data in the file is zeros in memory:
+    // no resource is kept there.
+    if (!Inside(Into, Size, S.SizeOfRawData))
+      throw EPEFormatError(Format(messages::SRvaPastSectionData, What, Hex(Rva), Dec(Size)));
+    return int64_t(S.PointerToRawData) + Into;
+  }
+  throw EPEFormatError(Format(messages::SRvaInNoSection, What, Hex(Rva), Dec(Size)));
+}
+
+bool TPEImage::NameMatches(uint32_t NameOffset, std::string_view Name) const {
+  if (!Inside(NameOffset, 2, FResourceLength))
+    throw EPEFormatError(
+        Format(messages::SResourcePastSection, "a resource name", Hex(NameOffset)));
+  uint8_t Length[2];
+  ReadAt(FResourceBase + NameOffset, Length, 2, "resource name");
+  const uint16_t Chars = GetU16(Length);
+  if (!Inside(int64_t(NameOffset) + 2, int64_t(Chars) * 2, FResourceLength))
+    throw EPEFormatError(
+        Format(messages::SResourcePastSection, "a resource name", Hex(NameOffset)));
+  // Only a name as long as the one sought is read, so the read is bounded
+  // by the caller's name, not by the file.
+  if (size_t(Chars) != Name.size()) return false;
+  std::array<uint8_t, 2 * 64> Units{};
+  for (size_t Done = 0; Done < Chars;) {
+    const size_t Now = std::min<size_t>(Chars - Done, Units.size() / 2);
+    ReadAt(FResourceBase + NameOffset + 2 + int64_t(Done * 2), Units.data(), Now * 2,
+           "resource name");
+    for (size_t I = 0; I < Now; ++I) {
+      const uint16_t Unit = GetU16(&Units[I * 2]);
+      if (Unit > 0x7F || UpCase(char(Unit)) != UpCase(Name[Done + I])) return false;
+    }
+    Done += Now;
+  }
+  return true;
+}
+
+std::optional<TPEImage::TEntry> TPEImage::FindEntry(uint32_t DirOffset, TResourceKey Key) const {
+  namespace L = resource_layout;
+  if (!Inside(DirOffset, L::DirectorySize, FResourceLength))
+    throw EPEFormatError(
+        Format(messages::SResourcePastSection, "the resource directory", Hex(DirOffset)));
+  std::array<uint8_t, L::DirectorySize> Header{};
+  ReadAt(FResourceBase + DirOffset, Header.data(), Header.size(), "resource directory");
+  const uint32_t Named = GetU16(&Header[L::NamedEntries]);
+  const uint32_t Count = Named + GetU16(&Header[L::IdEntries]);
+  if (!Inside(int64_t(DirOffset) + L::DirectorySize, int64_t(Count) * L::EntrySize,
+              FResourceLength))
+    throw EPEFormatError(Format(messages::SResourceEntryCount, Hex(DirOffset), Dec(Count)));
+
+  // Entries are read a few dozen at a time; the first that matches wins.
+  std::array<uint8_t, 32 * L::EntrySize> Chunk{};
+  for (uint32_t First = 0; First < Count; First += 32) {
+    const uint32_t Now = std::min<uint32_t>(Count - First, 32);
+    ReadAt(FResourceBase + DirOffset + L::DirectorySize + int64_t(First) * L::EntrySize,
+           Chunk.data(), Now * L::EntrySize, "resource directory");
+    for (uint32_t I = 0; I < Now; ++I) {
+      const TEntry Entry{GetU32(&Chunk[I * L::EntrySize + L::EntryName]),
+                         GetU32(&Chunk[I * L::EntrySize + L::EntryOffset])};
+      const bool IsNamed = (Entry.Name & HighBit) != 0;
+      switch (Key.Kind) {
+        case TResourceKey::TKind::First:
+          return Entry;
+        case TResourceKey::TKind::Id:
+          if (!IsNamed && Entry.Name == Key.Id) return Entry;
+          break;
+        case TResourceKey::TKind::Name:
+          if (IsNamed && NameMatches(Entry.Name & ~HighBit, Key.Name)) return Entry;
+          break;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<TFileRange> TPEImage::FindResource(TResourceKey Type, TResourceKey Name) const {
+  namespace L = resource_layout;
+  if (Directory(ResourceDirectory).Address == 0) return std::nullopt;
+  const TResourceKey Keys[ResourceLevels] = {Type, Name, TResourceKey::AnyFirst()};
+  // The directories on the way down: a loop must lead back to one of them.
+  // The three levels bound the walk even without that check.
+  std::array<uint32_t, ResourceLevels> Path{};
+  uint32_t DirOffset = 0;
+  for (int Level = 0; Level < ResourceLevels; ++Level) {
+    Path[size_t(Level)] = DirOffset;
+    const std::optional<TEntry> Entry = FindEntry(DirOffset, Keys[Level]);
+    if (!Entry) return std::nullopt;
+    const bool IsDirectory = (Entry->Offset & HighBit) != 0;
+    const uint32_t Target = Entry->Offset & ~HighBit;
+    if (Level + 1 < ResourceLevels) {
+      if (!IsDirectory)
+        throw EPEFormatError(Format(messages::SResourceDataTooHigh, Dec(uint64_t(Level + 1))));
+      if (std::find(Path.begin(), Path.begin() + Level + 1, Target) != Path.begin() + Level + 1)
+        throw EPEFormatError(Format(messages::SResourceLoop, Hex(Target)));
+      DirOffset = Target;
+      continue;
+    }
+    if (IsDirectory) throw EPEFormatError(messages::SResourceTooDeep);
+    if (!Inside(Target, L::DataEntrySize, FResourceLength))
+      throw EPEFormatError(
+          Format(messages::SResourcePastSection, "a resource data entry", Hex(Target)));
+    std::array<uint8_t, L::DataEntrySize> Data{};
+    ReadAt(FResourceBase + Target, Data.data(), Data.size(), "resource data entry");
+    const uint32_t Rva = GetU32(&Data[L::DataRva]);
+    const uint32_t Size = GetU32(&Data[L::DataSize]);
+    return TFileRange{RvaToFileOffset(Rva, Size, "resource data"), Size};
+  }
+  return std::nullopt;
+}
+
+std::optional<TFileRange> TPEImage::CertificateTable() const {
+  const TDataDirectory Table = Directory(CertificateDirectory);
+  if (Table.Address == 0 && Table.Size == 0) return std::nullopt;
+  if (Table.Address == 0 || !Inside(Table.Address, Table.Size, FFileSize))
+    throw EPEFormatError(
+        Format(messages::SCertificatesPastEnd, Hex(Table.Address), Dec(Table.Size)));
+  return TFileRange{Table.Address, Table.Size};
+}
+
+std::vector<uint8_t> TPEImage::ReadRange(TFileRange Range, size_t MaxBytes,
+                                         std::string_view What) const {
+  if (Range.Size > int64_t(MaxBytes))
+    throw EPEFormatError(
+        Format(messages::SResourceTooLarge, What, Dec(uint64_t(Range.Size)), Dec(MaxBytes)));
+  std::vector<uint8_t> Bytes(size_t(Range.Size));
+  if (!Bytes.empty()) ReadAt(Range.Offset, Bytes.data(), Bytes.size(), What);
+  return Bytes;
+}
+
+namespace {
+
+struct TSubsystemName {
+  uint16_t Code;
+  const char* Key;
+  const char* Text;
+};
+constexpr TSubsystemName SubsystemNames[] = {
+    {1, "native", "native"},
+    {2, "gui", "Windows GUI"},
+    {3, "console", "Windows console"},
+    {5, "os2-console", "OS/2 console"},
+    {7, "posix-console", "POSIX console"},
+    {9, "windows-ce-gui", "Windows CE GUI"},
+    {10, "efi-application", "EFI application"},
+    {11, "efi-boot-service-driver", "EFI boot service driver"},
+    {12, "efi-runtime-driver", "EFI runtime driver"},
+    {13, "efi-rom", "EFI ROM"},
+    {14, "xbox", "Xbox"},
+    {16, "windows-boot-application", "Windows boot application"},
+};
+
+}  // namespace
+
+std::string MachineName(uint16_t Machine) {
+  switch (Machine) {
+    case 0x014C:
+      return "i386";
+    case 0x8664:
+      return "x86-64";
+    case 0x01C4:
+      return "arm";
+    case 0xAA64:
+      return "arm64";
+    default:
+      return Hex(Machine);
+  }
+}
+
+std::string SubsystemName(uint16_t Subsystem) {
+  for (const TSubsystemName& N : SubsystemNames)
+    if (N.Code == Subsystem) return N.Key;
+  return Dec(Subsystem);
+}
+
+std::string SubsystemText(uint16_t Subsystem) {
+  for (const TSubsystemName& N : SubsystemNames)
+    if (N.Code == Subsystem) return N.Text;
+  return "subsystem " + Dec(Subsystem);
+}
+
+}  // namespace kv::pe

@@ -1,0 +1,212 @@
+// A reader of Windows PE images (programs and DLLs, PE32 and PE32+) made
+// for files nobody vouches for: headers, sections, the resource tree and the
+// certificate table, read in small fixed pieces through a stream. Every
+// offset, size and count is checked against the file before it is used, in
+// 64-bit arithmetic, and nothing is allocated in proportion to a number read
+// from the file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Exceptions.h"
+#include "Streams.h"
+
+namespace kv::pe {
+
+// What is wrong with an image, in a short text without the file's name.
+class EPEFormatError : public Exception {
+  using Exception::Exception;
+};
+
+// Field offsets of the records as stored, little-endian throughout.
+namespace dos_layout {
+inline constexpr size_t Magic = 0;       // "MZ"
+inline constexpr size_t NewHeader = 60;  // e_lfanew: file offset of "PE\0\0"
+inline constexpr size_t Size = 64;
+static_assert(NewHeader + 4 == Size);
+}  // namespace dos_layout
+
+namespace coff_layout {  // follows the 4-byte signature "PE\0\0"
+inline constexpr size_t Machine = 0;
+inline constexpr size_t NumberOfSections = 2;
+inline constexpr size_t SizeOfOptionalHeader = 16;
+inline constexpr size_t Characteristics = 18;
+inline constexpr size_t Size = 20;
+static_assert(Characteristics + 2 == Size);
+}  // namespace coff_layout
+
+namespace optional_layout {
+inline constexpr size_t Magic = 0;
+inline constexpr uint16_t MagicPE32 = 0x10B;
+inline constexpr uint16_t MagicPE32Plus = 0x20B;
+inline constexpr size_t Subsystem = 68;  // the same in both forms
+// NumberOfRvaAndSizes and the data directories, which follow it.
+inline constexpr size_t DirectoryCountPE32 = 92;
+inline constexpr size_t DirectoryCountPE32Plus = 108;
+inline constexpr size_t DirectorySize = 8;  // RVA (or file offset) and size
+inline constexpr size_t MaxDirectories = 16;
+inline constexpr size_t MaxSize = DirectoryCountPE32Plus + 4 + MaxDirectories * DirectorySize;
+static_assert(MaxSize == 240);
+}  // namespace optional_layout
+
+namespace section_layout {
+inline constexpr size_t Name = 0;
+inline constexpr size_t VirtualSize = 8;
+inline constexpr size_t VirtualAddress = 12;
+inline constexpr size_t SizeOfRawData = 16;
+inline constexpr size_t PointerToRawData = 20;
+inline constexpr size_t Characteristics = 36;
+inline constexpr size_t Size = 40;
+static_assert(Characteristics + 4 == Size);
+}  // namespace section_layout
+
+namespace resource_layout {
+// A directory: its header, then its entries, named ones first.
+inline constexpr size_t NamedEntries = 12;
+inline constexpr size_t IdEntries = 14;
+inline constexpr size_t DirectorySize = 16;
+static_assert(IdEntries + 2 == DirectorySize);
+// An entry: a name (high bit: offset of a counted UTF-16 string) or ID,
+// then an offset (high bit: a subdirectory, else a data entry).
+inline constexpr size_t EntryName = 0;
+inline constexpr size_t EntryOffset = 4;
+inline constexpr size_t EntrySize = 8;
+static_assert(EntryOffset + 4 == EntrySize);
+// A data entry: the data's RVA (not an offset in the tree), size, code page.
+inline constexpr size_t DataRva = 0;
+inline constexpr size_t DataSize = 4;
+inline constexpr size_t DataCodePage = 8;
+inline constexpr size_t DataEntrySize = 16;
+static_assert(DataCodePage + 8 == DataEntrySize);
+}  // namespace resource_layout
+
+// Indexes of the data directories read here.
+inline constexpr size_t ResourceDirectory = 2;
+// Its address is a file offset, not an RVA: the table is not loaded.
+inline constexpr size_t CertificateDirectory = 4;
+
+// Resource types.
+inline constexpr uint16_t RT_VERSION = 16;
+inline constexpr uint16_t RT_MANIFEST = 24;
+
+// Windows loads no image of more sections than this.
+inline constexpr size_t MaxSections = 96;
+// Resource trees have three levels: type, name, language.
+inline constexpr int ResourceLevels = 3;
+
+enum class TImageFormat : uint8_t { PE32, PE32Plus };
+
+struct TSection {
+  std::string Name;  // up to 8 bytes, as stored without trailing NULs
+  uint32_t VirtualSize = 0;
+  uint32_t VirtualAddress = 0;
+  uint32_t SizeOfRawData = 0;
+  uint32_t PointerToRawData = 0;
+};
+
+struct TDataDirectory {
+  uint32_t Address = 0;
+  uint32_t Size = 0;
+};
+
+// Bytes of the file: where they lie and how many.
+struct TFileRange {
+  int64_t Offset = 0;
+  int64_t Size = 0;
+};
+
+// A resource type or name to look for: an ID, a name (compared without the
+// letter case of ASCII letters, as Windows compares them) or the first
+// there is.
+struct TResourceKey {
+  enum class TKind : uint8_t { Id, Name, First };
+  TKind Kind = TKind::First;
+  uint16_t Id = 0;
+  std::string_view Name;
+
+  static TResourceKey ById(uint16_t Value) { return {TKind::Id, Value, {}}; }
+  static TResourceKey ByName(std::string_view Value) { return {TKind::Name, 0, Value}; }
+  static TResourceKey AnyFirst() { return {}; }
+};
+
+// The start of a file "claims" an executable image when it is "MZ": every
+// Windows program and DLL, and MS-DOS programs, begin so.
+bool StartsAsExecutable(TStream& Stream);
+
+// The headers of an image, read when constructed; resources and the
+// certificate table are looked up on request. Stream must outlive the image
+// and is read from anywhere (its position is not kept).
+class TPEImage {
+ public:
+  // Reads and checks the MS-DOS header, the PE signature, the COFF and
+  // optional headers and the section table, and that every section's data
+  // lies inside the file. Raises EPEFormatError naming what is wrong.
+  explicit TPEImage(TStream& Stream);
+
+  TImageFormat ImageFormat() const { return FFormat; }
+  uint16_t Machine() const { return FMachine; }
+  uint16_t Subsystem() const { return FSubsystem; }
+  const std::vector<TSection>& Sections() const { return FSections; }
+  // An absent directory (beyond NumberOfRvaAndSizes) reads as zero.
+  TDataDirectory Directory(size_t Index) const;
+  int64_t FileSize() const { return FFileSize; }
+
+  // Where Size bytes at Rva lie in the file: inside one section's data.
+  // Raises EPEFormatError ("WHAT at RVA ... lies in no section", or past its
+  // data in the file).
+  int64_t RvaToFileOffset(uint32_t Rva, uint32_t Size, std::string_view What) const;
+
+  // The data of the first resource of Type and Name, in its first language,
+  // as Windows' FindResource finds it; nullopt when the image has none.
+  // Raises EPEFormatError for a tree that is malformed on the way: nodes
+  // that reach past the resource section, loops, more than three levels,
+  // entry counts that cannot fit, data that lies in no section.
+  std::optional<TFileRange> FindResource(TResourceKey Type, TResourceKey Name) const;
+
+  // The certificate table (Authenticode signatures); nullopt when there is
+  // none. Raises EPEFormatError when it reaches past the end of the file.
+  std::optional<TFileRange> CertificateTable() const;
+
+  // Reads Range, which must lie inside the file and be at most MaxBytes
+  // long; raises EPEFormatError (naming What) otherwise.
+  std::vector<uint8_t> ReadRange(TFileRange Range, size_t MaxBytes, std::string_view What) const;
+
+ private:
+  struct TEntry {
+    uint32_t Name;
+    uint32_t Offset;
+  };
+  void ReadAt(int64_t Offset, void* Buffer, size_t Count, std::string_view What) const;
+  // The first entry of the directory at DirOffset (in the tree) that Key
+  // matches; nullopt when none does.
+  std::optional<TEntry> FindEntry(uint32_t DirOffset, TResourceKey Key) const;
+  bool NameMatches(uint32_t NameOffset, std::string_view Name) const;
+
+  TStream& FStream;
+  int64_t FFileSize = 0;
+  TImageFormat FFormat = TImageFormat::PE32;
+  uint16_t FMachine = 0;
+  uint16_t FSubsystem = 0;
+  std::vector<TDataDirectory> FDirectories;
+  std::vector<TSection> FSections;
+  // The resource tree: its file offset and the bytes to its section's end,
+  // which every offset inside it is checked against.
+  int64_t FResourceBase = 0;
+  int64_t FResourceLength = 0;
+};
+
+// Names for the JSON keys and for people: "i386", "x86-64", ... or the number
+// in hexadecimal ("0x1234").
+std::string MachineName(uint16_t Machine);
+// "gui", "console", ... or the number; Text: "Windows GUI", ...
+std::string SubsystemName(uint16_t Subsystem);
+std::string SubsystemText(uint16_t Subsystem);
+// "0x" and Value in upper-case hexadecimal digits.
+std::string Hex(uint64_t Value);
+
+}  // namespace kv::pe

@@ -1,0 +1,58 @@
+// Finding the archive in what zlbtool is given: a ZLB archive file, or an
+// updater (a PE image) that carries one as its RCDATA resource ZLBDATA, which
+// is then read in place through a window on the file.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "Files.h"
+#include "PEImage.h"
+#include "ZLIBArchive.h"
+
+namespace kv::pe {
+
+// What a file holds.
+struct TPayloadLocation {
+  // Set when the file is an executable image; the payload then is its
+  // ZLBDATA resource, when it has one.
+  bool IsImage = false;
+  // Where the archive lies: the whole file, or the payload resource.
+  // Empty for an image without a payload.
+  std::optional<TFileRange> Archive;
+};
+
+// Decides what Stream holds. A ZLB archive has no magic number: it starts
+// with zlib data, or, stored, with its first entry's bytes. So:
+//  - a file that does not start with "MZ" is an archive;
+//  - a file that does is an executable image. Its headers and resources are
+//    read, and its ZLBDATA resource is the archive. Should the image be
+//    malformed or carry no payload, the file is first checked as a whole
+//    archive (its trailer's CRC-32 over everything before it), since a
+//    stored archive whose first entry is a program starts with "MZ" too;
+//    only when it is none does the image's fault count.
+// Raises EPEFormatError with what is wrong with such an image; an image
+// without a payload raises nothing (Archive stays empty).
+TPayloadLocation LocatePayload(TStream& Stream);
+
+// "no ZLBDATA resource".
+std::string NoPayloadMessage();
+
+// True when Stream, as a whole, is a ZLB archive whose CRC-32 holds.
+bool IsWholeArchive(TStream& Stream);
+
+// An archive that lies inside a file already open: every operation reads it
+// through a window on a second handle to that very file.
+class TEmbeddedArchiveSource : public TArchiveSource {
+ public:
+  TEmbeddedArchiveSource(THeldFileSource File, TFileRange Range)
+      : FFile(std::move(File)), FRange(Range) {}
+  std::unique_ptr<TStream> Open() override;
+
+ private:
+  THeldFileSource FFile;
+  TFileRange FRange;
+};
+
+}  // namespace kv::pe

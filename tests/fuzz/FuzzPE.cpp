@@ -1,0 +1,76 @@
+// fuzz_pe: arbitrary bytes as a file given to zlbtool: told apart as an
+// archive or an executable image, the image's headers, resource tree,
+// version resource, manifest and certificate table read, and the payload
+// read through its window. kv::Exception is the only acceptable failure.
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "FuzzSupport.h"
+#include "ImageFacts.h"
+#include "PEImage.h"
+#include "RangeStream.h"
+#include "UpdaterPayload.h"
+#include "ZLBReader.h"
+
+namespace {
+
+using kvfuzz::Fail;
+using namespace kv::pe;
+
+// What the reader hands out lies inside the file.
+void CheckInside(const TFileRange& Range, size_t Size, const char* What) {
+  if (Range.Offset < 0 || Range.Size < 0 || Range.Offset > int64_t(Size) ||
+      Range.Size > int64_t(Size) - Range.Offset)
+    Fail(std::string(What) + " reaches outside the file");
+}
+
+void ReadImage(kv::TStream& Stream, size_t Size) {
+  const TPEImage Image(Stream);
+  if (Image.Sections().size() > MaxSections) Fail("more sections than the limit");
+  if (const auto Version = Image.FindResource(TResourceKey::ById(RT_VERSION), {})) {
+    CheckInside(*Version, Size, "the version resource");
+    TFileRange Head = *Version;
+    Head.Size = std::min<int64_t>(Head.Size, MaxVersionResourceBytes);
+    const TVersionInfo Info =
+        DecodeVersionInfo(Image.ReadRange(Head, MaxVersionResourceBytes, "version resource"));
+    (void)Info.String("FileVersion");
+  }
+  if (const auto Manifest = Image.FindResource(TResourceKey::ById(RT_MANIFEST), {})) {
+    CheckInside(*Manifest, Size, "the manifest");
+    const std::vector<uint8_t> Bytes = Image.ReadRange(*Manifest, MaxManifestBytes, "manifest");
+    (void)RequestedExecutionLevel(
+        std::string_view(reinterpret_cast<const char*>(Bytes.data()), Bytes.size()));
+  }
+  if (const auto Table = Image.CertificateTable()) CheckInside(*Table, Size, "the certificates");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  kv::TReadOnlyMemoryStream Stream(Data, int64_t(Size));
+  TPayloadLocation Location;
+  try {
+    Location = LocatePayload(Stream);
+  } catch (const kv::Exception&) {
+    return 0;
+  }
+  try {
+    if (Location.IsImage) ReadImage(Stream, Size);
+  } catch (const kv::Exception&) {
+  }
+  if (!Location.Archive) return 0;
+  CheckInside(*Location.Archive, Size, "the payload");
+  // The archive through its window, as zlbtool reads it.
+  kv::TRangeStream Window(std::make_unique<kv::TReadOnlyMemoryStream>(Data, int64_t(Size)),
+                          Location.Archive->Offset, Location.Archive->Size);
+  if (Window.GetSize() != Location.Archive->Size) Fail("the window's size differs");
+  try {
+    const kv::TZLBArchiveTrailer Trailer = kv::ReadTrailer(Window);
+    std::deque<kv::TZLBFileEntry> Entries;
+    kv::ReadDirectory(Window, Trailer, Entries);
+  } catch (const kv::Exception&) {
+  }
+  return 0;
+}

@@ -1,0 +1,218 @@
+// Windows PE images made in memory for the tests.
+#include "ImageBuilder.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace kvtest {
+
+namespace {
+
+constexpr uint32_t SectionRva = 0x1000;
+constexpr size_t FileAlignment = 0x200;
+
+size_t AlignUp(size_t N, size_t To) {
+  return (N + To - 1) / To * To;
+}
+
+void Pad(TBytes& B, size_t To) {
+  B.resize(AlignUp(B.size(), To), 0);
+}
+
+TBytes Utf16(const std::string& Text, bool Terminated) {
+  TBytes Out;
+  for (const char C : Text) {
+    Out.push_back(uint8_t(C));
+    Out.push_back(0);
+  }
+  if (Terminated) Out.insert(Out.end(), {0, 0});
+  return Out;
+}
+
+TBytes VersionBlock(const std::string& Key, const TBytes& Value, uint16_t ValueLength, bool Text,
+                    const std::vector<TBytes>& Children) {
+  TBytes B(6, 0);
+  const TBytes K = Utf16(Key, true);
+  B.insert(B.end(), K.begin(), K.end());
+  Pad(B, 4);
+  B.insert(B.end(), Value.begin(), Value.end());
+  for (const TBytes& Child : Children) {
+    Pad(B, 4);
+    B.insert(B.end(), Child.begin(), Child.end());
+  }
+  PutU16(B, 0, uint16_t(B.size()));
+  PutU16(B, 2, ValueLength);
+  PutU16(B, 4, Text ? 1 : 0);
+  return B;
+}
+
+}  // namespace
+
+void PutU16(TBytes& Bytes, size_t At, uint16_t Value) {
+  Bytes.at(At) = uint8_t(Value);
+  Bytes.at(At + 1) = uint8_t(Value >> 8);
+}
+
+void PutU32(TBytes& Bytes, size_t At, uint32_t Value) {
+  for (size_t I = 0; I < 4; ++I)
+    Bytes.at(At + I) = uint8_t(Value >> (8 * I));
+}
+
+TBytes VersionResource(const std::string& FixedVersion,
+                       const std::vector<std::pair<std::string, std::string>>& Strings) {
+  uint32_t Parts[4] = {};
+  char Dot;
+  std::istringstream In(FixedVersion);
+  In >> Parts[0] >> Dot >> Parts[1] >> Dot >> Parts[2] >> Dot >> Parts[3];
+  TBytes Fixed(52, 0);
+  PutU32(Fixed, 0, 0xFEEF04BD);
+  PutU32(Fixed, 4, 0x00010000);
+  for (const size_t At : {size_t(8), size_t(16)}) {
+    PutU32(Fixed, At, Parts[0] << 16 | Parts[1]);
+    PutU32(Fixed, At + 4, Parts[2] << 16 | Parts[3]);
+  }
+  std::vector<TBytes> StringBlocks;
+  for (const auto& [Key, Value] : Strings)
+    StringBlocks.push_back(
+        VersionBlock(Key, Utf16(Value, true), uint16_t(Value.size() + 1), true, {}));
+  const TBytes Table = VersionBlock("040904B0", {}, 0, true, StringBlocks);
+  const TBytes FileInfo = VersionBlock("StringFileInfo", {}, 0, true, {Table});
+  return VersionBlock("VS_VERSION_INFO", Fixed, uint16_t(Fixed.size()), false, {FileInfo});
+}
+
+TBuiltImage BuildImage(const TImageSpec& Spec) {
+  const size_t Count = Spec.Resources.size();
+  // The types in ascending order, each with its resources, named ones first.
+  std::vector<uint16_t> Types;
+  for (const TImageResource& R : Spec.Resources)
+    if (std::find(Types.begin(), Types.end(), R.Type) == Types.end()) Types.push_back(R.Type);
+  std::sort(Types.begin(), Types.end());
+  std::vector<std::vector<size_t>> Members(Types.size());
+  for (size_t T = 0; T < Types.size(); ++T) {
+    for (const bool Named : {true, false})
+      for (size_t I = 0; I < Count; ++I)
+        if (Spec.Resources[I].Type == Types[T] && Spec.Resources[I].Name.empty() != Named)
+          Members[T].push_back(I);
+  }
+
+  // The tree's layout, offsets from its root: directories, data entries,
+  // names, then the data.
+  TBuiltImage Out;
+  Out.TypeDirectory.resize(Count);
+  Out.LanguageDirectory.resize(Count);
+  Out.NameEntry.resize(Count);
+  Out.DataEntry.resize(Count);
+  std::vector<size_t> TypeDirAt(Types.size()), NameAt(Count), DataAt(Count);
+  size_t At = 16 + 8 * Types.size();
+  for (size_t T = 0; T < Types.size(); ++T) {
+    TypeDirAt[T] = At;
+    At += 16 + 8 * Members[T].size();
+  }
+  for (size_t I = 0; I < Count; ++I) {
+    Out.LanguageDirectory[I] = At;
+    At += 16 + 8;
+  }
+  for (size_t I = 0; I < Count; ++I) {
+    Out.DataEntry[I] = At;
+    At += 16;
+  }
+  for (size_t I = 0; I < Count; ++I) {
+    if (Spec.Resources[I].Name.empty()) continue;
+    NameAt[I] = At;
+    At += 2 + 2 * Spec.Resources[I].Name.size();
+  }
+  for (size_t I = 0; I < Count; ++I) {
+    At = AlignUp(At, 8);
+    DataAt[I] = At;
+    At += Spec.Resources[I].Data.size();
+  }
+  TBytes Tree(At, 0);
+  PutU16(Tree, 14, uint16_t(Types.size()));
+  for (size_t T = 0; T < Types.size(); ++T) {
+    PutU32(Tree, 16 + 8 * T, Types[T]);
+    PutU32(Tree, 16 + 8 * T + 4, uint32_t(TypeDirAt[T]) | 0x80000000u);
+    size_t Named = 0;
+    for (size_t M = 0; M < Members[T].size(); ++M) {
+      const size_t I = Members[T][M];
+      const TImageResource& R = Spec.Resources[I];
+      Out.TypeDirectory[I] = TypeDirAt[T];
+      Out.NameEntry[I] = TypeDirAt[T] + 16 + 8 * M;
+      if (!R.Name.empty()) {
+        ++Named;
+        PutU32(Tree, Out.NameEntry[I], uint32_t(NameAt[I]) | 0x80000000u);
+        PutU16(Tree, NameAt[I], uint16_t(R.Name.size()));
+        const TBytes Name = Utf16(R.Name, false);
+        std::copy(Name.begin(), Name.end(), Tree.begin() + ptrdiff_t(NameAt[I] + 2));
+      } else {
+        PutU32(Tree, Out.NameEntry[I], R.NameId);
+      }
+      PutU32(Tree, Out.NameEntry[I] + 4, uint32_t(Out.LanguageDirectory[I]) | 0x80000000u);
+      PutU16(Tree, Out.LanguageDirectory[I] + 14, 1);
+      PutU32(Tree, Out.LanguageDirectory[I] + 16, 0x409);
+      PutU32(Tree, Out.LanguageDirectory[I] + 20, uint32_t(Out.DataEntry[I]));
+      PutU32(Tree, Out.DataEntry[I], SectionRva + uint32_t(DataAt[I]));
+      PutU32(Tree, Out.DataEntry[I] + 4, uint32_t(R.Data.size()));
+      std::copy(R.Data.begin(), R.Data.end(), Tree.begin() + ptrdiff_t(DataAt[I]));
+    }
+    PutU16(Tree, TypeDirAt[T] + 12, uint16_t(Named));
+    PutU16(Tree, TypeDirAt[T] + 14, uint16_t(Members[T].size() - Named));
+  }
+
+  // The headers: MS-DOS header, "PE\0\0", COFF, optional header, one section.
+  TBytes& B = Out.Bytes;
+  B.assign(FileAlignment, 0);
+  B[0] = 'M';
+  B[1] = 'Z';
+  PutU32(B, 60, 0x40);
+  std::copy_n("PE\0\0", 4, B.begin() + 0x40);
+  Out.Coff = 0x44;
+  const size_t OptionalSize = Spec.PE32Plus ? 240 : 224;
+  PutU16(B, Out.Coff, Spec.Machine);
+  PutU16(B, Out.Coff + 2, 1);
+  PutU16(B, Out.Coff + 16, uint16_t(OptionalSize));
+  PutU16(B, Out.Coff + 18, 0x0102);
+  Out.Optional = Out.Coff + 20;
+  PutU16(B, Out.Optional, Spec.PE32Plus ? 0x20B : 0x10B);
+  PutU32(B, Out.Optional + 32, 0x1000);
+  PutU32(B, Out.Optional + 36, uint32_t(FileAlignment));
+  PutU32(B, Out.Optional + 56, uint32_t(AlignUp(SectionRva + Tree.size(), 0x1000)));
+  PutU32(B, Out.Optional + 60, uint32_t(FileAlignment));
+  PutU16(B, Out.Optional + 68, Spec.Subsystem);
+  const size_t CountAt = Out.Optional + (Spec.PE32Plus ? 108 : 92);
+  PutU32(B, CountAt, 16);
+  Out.Directories = CountAt + 4;
+  PutU32(B, Out.Directories + 2 * 8, SectionRva);
+  PutU32(B, Out.Directories + 2 * 8 + 4, uint32_t(Tree.size()));
+  Out.SectionTable = Out.Optional + OptionalSize;
+  std::copy_n(".rsrc", 5, B.begin() + ptrdiff_t(Out.SectionTable));
+  PutU32(B, Out.SectionTable + 8, uint32_t(Tree.size()));
+  PutU32(B, Out.SectionTable + 12, SectionRva);
+  PutU32(B, Out.SectionTable + 16, uint32_t(AlignUp(Tree.size(), FileAlignment)));
+  PutU32(B, Out.SectionTable + 20, uint32_t(FileAlignment));
+  PutU32(B, Out.SectionTable + 36, 0x40000040);
+
+  Out.Resources = B.size();
+  B.insert(B.end(), Tree.begin(), Tree.end());
+  Pad(B, FileAlignment);
+  for (size_t I = 0; I < Count; ++I) {
+    Out.TypeDirectory[I] += Out.Resources;
+    Out.LanguageDirectory[I] += Out.Resources;
+    Out.NameEntry[I] += Out.Resources;
+    Out.DataEntry[I] += Out.Resources;
+  }
+  if (!Spec.Certificate.empty()) {
+    const size_t Table = B.size();
+    TBytes Header(8, 0);
+    PutU32(Header, 0, uint32_t(8 + Spec.Certificate.size()));
+    PutU16(Header, 4, 0x0200);
+    PutU16(Header, 6, 2);
+    B.insert(B.end(), Header.begin(), Header.end());
+    B.insert(B.end(), Spec.Certificate.begin(), Spec.Certificate.end());
+    Pad(B, 8);
+    PutU32(B, Out.Directories + 4 * 8, uint32_t(Table));
+    PutU32(B, Out.Directories + 4 * 8 + 4, uint32_t(B.size() - Table));
+  }
+  return Out;
+}
+
+}  // namespace kvtest

@@ -1,0 +1,53 @@
+// Windows PE images made in memory for the tests: headers, one ".rsrc"
+// section holding a resource tree, an optional certificate table; and the
+// file offsets of their parts, so that a test can damage any one of them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kvtest {
+
+using TBytes = std::vector<uint8_t>;
+
+struct TImageResource {
+  uint16_t Type = 10;
+  std::string Name;     // a named resource when not empty
+  uint16_t NameId = 1;  // else this ID
+  TBytes Data;
+};
+
+struct TImageSpec {
+  bool PE32Plus = false;
+  uint16_t Machine = 0x014C;
+  uint16_t Subsystem = 2;
+  std::vector<TImageResource> Resources;
+  TBytes Certificate;  // appended as the certificate table when not empty
+};
+
+// Where the parts of a built image lie (file offsets).
+struct TBuiltImage {
+  TBytes Bytes;
+  size_t Coff = 0;          // the COFF header, after "PE\0\0"
+  size_t Optional = 0;      // the optional header
+  size_t Directories = 0;   // the first data directory
+  size_t SectionTable = 0;  // the one section header
+  size_t Resources = 0;     // the resource tree's root; tree offsets count from here
+  // Per resource, in the order given: its type's and its language's
+  // directory, its entry in its type's directory and its data entry.
+  std::vector<size_t> TypeDirectory, LanguageDirectory, NameEntry, DataEntry;
+};
+
+TBuiltImage BuildImage(const TImageSpec& Spec);
+
+// A VS_VERSIONINFO resource with the fixed part and the string table
+// 040904B0 holding Strings (key, value pairs).
+TBytes VersionResource(const std::string& FixedVersion,
+                       const std::vector<std::pair<std::string, std::string>>& Strings);
+
+// Little-endian stores into a built image.
+void PutU16(TBytes& Bytes, size_t At, uint16_t Value);
+void PutU32(TBytes& Bytes, size_t At, uint32_t Value);
+
+}  // namespace kvtest
