@@ -16,6 +16,14 @@ inline constexpr const char* SFileFailedCRC = "File (%d) failed CRC check";
 inline constexpr const char* SFileInvalidName = "File (%d) has an invalid name";
 inline constexpr const char* SUnableToCreateDestPath = "Unable to create destination path";
 
+// Why an entry is corrupt (TCorruptCause), for tools that diagnose archives.
+inline constexpr const char* SCauseOutsideFile = "its record places no data in the file";
+inline constexpr const char* SCauseChunkFailed = "reading or writing its data failed";
+inline constexpr const char* SCauseDataShort = "its data ends before its size";
+inline constexpr const char* SCauseStreamNotEnded =
+    "its zlib stream does not end, intact, right after its size";
+inline constexpr const char* SCauseWriteBack = "the destination could not write it out";
+
 // Progress messages. %s: the entry's name.
 inline constexpr const char* SExtractingRegistry = "Extracting archive registry";
 inline constexpr const char* SExtractingFile = "Extracting %s";

@@ -72,6 +72,24 @@ void InflateRecords(TStream& Source, const TZLBArchiveTrailer& Trailer, int64_t 
 
 }  // namespace
 
+const char* CorruptCauseText(TCorruptCause Cause) {
+  switch (Cause) {
+    case TCorruptCause::None:
+      break;
+    case TCorruptCause::OutsideFile:
+      return messages::SCauseOutsideFile;
+    case TCorruptCause::ChunkFailed:
+      return messages::SCauseChunkFailed;
+    case TCorruptCause::DataShort:
+      return messages::SCauseDataShort;
+    case TCorruptCause::StreamNotEnded:
+      return messages::SCauseStreamNotEnded;
+    case TCorruptCause::WriteBack:
+      return messages::SCauseWriteBack;
+  }
+  return "";
+}
+
 uint32_t StreamCRC32(TStream& Stream, int64_t Tail) {
   const int64_t Saved = Stream.GetPosition();
   Stream.Seek(0, TSeekOrigin::soBeginning);

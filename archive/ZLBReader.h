@@ -15,8 +15,9 @@
 namespace kv {
 
 // Which check found an entry corrupt. Several checks share the one text
-// "File (%d) is corrupt"; the cause travels beside it for tests and is never
-// shown.
+// "File (%d) is corrupt", which the component's callers show as it is; the
+// cause travels beside it for those that diagnose archives (zlbtool test
+// says it after the text).
 enum class TCorruptCause : uint8_t {
   None,
   OutsideFile,     // DataOffset or OriginalSize places no data in the file
@@ -25,6 +26,9 @@ enum class TCorruptCause : uint8_t {
   StreamNotEnded,  // the zlib stream does not end, checked, right after the data
   WriteBack,       // Dest could not write out the bytes it held back
 };
+
+// What a cause means, in a few words; "" for None.
+const char* CorruptCauseText(TCorruptCause Cause);
 
 // The reader's own failures, with the component's fixed texts.
 class EZLBArchiveError : public Exception {

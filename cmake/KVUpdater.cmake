@@ -4,7 +4,8 @@
 #                          [SIGN_PKCS12 file SIGN_PASSWORD_FILE file]
 #                          [SOURCES file...])
 #
-# Builds KVUpdater.exe around a payload archive (RCDATA "ZLBDATA") with the
+# Builds KVUpdater.exe around a payload archive (RCDATA "ZLBDATA",
+# KV_PAYLOAD_RESOURCE) with the
 # main window's stored properties (RCDATA "TFORM1", by default the
 # program's own), the manifest and the version. The program is always named
 # KVUpdater.exe, in OUTPUT_DIRECTORY (default: a directory named NAME in the
@@ -24,6 +25,17 @@
 # KVUPDATER_SIGN_* options below) the program is signed once linked.
 set(KV_UPDATER_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/../updater)
 set(KV_CHECK_PAYLOAD_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/CheckPayload.cmake)
+
+# The payload's resource name, read from the header the programs take it
+# from, in the upper case that resource compilers store.
+set(payload_header ${CMAKE_CURRENT_LIST_DIR}/../archive/PayloadResource.h)
+file(STRINGS ${payload_header} KV_PAYLOAD_RESOURCE REGEX "PayloadResourceName = \"[^\"]+\"")
+string(REGEX REPLACE ".*\"([^\"]+)\".*" "\\1" KV_PAYLOAD_RESOURCE "${KV_PAYLOAD_RESOURCE}")
+string(TOUPPER "${KV_PAYLOAD_RESOURCE}" KV_PAYLOAD_RESOURCE)
+if(NOT KV_PAYLOAD_RESOURCE MATCHES "^[A-Z0-9_]+$")
+  message(FATAL_ERROR "No payload resource name found in ${payload_header}")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${payload_header})
 
 # Authenticode signing of every KVUpdater.exe: SHA-256, by osslsigncode,
 # which reads the password from its file, so that it never shows on a
@@ -111,7 +123,7 @@ function(kvupdater_add_executable NAME)
   set(depends ${common_rc} ${KV_MANIFEST} ${ARG_FORM})
   set(checked)
   if(ARG_PAYLOAD)
-    string(APPEND content "ZLBDATA RCDATA \"${ARG_PAYLOAD}\"\n")
+    string(APPEND content "${KV_PAYLOAD_RESOURCE} RCDATA \"${ARG_PAYLOAD}\"\n")
     list(APPEND depends ${ARG_PAYLOAD})
     if(NOT ARG_ALLOW_NO_WAIT AND NOT ARG_ALLOW_DAMAGED_PAYLOAD)
       set(checked ${CMAKE_CURRENT_BINARY_DIR}/${NAME}-payload.checked)

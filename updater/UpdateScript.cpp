@@ -31,7 +31,7 @@ std::string ScriptDirectory(const std::string& AppDir) {
 }
 
 bool IsWaitProgram(std::string_view EntryName) {
-  return SameText(EntryName, WaitProgramName);
+  return SameText(EntryName, PayloadWaitProgramName);
 }
 
 std::string CopyLine(const std::string& Dir, const std::string& Name) {

@@ -1,10 +1,12 @@
-// The names and texts of the update run, in one place.
+// The names and texts of the update run, in one place. The payload's
+// resource and the wait program it must hold are facts shared with zlbtool
+// and the build (PayloadResource.h).
 #pragma once
+
+#include "PayloadResource.h"
 
 namespace kv::updater {
 
-// The payload: an RCDATA resource of the executable.
-inline constexpr const char* PayloadResourceName = "ZLBData";
 // The staged copy of the payload in the temporary directory.
 inline constexpr const char* StagedArchiveName = "kvUPDzip.dat";
 // Environment variables naming the temporary directory, in the order asked.
@@ -22,9 +24,6 @@ inline constexpr const char* ScriptLaunchOperation = "open";
 inline constexpr const char* EchoOffLine = "@echo off";
 inline constexpr const char* WaitLine = "@wait";
 inline constexpr const char* ClearScreenLine = "@cls";
-// The entry that the script runs as "@wait" from the update directory and
-// that gets no copy line.
-inline constexpr const char* WaitProgramName = "wait.exe";
 inline constexpr const char* ClientProgramName = "konvoro.exe";
 inline constexpr const char* SchedulerSwitch = " /s";
 

@@ -45,7 +45,7 @@ std::any TForm1::MethodAddress(std::string_view Name) {
 
 bool TForm1::ExtractPayload(TFileHandle& Staged) {
   const std::string Path = StagedArchivePath();
-  TResourceStream Payload(PayloadResourceName, RT_RCDATA_TYPE);
+  TResourceStream Payload(PayloadResourceName, PayloadResourceType);
   // The temporary directory is the user's: whatever stands at the staged
   // name, even a link planted to make this elevated program overwrite some
   // other file, is replaced as a name and never written through. Closed

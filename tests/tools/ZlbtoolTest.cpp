@@ -16,6 +16,7 @@
 #include "ImageBuilder.h"
 #include "TestSupport.h"
 #include "ZLBFormat.h"
+#include "ZLBReader.h"
 
 namespace fs = std::filesystem;
 using kvtest::TBytes;
@@ -323,7 +324,14 @@ TEST_F(ZlbtoolTest, TestChecksEveryEntryAndNamesTheBadOne) {
   kvtest::WriteAll(Dir.Path() / "t.zlb", Archive);
   const TRun Bad = Run("test t.zlb");
   EXPECT_EQ(Bad.Status, 1);
-  EXPECT_NE(Bad.Out.find("FAILED  sub\\deeper\\c.dat: File (3) "), std::string::npos) << Bad.Out;
+  const std::string Failed = "FAILED  sub\\deeper\\c.dat: File (3) is corrupt: ";
+  ASSERT_NE(Bad.Out.find(Failed), std::string::npos) << Bad.Out;
+  const std::string Cause = Bad.Out.substr(Bad.Out.find(Failed) + Failed.size());
+  bool Named = false;
+  for (const auto C : {kv::TCorruptCause::ChunkFailed, kv::TCorruptCause::DataShort,
+                       kv::TCorruptCause::StreamNotEnded})
+    Named = Named || Cause.rfind(std::string(kv::CorruptCauseText(C)) + "\n", 0) == 0;
+  EXPECT_TRUE(Named) << "which check found it: " << Bad.Out;
   EXPECT_NE(Bad.Out.find("OK      a.bin\n"), std::string::npos);
 }
 

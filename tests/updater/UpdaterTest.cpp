@@ -15,6 +15,7 @@
 #include "FailingSystem.h"
 #include "Files.h"
 #include "Forms.h"
+#include "PayloadResource.h"
 #include "Registry.h"
 #include "Resources.h"
 #include "SchedulerValue.h"
@@ -165,7 +166,7 @@ class StagingTest : public ::testing::Test {
   ~StagingTest() override { TempDir.clear(); }
 
   TBytes Payload() {
-    kv::TResourceStream R("ZLBData", kv::RT_RCDATA_TYPE);
+    kv::TResourceStream R(kv::PayloadResourceName, kv::PayloadResourceType);
     return TBytes(R.Memory(), R.Memory() + R.GetSize());
   }
   std::string Staged() const { return Dir / "kvUPDzip.dat"; }

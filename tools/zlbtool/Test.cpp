@@ -63,6 +63,11 @@ int Test(const TArgs& Args) {
       TCRCSink Sink;
       Archive.ExtractToStream(I, Sink);
       if (Sink.CRC() != Entry.FileCRC) Problem = kv::Format(kv::messages::SFileFailedCRC, I);
+    } catch (const kv::EZLBArchiveError& E) {
+      Problem = E.Message();
+      // The shared text says that the entry is corrupt; the cause says how.
+      if (E.Cause() != kv::TCorruptCause::None)
+        Problem += std::string(": ") + kv::CorruptCauseText(E.Cause());
     } catch (const kv::Exception& E) {
       Problem = E.Message();
     }
