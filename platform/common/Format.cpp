@@ -17,13 +17,13 @@ std::string FormatArgs(std::string_view Pattern, std::initializer_list<TFormatAr
   for (size_t I = 0; I < Pattern.size(); ++I) {
     const char C = Pattern[I];
     if (C == '%' && I + 1 < Pattern.size()) {
-      const char Spec = Pattern[I + 1];
-      if (Spec == '%') {
+      const char Conversion = Pattern[I + 1];
+      if (Conversion == '%') {
         Out.push_back('%');
         ++I;
         continue;
       }
-      if ((Spec == 's' || Spec == 'd') && Next != Args.end()) {
+      if ((Conversion == 's' || Conversion == 'd') && Next != Args.end()) {
         (Next++)->AppendTo(Out);
         ++I;
         continue;

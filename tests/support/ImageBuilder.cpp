@@ -80,18 +80,18 @@ TBytes VersionResource(const std::string& FixedVersion,
   return VersionBlock("VS_VERSION_INFO", Fixed, uint16_t(Fixed.size()), false, {FileInfo});
 }
 
-TBuiltImage BuildImage(const TImageSpec& Spec) {
-  const size_t Count = Spec.Resources.size();
+TBuiltImage BuildImage(const TImageRecipe& Recipe) {
+  const size_t Count = Recipe.Resources.size();
   // The types in ascending order, each with its resources, named ones first.
   std::vector<uint16_t> Types;
-  for (const TImageResource& R : Spec.Resources)
+  for (const TImageResource& R : Recipe.Resources)
     if (std::find(Types.begin(), Types.end(), R.Type) == Types.end()) Types.push_back(R.Type);
   std::sort(Types.begin(), Types.end());
   std::vector<std::vector<size_t>> Members(Types.size());
   for (size_t T = 0; T < Types.size(); ++T) {
     for (const bool Named : {true, false})
       for (size_t I = 0; I < Count; ++I)
-        if (Spec.Resources[I].Type == Types[T] && Spec.Resources[I].Name.empty() != Named)
+        if (Recipe.Resources[I].Type == Types[T] && Recipe.Resources[I].Name.empty() != Named)
           Members[T].push_back(I);
   }
 
@@ -117,14 +117,14 @@ TBuiltImage BuildImage(const TImageSpec& Spec) {
     At += 16;
   }
   for (size_t I = 0; I < Count; ++I) {
-    if (Spec.Resources[I].Name.empty()) continue;
+    if (Recipe.Resources[I].Name.empty()) continue;
     NameAt[I] = At;
-    At += 2 + 2 * Spec.Resources[I].Name.size();
+    At += 2 + 2 * Recipe.Resources[I].Name.size();
   }
   for (size_t I = 0; I < Count; ++I) {
     At = AlignUp(At, 8);
     DataAt[I] = At;
-    At += Spec.Resources[I].Data.size();
+    At += Recipe.Resources[I].Data.size();
   }
   TBytes Tree(At, 0);
   PutU16(Tree, 14, uint16_t(Types.size()));
@@ -134,7 +134,7 @@ TBuiltImage BuildImage(const TImageSpec& Spec) {
     size_t Named = 0;
     for (size_t M = 0; M < Members[T].size(); ++M) {
       const size_t I = Members[T][M];
-      const TImageResource& R = Spec.Resources[I];
+      const TImageResource& R = Recipe.Resources[I];
       Out.TypeDirectory[I] = TypeDirAt[T];
       Out.NameEntry[I] = TypeDirAt[T] + 16 + 8 * M;
       if (!R.Name.empty()) {
@@ -166,19 +166,19 @@ TBuiltImage BuildImage(const TImageSpec& Spec) {
   PutU32(B, 60, 0x40);
   std::copy_n("PE\0\0", 4, B.begin() + 0x40);
   Out.Coff = 0x44;
-  const size_t OptionalSize = Spec.PE32Plus ? 240 : 224;
-  PutU16(B, Out.Coff, Spec.Machine);
+  const size_t OptionalSize = Recipe.PE32Plus ? 240 : 224;
+  PutU16(B, Out.Coff, Recipe.Machine);
   PutU16(B, Out.Coff + 2, 1);
   PutU16(B, Out.Coff + 16, uint16_t(OptionalSize));
   PutU16(B, Out.Coff + 18, 0x0102);
   Out.Optional = Out.Coff + 20;
-  PutU16(B, Out.Optional, Spec.PE32Plus ? 0x20B : 0x10B);
+  PutU16(B, Out.Optional, Recipe.PE32Plus ? 0x20B : 0x10B);
   PutU32(B, Out.Optional + 32, 0x1000);
   PutU32(B, Out.Optional + 36, uint32_t(FileAlignment));
   PutU32(B, Out.Optional + 56, uint32_t(AlignUp(SectionRva + Tree.size(), 0x1000)));
   PutU32(B, Out.Optional + 60, uint32_t(FileAlignment));
-  PutU16(B, Out.Optional + 68, Spec.Subsystem);
-  const size_t CountAt = Out.Optional + (Spec.PE32Plus ? 108 : 92);
+  PutU16(B, Out.Optional + 68, Recipe.Subsystem);
+  const size_t CountAt = Out.Optional + (Recipe.PE32Plus ? 108 : 92);
   PutU32(B, CountAt, 16);
   Out.Directories = CountAt + 4;
   PutU32(B, Out.Directories + 2 * 8, SectionRva);
@@ -200,14 +200,14 @@ TBuiltImage BuildImage(const TImageSpec& Spec) {
     Out.NameEntry[I] += Out.Resources;
     Out.DataEntry[I] += Out.Resources;
   }
-  if (!Spec.Certificate.empty()) {
+  if (!Recipe.Certificate.empty()) {
     const size_t Table = B.size();
     TBytes Header(8, 0);
-    PutU32(Header, 0, uint32_t(8 + Spec.Certificate.size()));
+    PutU32(Header, 0, uint32_t(8 + Recipe.Certificate.size()));
     PutU16(Header, 4, 0x0200);
     PutU16(Header, 6, 2);
     B.insert(B.end(), Header.begin(), Header.end());
-    B.insert(B.end(), Spec.Certificate.begin(), Spec.Certificate.end());
+    B.insert(B.end(), Recipe.Certificate.begin(), Recipe.Certificate.end());
     Pad(B, 8);
     PutU32(B, Out.Directories + 4 * 8, uint32_t(Table));
     PutU32(B, Out.Directories + 4 * 8 + 4, uint32_t(B.size() - Table));

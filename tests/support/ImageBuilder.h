@@ -18,7 +18,7 @@ struct TImageResource {
   TBytes Data;
 };
 
-struct TImageSpec {
+struct TImageRecipe {
   bool PE32Plus = false;
   uint16_t Machine = 0x014C;
   uint16_t Subsystem = 2;
@@ -39,7 +39,7 @@ struct TBuiltImage {
   std::vector<size_t> TypeDirectory, LanguageDirectory, NameEntry, DataEntry;
 };
 
-TBuiltImage BuildImage(const TImageSpec& Spec);
+TBuiltImage BuildImage(const TImageRecipe& Recipe);
 
 // A VS_VERSIONINFO resource with the fixed part and the string table
 // 040904B0 holding Strings (key, value pairs).

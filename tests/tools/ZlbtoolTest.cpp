@@ -347,17 +347,17 @@ const std::string Manifest =
     "</requestedPrivileges></security></trustInfo></assembly>\n";
 
 // An updater as the build makes one: version, manifest, form and payload.
-kvtest::TImageSpec UpdaterSpec(const TBytes& Payload) {
-  kvtest::TImageSpec Spec;
-  Spec.Resources = {{16, "", 1,
-                     kvtest::VersionResource("2.0.0.0", {{"CompanyName", "Konvoro"},
-                                                         {"FileVersion", "2.0.0.0"},
-                                                         {"ProductVersion", "2.0.0.0"}})},
-                    {24, "", 1, kvtest::ToBytes(Manifest)},
-                    {10, "TFORM1", 1, kvtest::ToBytes("form")},
-                    // Compilers store names in upper case; any case must be found.
-                    {10, "ZlbData", 1, Payload}};
-  return Spec;
+kvtest::TImageRecipe UpdaterRecipe(const TBytes& Payload) {
+  kvtest::TImageRecipe Recipe;
+  Recipe.Resources = {{16, "", 1,
+                       kvtest::VersionResource("2.0.0.0", {{"CompanyName", "Konvoro"},
+                                                           {"FileVersion", "2.0.0.0"},
+                                                           {"ProductVersion", "2.0.0.0"}})},
+                      {24, "", 1, kvtest::ToBytes(Manifest)},
+                      {10, "TFORM1", 1, kvtest::ToBytes("form")},
+                      // Compilers store names in upper case; any case must be found.
+                      {10, "ZlbData", 1, Payload}};
+  return Recipe;
 }
 
 TBytes PayloadArchive() {
@@ -371,7 +371,7 @@ TBytes PayloadArchive() {
 TEST_F(ZlbtoolTest, UpdaterIsListedTestedAndExtractedAsTheArchiveItCarries) {
   const TBytes Archive = PayloadArchive();
   kvtest::WriteAll(Dir.Path() / "payload.zlb", Archive);
-  kvtest::WriteAll(Dir.Path() / "KVUpdater.exe", kvtest::BuildImage(UpdaterSpec(Archive)).Bytes);
+  kvtest::WriteAll(Dir.Path() / "KVUpdater.exe", kvtest::BuildImage(UpdaterRecipe(Archive)).Bytes);
   for (const char* Command : {"list", "list --json", "test", "extract -d out --with-paths"}) {
     const TRun Plain = Run(std::string(Command) + " payload.zlb");
     const std::vector<std::pair<std::string, TBytes>> PlainFiles = kvtest::Snapshot(Dir.Path());
@@ -387,7 +387,7 @@ TEST_F(ZlbtoolTest, UpdaterIsListedTestedAndExtractedAsTheArchiveItCarries) {
   // A damaged payload fails as the same damaged archive does.
   TBytes Damaged = Archive;
   Damaged[Damaged.size() / 2] ^= 0x01;
-  kvtest::WriteAll(Dir.Path() / "damaged.exe", kvtest::BuildImage(UpdaterSpec(Damaged)).Bytes);
+  kvtest::WriteAll(Dir.Path() / "damaged.exe", kvtest::BuildImage(UpdaterRecipe(Damaged)).Bytes);
   const TRun Bad = Run("test damaged.exe");
   EXPECT_EQ(Bad.Status, 1);
   EXPECT_EQ(Bad.Err, "zlbtool: The archive file appears to be corrupted\n");
@@ -395,9 +395,9 @@ TEST_F(ZlbtoolTest, UpdaterIsListedTestedAndExtractedAsTheArchiveItCarries) {
 
 TEST_F(ZlbtoolTest, InfoReportsTheImageAndItsPayload) {
   const TBytes Archive = PayloadArchive();
-  kvtest::TImageSpec Signed = UpdaterSpec(Archive);
+  kvtest::TImageRecipe Signed = UpdaterRecipe(Archive);
   Signed.Certificate = kvtest::PatternBytes(1000, 9);
-  kvtest::TImageSpec Plus;
+  kvtest::TImageRecipe Plus;
   Plus.PE32Plus = true;
   Plus.Machine = 0x8664;
   Plus.Subsystem = 3;
@@ -474,7 +474,7 @@ TEST_F(ZlbtoolTest, HostileImagesFailWithWhatIsWrongAndQuickly) {
   using kvtest::PutU16;
   using kvtest::PutU32;
   const TBytes Payload = kvtest::BuildArchive({{"a", kvtest::ToBytes("a")}});
-  const kvtest::TBuiltImage Good = kvtest::BuildImage(UpdaterSpec(Payload));
+  const kvtest::TBuiltImage Good = kvtest::BuildImage(UpdaterRecipe(Payload));
   const size_t Size = Good.Bytes.size();
   const size_t Z = 3;                           // the payload's resource; 0 is the version resource
   const size_t RootType = Good.Resources + 16;  // RCDATA's entry in the root
