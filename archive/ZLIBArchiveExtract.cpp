@@ -14,50 +14,96 @@ namespace {
 // Device names that Windows reserves in every directory, also with an
 // extension and with blanks before it: CON, PRN, AUX, NUL, CONIN$, CONOUT$,
 // and COM and LPT followed by a digit 0-9 or a superscript 1, 2 or 3. The
-// superscripts are those bytes in code page 1252; they are refused in every
-// code page, since a rare harmless name refused costs less than one device
-// name let through.
-bool IsReservedDeviceName(std::string_view Name) {
-  std::string_view Stem = Name.substr(0, Name.find('.'));
+// superscripts are refused in the bytes of code page 1252 (B9, B2, B3) and
+// of UTF-8 (C2 B9, C2 B2, C2 B3) whatever the code page, since a rare
+// harmless name refused costs less than one device name let through. Stem
+// is the name before its first full stop.
+bool IsReservedDeviceName(std::string_view Stem) {
   while (!Stem.empty() && Stem.back() == ' ')
     Stem.remove_suffix(1);
   for (const char* Device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
     if (SameText(Stem, Device)) return true;
-  if (Stem.size() != 4 ||
+  if (Stem.size() < 4 ||
       !(SameText(Stem.substr(0, 3), "COM") || SameText(Stem.substr(0, 3), "LPT")))
     return false;
-  const char Last = Stem[3];
-  return (Last >= '0' && Last <= '9') || Last == '\xB9' || Last == '\xB2' || Last == '\xB3';
+  std::string_view Number = Stem.substr(3);
+  if (Number.size() == 1 && Number[0] >= '0' && Number[0] <= '9') return true;
+  if (Number.size() == 2 && Number[0] == '\xC2') Number.remove_prefix(1);
+  return Number == "\xB9" || Number == "\xB2" || Number == "\xB3";
+}
+
+bool IsSingleByte(std::string_view Char, char C) {
+  return Char.size() == 1 && Char[0] == C;
+}
+
+bool IsControlChar(std::string_view Char) {
+  return Char.size() == 1 && static_cast<unsigned char>(Char[0]) < 0x20;
 }
 
 }  // namespace
 
+// Both checks walk the text by character in the ANSI code page: the second
+// byte of a double-byte character may be "\\" or "|" and is part of that
+// character, never a separator.
 bool IsSafeEntryName(std::string_view Name) {
-  if (Name.empty() || Name == "." || Name == "..") return false;
-  for (const char C : Name) {
-    if (static_cast<unsigned char>(C) < 0x20) return false;
-    if (std::string_view("\\/:*?\"<>|").find(C) != std::string_view::npos) return false;
-  }
-  if (Name.back() == ' ' || Name.back() == '.') return false;
-  return !IsReservedDeviceName(Name);
+  if (Name.empty() || Name == "." || Name == ".." || !IsValidAnsiText(Name)) return false;
+  bool Safe = true;
+  size_t StemLength = Name.size(), At = 0;
+  std::string_view Last;
+  ForEachAnsiChar(Name, [&](std::string_view Char) {
+    if (IsControlChar(Char) || (Char.size() == 1 && std::string_view("\\/:*?\"<>|").find(Char[0]) !=
+                                                        std::string_view::npos))
+      Safe = false;
+    if (IsSingleByte(Char, '.') && StemLength == Name.size()) StemLength = At;
+    At += Char.size();
+    Last = Char;
+  });
+  if (!Safe || IsSingleByte(Last, ' ') || IsSingleByte(Last, '.')) return false;
+  return !IsReservedDeviceName(Name.substr(0, StemLength));
 }
 
 bool IsSafeEntryPath(std::string_view Path) {
-  for (const char C : Path)
-    if (static_cast<unsigned char>(C) < 0x20 || C == ':') return false;
+  if (!IsValidAnsiText(Path)) return false;
   // Windows drops trailing dots and blanks from a path segment, so "..." and
   // ".. " climb like ".." does.
-  size_t Start = 0;
-  while (Start <= Path.size()) {
-    size_t End = Path.find_first_of("\\/", Start);
-    if (End == std::string_view::npos) End = Path.size();
-    const std::string_view Segment = Path.substr(Start, End - Start);
-    const bool OnlyDotsAndBlanks = Segment.find_first_not_of(". ") == std::string_view::npos;
-    if (OnlyDotsAndBlanks && std::count(Segment.begin(), Segment.end(), '.') >= 2) return false;
-    Start = End + 1;
-  }
-  return true;
+  bool Safe = true, OnlyDotsAndBlanks = true;
+  size_t Dots = 0;
+  const auto EndSegment = [&] {
+    if (OnlyDotsAndBlanks && Dots >= 2) Safe = false;
+    OnlyDotsAndBlanks = true;
+    Dots = 0;
+  };
+  ForEachAnsiChar(Path, [&](std::string_view Char) {
+    if (IsControlChar(Char) || IsSingleByte(Char, ':')) Safe = false;
+    if (IsSingleByte(Char, '\\') || IsSingleByte(Char, '/')) return EndSegment();
+    if (IsSingleByte(Char, '.'))
+      ++Dots;
+    else if (!IsSingleByte(Char, ' '))
+      OnlyDotsAndBlanks = false;
+  });
+  EndSegment();
+  return Safe;
 }
+
+namespace {
+
+// Path with every run of backslashes shrunk to one, and without the one it
+// may end with; walked by character, so that a double-byte character whose
+// second byte is "\\" stays whole.
+std::string CollapsedPath(std::string_view Path) {
+  std::string Out;
+  Out.reserve(Path.size());
+  bool AfterBackslash = false;
+  ForEachAnsiChar(Path, [&](std::string_view Char) {
+    const bool Backslash = IsSingleByte(Char, '\\');
+    if (!(Backslash && AfterBackslash)) Out += Char;
+    AfterBackslash = Backslash;
+  });
+  if (AfterBackslash) Out.pop_back();
+  return Out;
+}
+
+}  // namespace
 
 bool TZLBArchive::ExtractToStream(int32_t Index, TStream& Dest) {
   TZLBFileEntry Entry;
@@ -85,13 +131,7 @@ void TZLBArchive::ExtractFile(const std::string& DestDir, int32_t Index) {
   if (FExtractWithPath) {
     const std::string StoredPath = Entry.FilePath.ToString();
     if (!IsSafeEntryPath(StoredPath)) throw EZLBArchiveError(messages::SUnableToCreateDestPath);
-    Path += StoredPath;
-    std::string Collapsed;
-    Collapsed.reserve(Path.size());
-    for (const char C : Path)
-      if (!(C == '\\' && !Collapsed.empty() && Collapsed.back() == '\\')) Collapsed.push_back(C);
-    Path = std::move(Collapsed);
-    if (!Path.empty() && Path.back() == '\\') Path.pop_back();
+    Path = CollapsedPath(Path + StoredPath);
     // The reason is not told: the test below decides, as the class library's
     // callers have always done.
     (void)ForceDirectories(Path);

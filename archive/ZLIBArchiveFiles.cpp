@@ -17,7 +17,7 @@ void TZLBArchive::GetFileList(std::string Dir, TStrings& List) {
 // appended to List while this level's own items are still being gathered,
 // so they come first.
 void TZLBArchive::ListLevel(std::string Dir, TStrings& List) {
-  if (!Dir.empty() && IsPathDelimiter(Dir.back())) Dir.pop_back();
+  if (EndsWithPathDelimiter(Dir)) Dir.pop_back();
   TStringList Level;
   TFileSearch Search;
   TSearchRec Found;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -138,6 +139,9 @@ std::string ExtractShortPathName(const std::string& FileName);
 
 // True for the port's path delimiters: "\", and on POSIX "/" too.
 bool IsPathDelimiter(char C);
+// True when Path's last character is a path delimiter. Like the three below,
+// it walks Path by character in the ANSI code page (Text.h).
+bool EndsWithPathDelimiter(std::string_view Path);
 // The part of FileName up to and including its last path delimiter or ":".
 std::string ExtractFilePath(const std::string& FileName);
 // The part of FileName after its last path delimiter or ":".

@@ -1,6 +1,7 @@
 // Small text rules used across the layers: letter case as the class library
 // treats it (ASCII only: "A" to "Z" against "a" to "z", every other byte as
-// it stands), blanks, and how messages end.
+// it stands), characters in the ANSI code page, blanks, and how messages
+// end.
 #pragma once
 
 #include <string>
@@ -21,6 +22,31 @@ bool SameText(std::string_view A, std::string_view B);
 // Compares A and B upper-cased, byte by byte as unsigned values (as Windows
 // orders an environment block). Returns <0, 0 or >0.
 int CompareText(std::string_view A, std::string_view B);
+
+// Names and paths are byte strings in the system's ANSI code page. In a
+// double-byte code page (932, 936, 949, 950) a character may take two
+// bytes, and its second byte may be "\\" or "|": such text is walked by
+// character, never by byte. Each port supplies the code page's rules; POSIX
+// has none, so there every byte is a character.
+
+// The number of bytes of the character that Text starts with: 2 for a lead
+// byte followed by its trail byte, else 1 (a lead byte at the very end
+// counts as one byte: IsValidAnsiText refuses it); 0 for empty Text.
+size_t AnsiCharLength(std::string_view Text);
+// True when Text is a byte sequence that the ANSI code page defines: no lead
+// byte without its trail byte, no sequence the code page lacks.
+bool IsValidAnsiText(std::string_view Text);
+// The characters of Text in order, each as the bytes it takes.
+template <class F>
+void ForEachAnsiChar(std::string_view Text, F&& Visit) {
+  while (!Text.empty()) {
+    const size_t Length = AnsiCharLength(Text);
+    Visit(Text.substr(0, Length));
+    Text.remove_prefix(Length);
+  }
+}
+// The last character of Text, "" for empty Text.
+std::string_view LastAnsiChar(std::string_view Text);
 
 // S without blanks, tabs and line breaks at either end.
 std::string_view Trim(std::string_view S);

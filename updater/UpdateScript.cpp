@@ -15,6 +15,8 @@ std::optional<std::string> ScriptText(std::string_view Text) {
   if (!Oem) return std::nullopt;
   std::string Out;
   Out.reserve(Oem->size());
+  // Byte by byte: the trail bytes of the double-byte code pages start at
+  // 0x40, so a "%" (0x25) byte is always the character itself.
   for (const char C : *Oem) {
     Out.push_back(C);
     if (C == '%') Out.push_back('%');

@@ -29,11 +29,14 @@ inline constexpr const char* SchedulerSwitch = " /s";
 
 // What the per-entry failure dialog says before the exception's text.
 inline constexpr const char* EntryFailurePrefix = "ZLIB error ";
-// %s: the application directory.
+// %s: the application directory, "?" for the characters that have no form.
 inline constexpr const char* SInstallDirNotScriptable =
-    "The installation directory \"%s\" cannot be named in the update script: the command "
-    "interpreter's code page lacks some of its characters and it has no short name; nothing was "
-    "installed";
+    "The installation directory \"%s\" cannot be named in the update script: the system's code "
+    "pages lack some of its characters and it has no short name; nothing was installed";
+// %s: the temporary directory, "?" for the characters that have no form.
+inline constexpr const char* STempDirNotNameable =
+    "The temporary directory \"%s\" cannot be named: the system's code page lacks some of its "
+    "characters and it has no short name; nothing was installed";
 // %s: the script's path; %s: the system's description of the error.
 inline constexpr const char* SScriptLaunchFailed = "Cannot start the update script \"%s\". %s";
 

@@ -33,9 +33,23 @@ std::string StagedArchivePath() {
 }
 
 std::string ApplicationDirectory(const std::string& ExePath) {
-  std::string Dir = ExtractFilePath(ExePath);
-  if (Dir.empty() || Dir.back() != '\\') Dir += '\\';
-  return Dir;
+  return IncludeTrailingPathDelimiter(ExtractFilePath(ExePath));
+}
+
+std::string InstallationDirectory() {
+  const TExactPath Program = GetExactModuleFileName();
+  if (!Program.Exact)
+    throw Exception(Format(SInstallDirNotScriptable, ApplicationDirectory(Program.Shown)));
+  return ApplicationDirectory(*Program.Exact);
+}
+
+std::string TemporaryDirectory() {
+  for (const char* Variable : {TempVariable, TmpVariable}) {
+    const TExactPath Dir = GetExactEnvironmentPath(Variable);
+    if (!Dir.Exact) throw Exception(Format(STempDirNotNameable, Dir.Shown));
+    if (!Dir.Exact->empty()) return *Dir.Exact;
+  }
+  return std::string();
 }
 
 std::any TForm1::MethodAddress(std::string_view Name) {
@@ -77,12 +91,12 @@ std::string EntryFailure(const std::function<void()>& Step) {
 }
 
 void TForm1::FormCreate(TObject*) {
-  const std::string AppDir = ApplicationDirectory(GetModuleFileName());
-  // Every line of the script names the installation: one that the script
-  // cannot name exactly stops the run before anything is staged.
+  // Every step names the installation, and every line of the script does:
+  // one that cannot be named exactly stops the run before anything is
+  // staged.
+  const std::string AppDir = InstallationDirectory();
   const std::string ScriptDir = ScriptDirectory(AppDir);
-  TempDir = GetEnvironmentVariable(TempVariable);
-  if (TempDir.empty()) TempDir = GetEnvironmentVariable(TmpVariable);
+  TempDir = TemporaryDirectory();
 
   // ExtractPayload raises on every failure and never returns false; the
   // test stays as the documented guard of the steps that follow.

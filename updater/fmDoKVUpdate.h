@@ -53,5 +53,14 @@ std::string EntryFailure(const std::function<void()>& Step);
 // The application directory: the executable's path up to its last "\" or
 // ":", ending with "\".
 std::string ApplicationDirectory(const std::string& ExePath);
+// The application directory of the running program, named exactly in the
+// ANSI code page (by its short form when its long one has no exact form).
+// Raises Exception(SInstallDirNotScriptable) when it cannot be so named.
+std::string InstallationDirectory();
+// The temporary directory: "temp", else "tmp", as the environment gives it,
+// named exactly like the installation; "" when neither is set. Raises
+// Exception(STempDirNotNameable) when the first that is set cannot be so
+// named.
+std::string TemporaryDirectory();
 
 }  // namespace kv::updater

@@ -1,25 +1,40 @@
 // Path strings, directory creation and enumeration, common to every
 // platform; which characters delimit paths is each port's own rule
 // (IsPathDelimiter), and each port gathers a directory's entries itself.
+// Paths are walked by character in the ANSI code page: in a double-byte
+// code page the second byte of a character may be "\".
 #include <string>
 
 #include "ClassMessages.h"
 #include "Exceptions.h"
 #include "Files.h"
+#include "Text.h"
 
 namespace kv {
 
 namespace {
 
 size_t LastDelimiterOrDrive(const std::string& FileName) {
-  for (size_t I = FileName.size(); I > 0; --I) {
-    const char C = FileName[I - 1];
-    if (IsPathDelimiter(C) || C == ':') return I - 1;
-  }
-  return std::string::npos;
+  size_t Last = std::string::npos, At = 0;
+  ForEachAnsiChar(FileName, [&](std::string_view Char) {
+    if (Char.size() == 1 && (IsPathDelimiter(Char[0]) || Char[0] == ':')) Last = At;
+    At += Char.size();
+  });
+  return Last;
+}
+
+// Path without the path delimiters it ends with, but for a lone one.
+void RemoveTrailingPathDelimiters(std::string& Path) {
+  while (Path.size() > 1 && EndsWithPathDelimiter(Path))
+    Path.pop_back();
 }
 
 }  // namespace
+
+bool EndsWithPathDelimiter(std::string_view Path) {
+  const std::string_view Last = LastAnsiChar(Path);
+  return Last.size() == 1 && IsPathDelimiter(Last[0]);
+}
 
 std::string ExtractFilePath(const std::string& FileName) {
   const size_t At = LastDelimiterOrDrive(FileName);
@@ -32,19 +47,17 @@ std::string ExtractFileName(const std::string& FileName) {
 }
 
 std::string IncludeTrailingPathDelimiter(const std::string& Path) {
-  if (!Path.empty() && IsPathDelimiter(Path.back())) return Path;
+  if (EndsWithPathDelimiter(Path)) return Path;
   return Path + '\\';
 }
 
 std::error_code ForceDirectories(std::string Dir) {
   if (Dir.empty()) throw EInOutError(messages::SCannotCreateDir);
-  while (Dir.size() > 1 && IsPathDelimiter(Dir.back()))
-    Dir.pop_back();
+  RemoveTrailingPathDelimiters(Dir);
   if (DirectoryExists(Dir)) return {};
   // Walk up to the deepest existing ancestor, then create downwards.
   std::string Parent = ExtractFilePath(Dir);
-  while (Parent.size() > 1 && IsPathDelimiter(Parent.back()))
-    Parent.pop_back();
+  RemoveTrailingPathDelimiters(Parent);
   const bool AtRoot = Parent.empty() || Parent == Dir || Parent.back() == ':' ||
                       (Parent.size() == 1 && IsPathDelimiter(Parent[0]));
   if (!AtRoot && !DirectoryExists(Parent))

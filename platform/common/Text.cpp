@@ -40,6 +40,12 @@ int CompareText(std::string_view A, std::string_view B) {
   return A.size() == B.size() ? 0 : (A.size() < B.size() ? -1 : 1);
 }
 
+std::string_view LastAnsiChar(std::string_view Text) {
+  std::string_view Last;
+  ForEachAnsiChar(Text, [&](std::string_view Char) { Last = Char; });
+  return Last;
+}
+
 std::string_view Trim(std::string_view S) {
   while (!S.empty() && IsBlank(S.front()))
     S.remove_prefix(1);

@@ -24,6 +24,16 @@ std::string GetModuleFileName() {
   }
 }
 
+TExactPath GetExactModuleFileName() {
+  std::string Path = GetModuleFileName();
+  return {Path, Path};
+}
+
+TExactPath GetExactEnvironmentPath(const std::string& Name) {
+  std::string Path = GetEnvironmentVariable(Name);
+  return {Path, Path};
+}
+
 bool StandardErrorIsTerminal() {
   return ::isatty(STDERR_FILENO) != 0;
 }

@@ -1,4 +1,7 @@
-// Conversions between the system's ANSI and OEM code pages (Windows only).
+// Conversions between UTF-16 and the system's ANSI and OEM code pages
+// (Windows only). The conversions from UTF-16 belong to the port, which
+// takes paths in UTF-16 too (AnsiText.cpp); the others to the Windows-only
+// part (CodePages.cpp).
 #pragma once
 
 #include <cstdint>
@@ -25,6 +28,10 @@ TExactConversion ExactConversionFor(uint32_t CodePage);
 // Text converted exactly to CodePage; nullopt when a character has no form
 // of its own there.
 std::optional<std::string> WideToCodePageExact(std::wstring_view Text, uint32_t CodePage);
+// Text converted to the ANSI code page for a message to show: "?" for each
+// character the code page lacks, never a look-alike that could be taken for
+// another name.
+std::string WideToAnsiShown(std::wstring_view Text);
 // Text in the ANSI code page converted exactly to the OEM code page, which
 // the command interpreter reads batch files in; nullopt when a character has
 // no OEM form of its own (no look-alike is ever put in its place: a curly

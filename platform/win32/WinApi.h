@@ -28,12 +28,13 @@
 namespace kv {
 
 // The string that Get(Buffer, Size) writes, for the Windows calls that fill
-// a caller's buffer: each returns the length written when the buffer was
-// large enough, else the size it needs (GetModuleFileName: the size it was
-// given, having cut the name), or 0 on failure. nullopt on failure.
-template <class F>
-std::optional<std::string> StringFromGrowingBuffer(F Get) {
-  std::string Buffer(MAX_PATH, '\0');
+// a caller's buffer (of char, or of wchar_t for the wide calls): each
+// returns the length written when the buffer was large enough, else the
+// size it needs (GetModuleFileName: the size it was given, having cut the
+// name), or 0 on failure. nullopt on failure.
+template <class Char = char, class F>
+std::optional<std::basic_string<Char>> StringFromGrowingBuffer(F Get) {
+  std::basic_string<Char> Buffer(MAX_PATH, Char());
   for (;;) {
     const DWORD Length = Get(Buffer.data(), static_cast<DWORD>(Buffer.size()));
     if (Length == 0) return std::nullopt;

@@ -460,6 +460,9 @@ TEST_F(BadNameTest, EntryNamesThatAreNoPlainFileName) {
                                           "COM\xB9",
                                           "com\xB2.log",
                                           "LPT\xB3",
+                                          "COM\xC2\xB9",
+                                          "lpt\xC2\xB2.txt",
+                                          "COM\xC2\xB3 .x",
                                           "CONIN$",
                                           "conout$.txt",
                                           "CONOUT$ .x"};
@@ -493,4 +496,60 @@ TEST_F(BadNameTest, StoredPathsThatLeaveTheDestination) {
   }
   for (const char* Good : {"", "\\", "sub\\", "\\a\\\\b\\", "a..b\\", ".x\\", "...x\\"})
     EXPECT_TRUE(IsSafeEntryPath(Good)) << Good;
+}
+
+// Names and paths are walked by character in the ANSI code page. In code
+// page 932 a lead byte and its trail byte are one character, which is
+// never a separator even when the trail byte is "\\" or "|"; bytes that are
+// no character there make an invalid name. Elsewhere, and on POSIX, every
+// byte counts alone.
+TEST(EntryNames, AreWalkedByCharacterInTheAnsiCodePage) {
+  const bool DoubleByte = kvtest::AnsiCodePage() == kvtest::JapaneseCodePage;
+  const struct {
+    const char* What;
+    std::string Text;
+    bool SafeByByte;
+    bool SafeIn932;
+  } Names[] = {
+      {.What = "katakana so, fu, to",
+       .Text = "\x83\x5C\x83\x74\x83\x67.txt",
+       .SafeByByte = false,
+       .SafeIn932 = true},
+      {.What = "kanji hyou", .Text = "\x95\x5C", .SafeByByte = false, .SafeIn932 = true},
+      {.What = "katakana po", .Text = "\x83\x7C.txt", .SafeByByte = false, .SafeIn932 = true},
+      {.What = "lead byte at the end", .Text = "a\x83", .SafeByByte = true, .SafeIn932 = false},
+      {.What = "lead byte before a blank",
+       .Text = "\x83\x20x",
+       .SafeByByte = true,
+       .SafeIn932 = false},
+      {.What = "kanji then a trailing full stop",
+       .Text = "\x95\x5C.",
+       .SafeByByte = false,
+       .SafeIn932 = false},
+      {.What = "a device with a kanji extension",
+       .Text = "NUL.\x95\x5C",
+       .SafeByByte = false,
+       .SafeIn932 = false},
+  };
+  for (const auto& Row : Names)
+    EXPECT_EQ(IsSafeEntryName(Row.Text), DoubleByte ? Row.SafeIn932 : Row.SafeByByte) << Row.What;
+  const struct {
+    const char* What;
+    std::string Text;
+    bool SafeByByte;
+    bool SafeIn932;
+  } Paths[] = {
+      {.What = "kanji folder", .Text = "\x95\x5C\\", .SafeByByte = true, .SafeIn932 = true},
+      {.What = "so followed by two dots",
+       .Text = "\x83\x5C..\\",
+       .SafeByByte = false,
+       .SafeIn932 = true},
+      {.What = "dots after a kanji folder",
+       .Text = "\x95\x5C\\..\\",
+       .SafeByByte = false,
+       .SafeIn932 = false},
+      {.What = "lead byte at the end", .Text = "sub\\\x83", .SafeByByte = true, .SafeIn932 = false},
+  };
+  for (const auto& Row : Paths)
+    EXPECT_EQ(IsSafeEntryPath(Row.Text), DoubleByte ? Row.SafeIn932 : Row.SafeByByte) << Row.What;
 }

@@ -224,6 +224,19 @@ TEST_F(ExtractTest, StoredPathsAreJoinedCollapsedAndCreated) {
       << "the announced name never includes the stored path";
 }
 
+// In code page 932 "\x83\x5C" is one character, katakana so, whose second
+// byte is "\\": joined to the destination, it is neither collapsed with the
+// separator after it nor dropped as a trailing one. By byte it is the
+// folder "\x83" and a separator.
+TEST_F(ExtractTest, StoredPathsAreJoinedByCharacterInTheAnsiCodePage) {
+  const bool DoubleByte = kvtest::AnsiCodePage() == kvtest::JapaneseCodePage;
+  Open({{"one", kvtest::ToBytes("1"), "\x83\x5C\\"}});
+  Archive.SetExtractWithPath(true);
+  Archive.ExtractFile(Out() + "\\", 0);
+  const std::string Folder = Out() + "\\" + (DoubleByte ? "\x83\x5C" : "\x83");
+  EXPECT_TRUE(FileExists(Folder + "\\one")) << Folder;
+}
+
 TEST_F(ExtractTest, PathsThatCannotBeMadeAreRefused) {
   const std::string Name =
       Open({{"a", kvtest::ToBytes("a"), "\\"}, {"b", kvtest::ToBytes("b"), ""}, {"c", {}, "f\\"}});

@@ -24,12 +24,35 @@ using kvtest::TTestEntry;
 namespace {
 
 // Writes NAME.zlb into Out, and the files that went into it into
-// Out/sources/NAME.
+// Out/sources/NAME, under their entry names or, when given, under
+// SourceNames (in the order of Files).
 void Emit(const fs::path& Out, const std::string& Name, const std::vector<TTestEntry>& Files,
-          const TBytes& Bytes) {
+          const TBytes& Bytes, const std::vector<std::string>& SourceNames = {}) {
   kvtest::WriteAll(Out / (Name + ".zlb"), Bytes);
-  for (const TTestEntry& F : Files)
-    kvtest::WriteAll(Out / "sources" / Name / F.Name, F.Data);
+  for (size_t I = 0; I < Files.size(); ++I)
+    kvtest::WriteAll(
+        Out / "sources" / Name / (SourceNames.empty() ? Files[I].Name : SourceNames[I]),
+        Files[I].Data);
+}
+
+// A release for a system of one language: entry names in its ANSI code
+// page, with the files that went into it kept under the names' UTF-8
+// forms, which the tests under Wine see as the same names.
+struct TNativeFile {
+  const char* CodePageName;
+  const char* Utf8Name;
+};
+void EmitNative(const fs::path& Out, const std::string& Name, const TBytes& Wait,
+                const std::vector<TNativeFile>& Native) {
+  std::vector<TTestEntry> Files;
+  std::vector<std::string> SourceNames;
+  for (size_t I = 0; I < Native.size(); ++I) {
+    Files.push_back({Native[I].CodePageName, PatternBytes(20000, uint32_t(100 + I))});
+    SourceNames.push_back(Native[I].Utf8Name);
+  }
+  Files.push_back({"WAIT.EXE", Wait});
+  SourceNames.push_back("WAIT.EXE");
+  Emit(Out, Name, Files, BuildArchive(Files), SourceNames);
 }
 
 }  // namespace
@@ -107,6 +130,18 @@ int main(int argc, char** argv) {
               Forged.begin() + RetargetWriter.Entries()[1].DataOffset);
     kvtest::RecomputeArchiveCRC(Forged);
     kvtest::WriteAll(Out / "retarget-forged.zlb", Forged);
+
+    // Releases whose file names are in the code pages of Japanese (932: the
+    // second bytes of so and hyou are "\\"), Russian (1251) and Polish (1250)
+    // systems.
+    EmitNative(Out, "japanese", Wait,
+               {{"\x83\x5C\x83\x74\x83\x67.txt", "\u30BD\u30D5\u30C8.txt"},
+                {"\x95\x5C.txt", "\u8868.txt"}});
+    EmitNative(Out, "russian", Wait,
+               {{"\xCE\xE1\xED\xEE\xE2\xEB\xE5\xED\xE8\xE5.txt",
+                 "\u041E\u0431\u043D\u043E\u0432\u043B\u0435\u043D\u0438\u0435.txt"}});
+    EmitNative(Out, "polish", Wait,
+               {{"\x8F\x72\xF3\x64\xB3\x6F.txt", "\u0179r\u00F3d\u0142o.txt"}});
 
     // Not an archive: bytes to stage, longer than one 61,440-byte chunk.
     kvtest::WriteAll(Out / "staging.bin", PatternBytes(61440 * 2 + 1234, 4));

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "CodePages.h"
 #include "Files.h"
 #include "SchedulerValue.h"
 #include "TestSupport.h"
@@ -24,14 +26,26 @@ constexpr uint32_t StartTimeoutMs = 20000;
 constexpr uint32_t ScriptTimeoutMs = 45000;
 
 // ---------------------------------------------------------------------------
-// Files, through the ANSI calls the program under test uses.
+// Files, through the wide calls: the tests in every language use names that
+// the ANSI code page lacks. The ANSI forms, which the program under test
+// uses, convert in the ANSI code page.
 
-bool Exists(const std::string& Path) {
-  return GetFileAttributesA(Path.c_str()) != INVALID_FILE_ATTRIBUTES;
+std::wstring Wide(std::string_view Text) {
+  std::wstring Out(Text.size(), L'\0');
+  Out.resize(size_t(
+      MultiByteToWideChar(CP_ACP, 0, Text.data(), int(Text.size()), Out.data(), int(Out.size()))));
+  return Out;
 }
 
-std::optional<TBytes> ReadBytes(const std::string& Path) {
-  const kv::TUniqueHFile File(CreateFileA(Path.c_str(), GENERIC_READ,
+bool Exists(const std::wstring& Path) {
+  return GetFileAttributesW(Path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+bool Exists(const std::string& Path) {
+  return Exists(Wide(Path));
+}
+
+std::optional<TBytes> ReadBytes(const std::wstring& Path) {
+  const kv::TUniqueHFile File(CreateFileW(Path.c_str(), GENERIC_READ,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
   if (!File) return std::nullopt;
@@ -41,10 +55,16 @@ std::optional<TBytes> ReadBytes(const std::string& Path) {
   if (!Ok || Got != Out.size()) return std::nullopt;
   return Out;
 }
+std::optional<TBytes> ReadBytes(const std::string& Path) {
+  return ReadBytes(Wide(Path));
+}
 
-std::string ReadText(const std::string& Path) {
+std::string ReadText(const std::wstring& Path) {
   const auto Bytes = ReadBytes(Path);
   return Bytes ? std::string(Bytes->begin(), Bytes->end()) : std::string("(missing)");
+}
+std::string ReadText(const std::string& Path) {
+  return ReadText(Wide(Path));
 }
 
 void WriteText(const std::string& Path, const std::string& Text) {
@@ -66,21 +86,43 @@ std::vector<WIN32_FIND_DATAA> Find(const std::string& Dir, const std::string& Pa
   return Found;
 }
 
-void CopyInto(const std::string& From, const std::string& To) {
-  ASSERT_TRUE(CopyFileA(From.c_str(), To.c_str(), FALSE)) << From << " -> " << To;
+// The names of what Dir holds, "." and ".." left out.
+std::vector<std::wstring> Contents(const std::wstring& Dir) {
+  std::vector<std::wstring> Names;
+  WIN32_FIND_DATAW Found;
+  const kv::TUniqueFind Search(FindFirstFileW((Dir + L"\\*").c_str(), &Found));
+  if (!Search) return Names;
+  do {
+    const std::wstring Name = Found.cFileName;
+    if (Name != L"." && Name != L"..") Names.push_back(Name);
+  } while (FindNextFileW(Search.Get(), &Found));
+  std::sort(Names.begin(), Names.end());
+  return Names;
 }
 
-void RemoveTree(const std::string& Dir) {
-  for (const WIN32_FIND_DATAA& Found : Find(Dir, "*")) {
-    const std::string Name = Found.cFileName;
-    if (Name == "." || Name == "..") continue;
-    const std::string Path = Dir + "\\" + Name;
-    if (Found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+void CopyInto(const std::wstring& From, const std::wstring& To) {
+  ASSERT_TRUE(CopyFileW(From.c_str(), To.c_str(), FALSE));
+}
+void CopyInto(const std::string& From, const std::string& To) {
+  SCOPED_TRACE(From + " -> " + To);
+  CopyInto(Wide(From), Wide(To));
+}
+
+void RemoveTree(const std::wstring& Dir) {
+  for (const std::wstring& Name : Contents(Dir)) {
+    const std::wstring Path = Dir + L"\\" + Name;
+    if (GetFileAttributesW(Path.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
       RemoveTree(Path);
     else
-      DeleteFileA(Path.c_str());
+      DeleteFileW(Path.c_str());
   }
-  RemoveDirectoryA(Dir.c_str());
+  RemoveDirectoryW(Dir.c_str());
+}
+
+// True when a name in Dir matches Pattern.
+bool AnyMatches(const std::wstring& Dir, const std::wstring& Pattern) {
+  WIN32_FIND_DATAW Found;
+  return bool(kv::TUniqueFind(FindFirstFileW((Dir + L"\\" + Pattern).c_str(), &Found)));
 }
 
 bool WaitUntil(uint32_t TimeoutMs, const auto& Condition) {
@@ -191,7 +233,7 @@ class UpdaterE2ETest : public ::testing::Test {
 
   ~UpdaterE2ETest() override {
     kvtest::RemoveSchedulerValue(HKEY_LOCAL_MACHINE);
-    RemoveTree(Root);
+    RemoveTree(Wide(Root));
   }
 
   // Makes the installation directory Root\Name (with a trailing "\").
@@ -224,15 +266,16 @@ class UpdaterE2ETest : public ::testing::Test {
 
   std::string UpdateDir() const { return AppDir + "update\\"; }
 
-  // Waits until the script has started the client and deleted the
-  // extracted files. Returns the client's log.
-  std::string WaitForScript() {
-    const std::string Log = AppDir + "konvoro-runs.log";
+  // Waits until the script has started the client in App (by default the
+  // installation) and deleted the extracted files. Returns the client's log.
+  std::string WaitForScript() { return WaitForScript(Wide(AppDir)); }
+  static std::string WaitForScript(const std::wstring& App) {
+    const std::wstring Log = App + L"konvoro-runs.log", Update = App + L"update";
     EXPECT_TRUE(WaitUntil(ScriptTimeoutMs, [&] { return Exists(Log); }))
         << "the script never started the client";
     EXPECT_TRUE(WaitUntil(ScriptTimeoutMs, [&] {
-      for (const char* P : {"*.exe", "*.dll", "*.bin", "KonvoroServers.txt"})
-        if (!Find(UpdateDir(), P).empty()) return false;
+      for (const wchar_t* P : {L"*.exe", L"*.dll", L"*.bin", L"KonvoroServers.txt"})
+        if (AnyMatches(Update, P)) return false;
       return true;
     })) << "the script never deleted the extracted files";
     Sleep(300);  // let the command interpreter end before the files go
@@ -578,6 +621,122 @@ TEST_F(UpdaterE2ETest, DamagedFormResourceEndsStartUpWithAMessage) {
   PressButton(Box->Handle, "OK");
   EXPECT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(1));
   EXPECT_FALSE(Exists(UpdateDir())) << "the update never ran";
+}
+
+// ---------------------------------------------------------------------------
+// Every language: whole updates in folders, with temporary directories and
+// release files, whose names are in the system's own code page, or, where
+// the code page lacks a character of the folder's name, through its short
+// name. ctest runs the test under each system language (Wine takes the
+// code pages from the locale), and each run takes the rows of its code
+// page: 1252 is the default.
+
+struct TLanguageRow {
+  const char* What;
+  uint32_t CodePage;
+  // Below the test's root: the installation, and "temp" ("" for the
+  // fixture's).
+  std::wstring Folder;
+  std::wstring Temp;
+  // The variant and its payload, and the release files its script copies.
+  const char* Release;
+  std::vector<std::wstring> Files;
+  // The script names the installation by its short name.
+  bool ByShortName;
+};
+
+const TLanguageRow LanguageRows[] = {
+    // The second bytes of so (83 5C) and hyou (95 5C) are "\".
+    {.What = "Japanese system",
+     .CodePage = 932,
+     .Folder = L"Konvoro \u30BD\u30D5\u30C8\u8868",
+     .Temp = L"\u4E00\u6642\u8868",
+     .Release = "japanese",
+     .Files = {L"\u30BD\u30D5\u30C8.txt", L"\u8868.txt"},
+     .ByShortName = false},
+    {.What = "Russian system",
+     .CodePage = 1251,
+     .Folder = L"\u041A\u043B\u0438\u0435\u043D\u0442 Konvoro",
+     .Temp = L"",
+     .Release = "russian",
+     .Files = {L"\u041E\u0431\u043D\u043E\u0432\u043B\u0435\u043D\u0438\u0435.txt"},
+     .ByShortName = false},
+    {.What = "Polish system",
+     .CodePage = 1250,
+     .Folder = L"\u0141\u00F3d\u017A Klient",
+     .Temp = L"",
+     .Release = "polish",
+     .Files = {L"\u0179r\u00F3d\u0142o.txt"},
+     .ByShortName = false},
+    {.What = "Western system, a folder with Polish letters",
+     .CodePage = 1252,
+     .Folder = L"\u0141\u00F3d\u017A Client",
+     .Temp = L"Tymczasowe \u0141\u00F3d\u017A",
+     .Release = "worked",
+     .Files = {L"App.exe", L"core.dll"},
+     .ByShortName = true},
+    {.What = "Western system, a folder with Japanese characters",
+     .CodePage = 1252,
+     .Folder = L"Konvoro \u65E5\u672C",
+     .Temp = L"",
+     .Release = "worked",
+     .Files = {L"App.exe", L"core.dll"},
+     .ByShortName = true},
+};
+
+std::string ExactIn(uint32_t CodePage, const std::wstring& Text) {
+  const std::optional<std::string> Out = kv::WideToCodePageExact(Text, CodePage);
+  EXPECT_TRUE(Out.has_value()) << "no exact form in code page " << CodePage;
+  return Out.value_or("");
+}
+
+TEST_F(UpdaterE2ETest, UpdatesInTheSystemsLanguage) {
+  const uint32_t CodePage = kvtest::AnsiCodePage();
+  const std::wstring Top = Wide(Root) + L"\\";
+  size_t Rows = 0;
+  for (const TLanguageRow& Row : LanguageRows) {
+    if (Row.CodePage != CodePage) continue;
+    SCOPED_TRACE(Row.What);
+    ++Rows;
+    const std::wstring App = Top + Row.Folder + L"\\";
+    const std::wstring Temp = Row.Temp.empty() ? Wide(TempDir) : Top + Row.Temp;
+    ASSERT_TRUE(CreateDirectoryW(App.c_str(), nullptr));
+    CreateDirectoryW(Temp.c_str(), nullptr);
+    const std::wstring Client = Wide(kvtest::ProgramDirectory() + KV_E2E_CLIENT_DIR + "\\");
+    for (const wchar_t* File : {L"konvoro.exe", L"konvorocore.dll"})
+      CopyInto(Client + File, App + File);
+    CopyInto(Wide(Variant(Row.Release)), App + L"KVUpdater.exe");
+    const std::vector<std::wstring> Beside = Contents(Top);
+
+    TChildProcess Updater(App + L"KVUpdater.exe", Wide(WorkDir),
+                          {{L"TEMP", Temp}, {L"TMP", Wide(TmpDir)}});
+    ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
+    EXPECT_EQ(ReadBytes(Temp + L"\\kvUPDzip.dat"), ReadBytes(Payload(Row.Release)))
+        << "staged in the temporary directory itself";
+
+    // The script names the very installation, in the interpreter's code
+    // page.
+    wchar_t Short[MAX_PATH] = {};
+    ASSERT_NE(GetShortPathNameW(App.c_str(), Short, MAX_PATH), 0u);
+    const std::string A = ExactIn(GetOEMCP(), Row.ByShortName ? std::wstring(Short) : App);
+    std::string Copies;
+    for (const std::wstring& File : Row.Files)
+      Copies += "@copy /Y \"" + A + "update\\" + ExactIn(GetOEMCP(), File) + "\" \"" + A + "\"\r\n";
+    std::string Expected = ExpectedScript(EmptyArchiveScript, A);
+    Expected.insert(Expected.find("@\""), Copies);
+    EXPECT_EQ(ReadText(App + L"update\\kvUpdate.bat"), Expected);
+
+    EXPECT_EQ(WaitForScript(App), "version=1 core=1 args=\r\n");
+    const std::wstring Sources =
+        Wide(kvtest::ProgramDirectory() + "payloads\\sources\\" + Row.Release + "\\");
+    for (const std::wstring& File : Row.Files) {
+      const auto Installed = ReadBytes(App + File);
+      EXPECT_TRUE(Installed.has_value()) << ExactIn(CP_UTF8, File) << " was not installed";
+      EXPECT_EQ(Installed, ReadBytes(Sources + File)) << ExactIn(CP_UTF8, File);
+    }
+    EXPECT_EQ(Contents(Top), Beside) << "nothing appears beside the installation";
+  }
+  EXPECT_GT(Rows, 0u) << "no row for code page " << CodePage;
 }
 
 }  // namespace

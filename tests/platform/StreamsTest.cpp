@@ -151,6 +151,17 @@ TEST(Paths, PathHelpers) {
   EXPECT_EQ(IncludeTrailingPathDelimiter("C:\\T\\"), "C:\\T\\");
 }
 
+// Paths are walked by character in the ANSI code page: in code page 932
+// "\x95\x5C" is one character, the kanji hyou, whose second byte is "\\".
+TEST(Paths, PathHelpersWalkByCharacterInTheAnsiCodePage) {
+  const bool DoubleByte = kvtest::AnsiCodePage() == kvtest::JapaneseCodePage;
+  EXPECT_EQ(IncludeTrailingPathDelimiter("C:\\\x95\x5C"),
+            DoubleByte ? "C:\\\x95\x5C\\" : "C:\\\x95\x5C");
+  EXPECT_EQ(ExtractFilePath("C:\\a\\\x95\x5C.exe"), DoubleByte ? "C:\\a\\" : "C:\\a\\\x95\x5C");
+  EXPECT_EQ(ExtractFileName("C:\\a\\\x95\x5C.exe"), DoubleByte ? "\x95\x5C.exe" : ".exe");
+  EXPECT_EQ(EndsWithPathDelimiter("\x95\x5C"), !DoubleByte);
+}
+
 TEST(Paths, ForceDirectoriesCreatesTheChain) {
   kvtest::TTempDir Dir;
   const std::string Deep = Dir.Str() + "\\a\\b\\c\\";

@@ -17,7 +17,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#undef GetModuleFileName  // windows.h's name for GetModuleFileNameA
+#undef GetModuleFileName  // windows.h's names for the ANSI calls
+#undef GetEnvironmentVariable
 #endif
 
 namespace fs = std::filesystem;
@@ -41,6 +42,19 @@ TTempDir::~TTempDir() {
 
 std::string ProgramDirectory() {
   return kv::ExtractFilePath(kv::GetModuleFileName());
+}
+
+uint32_t AnsiCodePage() {
+#ifdef _WIN32
+  const uint32_t CodePage = ::GetACP();
+#else
+  const uint32_t CodePage = 0;
+#endif
+  const std::string Expected = kv::GetEnvironmentVariable("KV_EXPECT_ANSI_CODE_PAGE");
+  if (!Expected.empty() && Expected != std::to_string(CodePage))
+    throw std::runtime_error("the ANSI code page is " + std::to_string(CodePage) + ", not " +
+                             Expected + ": is the locale installed?");
+  return CodePage;
 }
 
 TBytes ReadAll(const fs::path& File) {

@@ -39,6 +39,15 @@ class TTempDir {
 // The directory of the running program, ending with its separator.
 std::string ProgramDirectory();
 
+// The system's ANSI code page, in which names are bytes: GetACP() on
+// Windows, 0 on POSIX, where names are plain bytes. Raises
+// std::runtime_error when the environment variable KV_EXPECT_ANSI_CODE_PAGE
+// names another: a run meant for one language must not pass in another.
+uint32_t AnsiCodePage();
+// Code page 932 (Japanese), double-byte: the code page of the tests that
+// walk names by character.
+inline constexpr uint32_t JapaneseCodePage = 932;
+
 TBytes ReadAll(const std::filesystem::path& File);
 // Replaces File with Bytes, creating its directory when it is missing.
 // Raises std::runtime_error when that fails: a test or fuzz target could

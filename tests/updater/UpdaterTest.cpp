@@ -5,6 +5,7 @@
 #include <windows.h>
 #undef OemToAnsi  // windows.h's name for OemToCharA
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <new>
@@ -125,8 +126,8 @@ TEST(UpdateScript, DirectoryWithoutAnExactFormIsNamedByItsShortNameOrRefused) {
   const std::string Missing = Dir.Str() + "\\gone \x89\\";
   EXPECT_EQ(MessageOf([&] { ScriptDirectory(Missing); }),
             "The installation directory \"" + Missing +
-                "\" cannot be named in the update script: the command interpreter's code page "
-                "lacks some of its characters and it has no short name; nothing was installed");
+                "\" cannot be named in the update script: the system's code pages lack some of "
+                "its characters and it has no short name; nothing was installed");
 }
 
 TEST(UpdateRun, EveryFailureOfAnEntryBecomesTheZlibErrorText) {
@@ -152,6 +153,54 @@ TEST(UpdaterPaths, ApplicationDirectoryAndStagedArchive) {
   EXPECT_EQ(StagedArchivePath(), "C:\\T\\kvUPDzip.dat");
   TempDir = "";
   EXPECT_EQ(StagedArchivePath(), "kvUPDzip.dat");
+  // The kanji hyou ends with the byte "\" in code page 932.
+  TempDir = "C:\\T\\\x95\x5C";
+  EXPECT_EQ(StagedArchivePath(), kvtest::AnsiCodePage() == kvtest::JapaneseCodePage
+                                     ? "C:\\T\\\x95\x5C\\kvUPDzip.dat"
+                                     : "C:\\T\\\x95\x5CkvUPDzip.dat");
+}
+
+// The ANSI calls take the installation and the temporary directory exactly
+// or by their short names: a look-alike would name another folder. Each
+// folder has an exact long form in the code pages listed, else it is named
+// by its short form when it exists; a missing one has none and is refused.
+TEST(UpdaterPaths, DirectoriesAreNamedExactlyOrByTheirShortNamesOrRefused) {
+  kvtest::TTempDir Dir;
+  const std::wstring Root = Dir.Path().wstring() + L"\\";
+  const struct {
+    std::wstring Name;
+    bool Exists;
+    std::vector<uint32_t> ExactIn;
+  } Folders[] = {
+      {.Name = L"Konvoro Client", .Exists = true, .ExactIn = {932, 1250, 1251, 1252}},
+      {.Name = L"\u0141\u00F3d\u017A Client", .Exists = true, .ExactIn = {1250}},
+      {.Name = L"Konvoro \u65E5\u672C", .Exists = true, .ExactIn = {932}},
+      {.Name = L"\u041A\u043B\u0438\u0435\u043D\u0442", .Exists = true, .ExactIn = {932, 1251}},
+      {.Name = L"\u0141\u00F3d\u017A gone", .Exists = false, .ExactIn = {1250}},
+  };
+  const uint32_t CodePage = kvtest::AnsiCodePage();
+  for (const auto& Folder : Folders) {
+    const std::wstring Path = Root + Folder.Name;
+    if (Folder.Exists) {
+      ASSERT_TRUE(CreateDirectoryW(Path.c_str(), nullptr));
+    }
+    ASSERT_TRUE(SetEnvironmentVariableW(L"temp", Path.c_str()));
+    const bool Exact =
+        std::find(Folder.ExactIn.begin(), Folder.ExactIn.end(), CodePage) != Folder.ExactIn.end();
+    if (Exact) {
+      EXPECT_EQ(TemporaryDirectory(), kv::WideToCodePageExact(Path, CP_ACP));
+    } else if (Folder.Exists) {
+      wchar_t Short[MAX_PATH] = {};
+      ASSERT_NE(GetShortPathNameW(Path.c_str(), Short, MAX_PATH), 0u);
+      EXPECT_EQ(TemporaryDirectory(), kv::WideToCodePageExact(Short, CP_ACP));
+    } else {
+      EXPECT_EQ(MessageOf([] { TemporaryDirectory(); }),
+                "The temporary directory \"" + kv::WideToAnsiShown(Path) +
+                    "\" cannot be named: the system's code page lacks some of its characters and "
+                    "it has no short name; nothing was installed");
+    }
+  }
+  SetEnvironmentVariableW(L"temp", nullptr);
 }
 
 TEST(ApplicationTitle, FileNameCutAtTheFirstFullStopWithTheRestLowerCase) {

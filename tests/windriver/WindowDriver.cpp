@@ -34,46 +34,56 @@ std::string LastErrorText() {
 // Orders variable names as Windows sorts an environment block: by their
 // upper-case characters.
 struct TNameLess {
-  bool operator()(const std::string& A, const std::string& B) const {
-    return kv::CompareText(A, B) < 0;
+  bool operator()(const std::wstring& A, const std::wstring& B) const {
+    return ::CompareStringOrdinal(A.data(), static_cast<int>(A.size()), B.data(),
+                                  static_cast<int>(B.size()), TRUE) == CSTR_LESS_THAN;
   }
 };
 
-using TEnvironmentStrings = kv::TUniqueAny<LPCH, &::FreeEnvironmentStringsA>;
+using TEnvironmentStrings = kv::TUniqueAny<LPWCH, &::FreeEnvironmentStringsW>;
 
 // The caller's environment changed by Overrides, as a block for
-// CreateProcessA: sorted "NAME=VALUE" strings, each ended by a NUL, and a
+// CreateProcessW: sorted "NAME=VALUE" strings, each ended by a NUL, and a
 // final NUL.
-std::string BuildEnvironmentBlock(const TEnvironmentOverrides& Overrides) {
-  std::map<std::string, std::string, TNameLess> Variables;
+std::wstring BuildEnvironmentBlock(const TWideEnvironmentOverrides& Overrides) {
+  std::map<std::wstring, std::wstring, TNameLess> Variables;
   {
-    const TEnvironmentStrings Current(::GetEnvironmentStringsA());
+    const TEnvironmentStrings Current(::GetEnvironmentStringsW());
     if (!Current) throw std::runtime_error("windriver: no environment: " + LastErrorText());
-    for (const char* Entry = Current.Get(); *Entry != '\0'; Entry += std::strlen(Entry) + 1) {
-      const std::string_view Text(Entry);
+    for (const wchar_t* Entry = Current.Get(); *Entry != L'\0'; Entry += std::wcslen(Entry) + 1) {
+      const std::wstring_view Text(Entry);
       // Entries such as "=C:=C:\dir" have a name that starts with "=".
-      const size_t Equals = Text.find('=', 1);
-      if (Equals == std::string_view::npos) continue;
+      const size_t Equals = Text.find(L'=', 1);
+      if (Equals == std::wstring_view::npos) continue;
       Variables.emplace(Text.substr(0, Equals), Text.substr(Equals + 1));
     }
   }
   for (const auto& [Name, Value] : Overrides) {
-    if (Name.empty() || Name.find('=') != std::string::npos)
-      throw std::invalid_argument("windriver: bad environment variable name \"" + Name + "\"");
+    if (Name.empty() || Name.find(L'=') != std::wstring::npos)
+      throw std::invalid_argument("windriver: bad environment variable name");
     // Erased first, so that the name keeps the spelling of the override.
     Variables.erase(Name);
     if (!Value.empty()) Variables.emplace(Name, Value);
   }
-  std::string Block;
+  std::wstring Block;
   for (const auto& [Name, Value] : Variables) {
     Block += Name;
-    Block += '=';
+    Block += L'=';
     Block += Value;
-    Block += '\0';
+    Block += L'\0';
   }
-  if (Block.empty()) Block += '\0';
-  Block += '\0';
+  if (Block.empty()) Block += L'\0';
+  Block += L'\0';
   return Block;
+}
+
+std::wstring AnsiToWide(std::string_view Text) {
+  if (Text.empty()) return std::wstring();
+  const int Size =
+      ::MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+  std::wstring Result(static_cast<size_t>(Size), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, Text.data(), static_cast<int>(Text.size()), Result.data(), Size);
+  return Result;
 }
 
 std::string WideToAnsi(std::wstring_view Text) {
@@ -156,11 +166,24 @@ BOOL CALLBACK CollectWindow(HWND Window, LPARAM Windows) {
 
 TChildProcess::TChildProcess(const std::string& Executable, const std::string& WorkingDirectory,
                              const TEnvironmentOverrides& Overrides, const std::string& Arguments,
-                             int ShowCommand) {
-  std::string Environment = BuildEnvironmentBlock(Overrides);
-  std::string CommandLine = "\"" + Executable + "\"";
-  if (!Arguments.empty()) CommandLine += " " + Arguments;
-  STARTUPINFOA StartupInfo{};
+                             int ShowCommand)
+    : TChildProcess(
+          AnsiToWide(Executable), AnsiToWide(WorkingDirectory),
+          [&] {
+            TWideEnvironmentOverrides Wide;
+            for (const auto& [Name, Value] : Overrides)
+              Wide.emplace_back(AnsiToWide(Name), AnsiToWide(Value));
+            return Wide;
+          }(),
+          AnsiToWide(Arguments), ShowCommand) {}
+
+TChildProcess::TChildProcess(const std::wstring& Executable, const std::wstring& WorkingDirectory,
+                             const TWideEnvironmentOverrides& Overrides,
+                             const std::wstring& Arguments, int ShowCommand) {
+  std::wstring Environment = BuildEnvironmentBlock(Overrides);
+  std::wstring CommandLine = L"\"" + Executable + L"\"";
+  if (!Arguments.empty()) CommandLine += L" " + Arguments;
+  STARTUPINFOW StartupInfo{};
   StartupInfo.cb = sizeof(StartupInfo);
   if (ShowCommand >= 0) {
     StartupInfo.dwFlags = STARTF_USESHOWWINDOW;
@@ -168,10 +191,12 @@ TChildProcess::TChildProcess(const std::string& Executable, const std::string& W
   }
   PROCESS_INFORMATION Info{};
   // No application name: then CreateProcess searches for a bare file name.
-  if (!::CreateProcessA(nullptr, CommandLine.data(), nullptr, nullptr, FALSE, 0, Environment.data(),
+  if (!::CreateProcessW(nullptr, CommandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT, Environment.data(),
                         WorkingDirectory.empty() ? nullptr : WorkingDirectory.c_str(), &StartupInfo,
                         &Info))
-    throw std::runtime_error("windriver: cannot start \"" + Executable + "\": " + LastErrorText());
+    throw std::runtime_error("windriver: cannot start \"" + WideToAnsi(Executable) +
+                             "\": " + LastErrorText());
   FProcess.Reset(Info.hProcess);
   FThread.Reset(Info.hThread);
   FId = Info.dwProcessId;

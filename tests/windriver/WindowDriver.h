@@ -19,6 +19,8 @@ using TWindowHandle = HWND;
 // removes the variable. Names compare without regard to case; of repeated
 // names the last counts.
 using TEnvironmentOverrides = std::vector<std::pair<std::string, std::string>>;
+// The same in UTF-16, for names that the ANSI code page cannot spell.
+using TWideEnvironmentOverrides = std::vector<std::pair<std::wstring, std::wstring>>;
 
 // A child process started by the tests. Move-only; owns the process and
 // thread handles and terminates the process, if it still runs, when it
@@ -38,6 +40,10 @@ class TChildProcess {
   // (SW_SHOWMAXIMIZED = 3, SW_SHOWMINNOACTIVE = 7); -1 passes none.
   TChildProcess(const std::string& Executable, const std::string& WorkingDirectory,
                 const TEnvironmentOverrides& Overrides = {}, const std::string& Arguments = {},
+                int ShowCommand = -1);
+  // The same in UTF-16.
+  TChildProcess(const std::wstring& Executable, const std::wstring& WorkingDirectory,
+                const TWideEnvironmentOverrides& Overrides = {}, const std::wstring& Arguments = {},
                 int ShowCommand = -1);
   TChildProcess(TChildProcess&& Other) noexcept;
   TChildProcess& operator=(TChildProcess&& Other) noexcept;
