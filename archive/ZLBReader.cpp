@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ArchiveMessages.h"
+#include "Binary.h"
 #include "CRC32.h"
 #include "DecompressionStream.h"
 #include "Format.h"
@@ -21,13 +22,13 @@ constexpr int32_t ExtractChunkSize = 4096;
 // Every offset, size and count of the format is a signed 32-bit value.
 constexpr int64_t MaxDirectoryBytes = int64_t(1) << 31;
 
-[[noreturn]] void RaiseListError() {
-  throw EZLBArchiveError(messages::SUnableToReadFileList);
+[[noreturn]] void RaiseListError(std::error_code Reason = {}) {
+  throw EZLBArchiveError(messages::SUnableToReadFileList, TCorruptCause::None, Reason);
 }
 
 void ReadRawRecords(TStream& Source, const TZLBArchiveTrailer& Trailer, int64_t DirectoryBytes,
                     std::deque<TZLBFileEntry>& Entries) {
-  if (Trailer.DirectoryOffset + DirectoryBytes > Source.GetSize()) RaiseListError();
+  if (!RangeInside(Trailer.DirectoryOffset, DirectoryBytes, Source.GetSize())) RaiseListError();
   Source.Seek(Trailer.DirectoryOffset, TSeekOrigin::soBeginning);
   std::array<uint8_t, TZLBFileEntry::Size> Record;
   for (int32_t I = 0; I < Trailer.FileCount; ++I) {
@@ -62,7 +63,7 @@ void InflateRecords(TStream& Source, const TZLBArchiveTrailer& Trailer, int64_t 
       }
     }
     // A directory that ends early has no more records to give.
-    if (Got < Chunk) RaiseListError();
+    if (Got < Chunk) RaiseListError(Inflater.Error());
     Remaining -= Chunk;
   }
   // As for entries: damage that still inflates to the right length shows up
@@ -90,16 +91,18 @@ const char* CorruptCauseText(TCorruptCause Cause) {
   return "";
 }
 
-uint32_t StreamCRC32(TStream& Stream, int64_t Tail) {
+uint32_t StreamCRC32(TStream& Stream, int64_t Tail, std::error_code* ReadError) {
   const int64_t Saved = Stream.GetPosition();
   Stream.Seek(0, TSeekOrigin::soBeginning);
   int64_t Remaining = Stream.GetSize() - Tail;
   uint32_t CRC = 0;
   std::array<uint8_t, CRCChunkSize> Buffer;
+  if (ReadError) *ReadError = {};
   while (Remaining > 0) {
     const auto Chunk = static_cast<int32_t>(std::min<int64_t>(Remaining, CRCChunkSize));
     const int32_t Got = Stream.Read(Buffer.data(), Chunk);
     if (Got > 0) CRC = CRC32Update(CRC, {Buffer.data(), size_t(Got)});
+    if (ReadError && Stream.Error() && !*ReadError) *ReadError = Stream.Error();
     // A short read still uses up the chunk, so the loop always ends.
     Remaining -= Chunk;
   }
@@ -107,15 +110,23 @@ uint32_t StreamCRC32(TStream& Stream, int64_t Tail) {
   return CRC;
 }
 
-TZLBArchiveTrailer ReadTrailer(TStream& Source) {
-  const uint32_t ComputedCRC = StreamCRC32(Source, TZLBArchiveTrailer::Size);
+TTrailerCheck CheckTrailer(TStream& Source) {
+  TTrailerCheck Check;
+  Check.ComputedCRC = StreamCRC32(Source, TZLBArchiveTrailer::Size, &Check.ReadError);
   // When the seek fails the source stays where it stood.
   std::array<uint8_t, TZLBArchiveTrailer::Size> Raw{};
   Source.Seek(-int64_t(TZLBArchiveTrailer::Size), TSeekOrigin::soEnd);
   Source.Read(Raw.data(), int32_t(Raw.size()));
-  const TZLBArchiveTrailer Trailer = TZLBArchiveTrailer::Decode(Raw);
-  if (ComputedCRC != Trailer.ArchiveCRC) throw EZLBArchiveError(messages::SArchiveCorrupted);
-  return Trailer;
+  if (!Check.ReadError) Check.ReadError = Source.Error();
+  Check.Trailer = TZLBArchiveTrailer::Decode(Raw);
+  return Check;
+}
+
+TZLBArchiveTrailer ReadTrailer(TStream& Source) {
+  const TTrailerCheck Check = CheckTrailer(Source);
+  if (!Check.Holds())
+    throw EZLBArchiveError(messages::SArchiveCorrupted, TCorruptCause::None, Check.ReadError);
+  return Check.Trailer;
 }
 
 void ReadDirectory(TStream& Source, const TZLBArchiveTrailer& Trailer,
@@ -132,19 +143,20 @@ void ReadDirectory(TStream& Source, const TZLBArchiveTrailer& Trailer,
       InflateRecords(Source, Trailer, DirectoryBytes, Entries, Hooks);
   } catch (...) {
     // A guarded stretch: whatever fails in it (the inflater, the source, a
-    // hook, memory) is the directory's failure, with the one text.
-    RaiseListError();
+    // hook, memory) is the directory's failure, with the one text and the
+    // failure nested as its cause.
+    std::throw_with_nested(EZLBArchiveError(messages::SUnableToReadFileList));
   }
 }
 
 void ExtractEntry(TStream& Source, const TZLBFileEntry& Entry, int32_t Index, TStream& Dest,
                   bool CheckCRC, const TReadHooks& Hooks) {
-  const auto Corrupt = [Index](TCorruptCause Cause) {
-    return EZLBArchiveError(Format(messages::SFileCorrupt, Index), Cause);
+  const auto Corrupt = [Index](TCorruptCause Cause, std::error_code Reason = {}) {
+    return EZLBArchiveError(Format(messages::SFileCorrupt, Index), Cause, Reason);
   };
   // A record that places its data outside the source, or claims a negative
   // size, cannot deliver its bytes.
-  if (Entry.DataOffset < 0 || Entry.DataOffset > Source.GetSize() || Entry.OriginalSize < 0)
+  if (!RangeInside(Entry.DataOffset, 0, Source.GetSize()) || Entry.OriginalSize < 0)
     throw Corrupt(TCorruptCause::OutsideFile);
   Source.Seek(Entry.DataOffset, TSeekOrigin::soBeginning);
 
@@ -164,10 +176,12 @@ void ExtractEntry(TStream& Source, const TZLBFileEntry& Entry, int32_t Index, TS
       } catch (...) {
         // A guarded stretch: whatever fails while a chunk is read, reported
         // or written (zlib, the streams, a hook, memory) is corruption.
-        throw Corrupt(TCorruptCause::ChunkFailed);
+        std::throw_with_nested(Corrupt(TCorruptCause::ChunkFailed));
       }
       // Short data would otherwise pass as a complete, shorter file.
-      if (Got < Chunk) throw Corrupt(TCorruptCause::DataShort);
+      if (Got < Chunk)
+        throw Corrupt(TCorruptCause::DataShort,
+                      Entry.Stored != 0 ? Source.Error() : Inflater.Error());
       Remaining -= Chunk;
     }
     // Damaged data that still decodes, perhaps to more bytes, shows up no
@@ -181,7 +195,7 @@ void ExtractEntry(TStream& Source, const TZLBFileEntry& Entry, int32_t Index, TS
     Dest.Flush();
   } catch (...) {
     // Dest may be any stream, raising anything: the entry is corrupt.
-    throw Corrupt(TCorruptCause::WriteBack);
+    std::throw_with_nested(Corrupt(TCorruptCause::WriteBack));
   }
   if (CheckCRC && StreamCRC32(Dest, 0) != Entry.FileCRC)
     throw EZLBArchiveError(Format(messages::SFileFailedCRC, Index));

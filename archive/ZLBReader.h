@@ -30,11 +30,13 @@ enum class TCorruptCause : uint8_t {
 // What a cause means, in a few words; "" for None.
 const char* CorruptCauseText(TCorruptCause Cause);
 
-// The reader's own failures, with the component's fixed texts.
+// The reader's own failures, with the component's fixed texts; the system's
+// reason, or the failure behind the text nested in it, says more.
 class EZLBArchiveError : public Exception {
  public:
-  explicit EZLBArchiveError(std::string Message, TCorruptCause Cause = TCorruptCause::None)
-      : Exception(std::move(Message)), FCause(Cause) {}
+  explicit EZLBArchiveError(std::string Message, TCorruptCause Cause = TCorruptCause::None,
+                            std::error_code Reason = {})
+      : Exception(std::move(Message), Reason), FCause(Cause) {}
   TCorruptCause Cause() const noexcept { return FCause; }
 
  private:
@@ -52,15 +54,29 @@ struct TReadHooks {
 
 // The CRC-32 of Stream from position 0 to its size less Tail, read in chunks
 // of 10,240 bytes (a short read still uses up its chunk); the position is
-// left where it was. Raises only what the stream raises.
-uint32_t StreamCRC32(TStream& Stream, int64_t Tail);
+// left where it was. ReadError, when given, receives the reason of a read
+// that failed (none when none did). Raises only what the stream raises.
+uint32_t StreamCRC32(TStream& Stream, int64_t Tail, std::error_code* ReadError = nullptr);
+
+// The trailer of the archive in Source and the CRC-32 computed over every
+// byte before it, read as ReadTrailer reads them, for tools that report a
+// failing CRC rather than stop at it.
+struct TTrailerCheck {
+  TZLBArchiveTrailer Trailer;
+  uint32_t ComputedCRC = 0;
+  // The reason of a read that failed; none when every read succeeded.
+  std::error_code ReadError;
+  bool Holds() const { return !ReadError && ComputedCRC == Trailer.ArchiveCRC; }
+};
+TTrailerCheck CheckTrailer(TStream& Source);
 
 // Checks the archive CRC over every byte of Source before its last 36, then
 // reads those 36 as the trailer. A source shorter than a trailer cannot be
 // positioned before its start: the trailer is then read from where Source
 // stood (its start, when just opened) as far as it reaches, zero beyond.
 // Raises EZLBArchiveError("The archive file appears to be corrupted") when
-// the CRC differs from the trailer's ArchiveCRC.
+// the CRC differs from the trailer's ArchiveCRC, and, with the reason, when
+// a read failed: bytes that could not be read are not an empty archive.
 TZLBArchiveTrailer ReadTrailer(TStream& Source);
 
 // Appends Trailer.FileCount directory records from Source to Entries, each as
@@ -81,7 +97,9 @@ void ReadDirectory(TStream& Source, const TZLBArchiveTrailer& Trailer,
 // texts it raises: "File (%d) is corrupt" (with its TCorruptCause) for a
 // record that places no data in Source, a chunk whose read, report or write
 // raises (a zlib error raises for the chunk that reaches it, so that chunk is
-// neither reported nor written), data that ends before the entry's size, a
+// neither reported nor written; what was raised is nested in the failure),
+// data that ends before the entry's size (with the source's reason when a
+// read failed), a
 // zlib stream that does not end right after it with a matching check value,
 // and a failing flush of Dest; "File (%d) failed CRC check" for a mismatch.
 void ExtractEntry(TStream& Source, const TZLBFileEntry& Entry, int32_t Index, TStream& Dest,

@@ -73,10 +73,13 @@ void TZLBArchive::SetProgress(TProgressStage Stage, int32_t Done, int32_t Total,
 
 std::unique_ptr<TStream> THeldFileSource::Open() {
   TErrorOr<TFileHandle> Copy = FileDuplicate(FFile);
-  if (!Copy) throw EFOpenError(Format(messages::SFOpenErrorEx, FFileName, Copy.Error().message()));
+  if (!Copy)
+    throw EFOpenError(Format(messages::SFOpenErrorEx, FFileName, Copy.Error().message()),
+                      Copy.Error());
   auto Stream = std::make_unique<TFileStream>(FFileName, std::move(*Copy));
   // The handles share one position, which the last operation left anywhere.
-  if (Stream->Seek(0, TSeekOrigin::soBeginning) != 0) throw EReadError(messages::SReadError);
+  if (Stream->Seek(0, TSeekOrigin::soBeginning) != 0)
+    throw EReadError(messages::SReadError, Stream->Error());
   return Stream;
 }
 
@@ -86,8 +89,8 @@ std::unique_ptr<TStream> TZLBArchive::OpenArchiveFile() const {
     return std::make_unique<TFileStream>(FFileName, fmOpenRead | fmShareDenyWrite);
   } catch (...) {
     // Whatever the reason (the file, a source's own failure, memory), the
-    // component's own text.
-    throw EZLBArchiveError(Format(messages::SUnableToOpenFile, FFileName));
+    // component's own text, with the failure nested as its cause.
+    std::throw_with_nested(EZLBArchiveError(Format(messages::SUnableToOpenFile, FFileName)));
   }
 }
 
@@ -135,9 +138,10 @@ bool TZLBArchive::OpenArchive(const std::string& ArchiveFileName,
       if (FOnArchiveOpened) FOnArchiveOpened(this);
     } catch (...) {
       // A guarded stretch: whatever fails while the directory is read or in
-      // OnArchiveOpened closes the archive and becomes the list error.
+      // OnArchiveOpened closes the archive and becomes the list error, with
+      // the failure nested as its cause.
       CloseArchive();
-      throw EZLBArchiveError(messages::SUnableToReadFileList);
+      std::throw_with_nested(EZLBArchiveError(messages::SUnableToReadFileList));
     }
   }
 

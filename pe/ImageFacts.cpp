@@ -1,6 +1,7 @@
 // The version resource and the manifest's requested execution level.
 #include "ImageFacts.h"
 
+#include "Binary.h"
 #include "Format.h"
 #include "PEImage.h"
 #include "PEMessages.h"
@@ -8,13 +9,6 @@
 namespace kv::pe {
 
 namespace {
-
-uint16_t GetU16(const uint8_t* P) {
-  return uint16_t(P[0] | P[1] << 8);
-}
-uint32_t GetU32(const uint8_t* P) {
-  return uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24;
-}
 
 constexpr size_t Align4(size_t N) {
   return (N + 3) & ~size_t(3);
@@ -40,9 +34,9 @@ TBlock ReadBlock(std::span<const uint8_t> Bytes, size_t Start, size_t Limit) {
   if (Start + 6 > Limit) Malformed("a block header at " + Hex(Start) + " is cut off");
   TBlock B;
   B.Start = Start;
-  const size_t Length = GetU16(&Bytes[Start]);
-  const size_t ValueLength = GetU16(&Bytes[Start + 2]);
-  const bool Text = GetU16(&Bytes[Start + 4]) == 1;
+  const size_t Length = GetU16LE(&Bytes[Start]);
+  const size_t ValueLength = GetU16LE(&Bytes[Start + 2]);
+  const bool Text = GetU16LE(&Bytes[Start + 4]) == 1;
   if (Length < 6 || Start + Length > Limit)
     Malformed("the block at " + Hex(Start) + " has a length that does not fit (" +
               std::to_string(Length) + " bytes)");
@@ -50,7 +44,7 @@ TBlock ReadBlock(std::span<const uint8_t> Bytes, size_t Start, size_t Limit) {
   size_t At = Start + 6;
   for (;; At += 2) {
     if (At + 2 > B.End) Malformed("the key of the block at " + Hex(Start) + " does not end");
-    const uint16_t Unit = GetU16(&Bytes[At]);
+    const uint16_t Unit = GetU16LE(&Bytes[At]);
     if (Unit == 0) break;
     B.Key.push_back(Unit);
   }
@@ -85,7 +79,7 @@ void ForEachChild(std::span<const uint8_t> Bytes, const TBlock& Parent, F&& Visi
 std::string TextValue(std::span<const uint8_t> Bytes, const TBlock& B) {
   std::vector<uint16_t> Units;
   for (size_t At = B.ValueStart; At + 2 <= B.ValueEnd; At += 2) {
-    const uint16_t Unit = GetU16(&Bytes[At]);
+    const uint16_t Unit = GetU16LE(&Bytes[At]);
     if (Unit == 0) break;
     Units.push_back(Unit);
   }
@@ -93,7 +87,7 @@ std::string TextValue(std::span<const uint8_t> Bytes, const TBlock& B) {
 }
 
 TVersionNumber VersionAt(const uint8_t* P) {
-  const uint32_t MS = GetU32(P), LS = GetU32(P + 4);
+  const uint32_t MS = GetU32LE(P), LS = GetU32LE(P + 4);
   return {uint16_t(MS >> 16), uint16_t(MS), uint16_t(LS >> 16), uint16_t(LS)};
 }
 
@@ -120,7 +114,7 @@ TVersionInfo DecodeVersionInfo(std::span<const uint8_t> Bytes) {
   if (!KeyIs(Root, "VS_VERSION_INFO")) Malformed("the root block is not VS_VERSION_INFO");
   namespace L = fixed_info_layout;
   if (Root.ValueEnd - Root.ValueStart >= L::Size &&
-      GetU32(&Bytes[Root.ValueStart + L::Signature]) == L::SignatureValue) {
+      GetU32LE(&Bytes[Root.ValueStart + L::Signature]) == L::SignatureValue) {
     Info.FixedFileVersion = VersionAt(&Bytes[Root.ValueStart + L::FileVersionMS]);
     Info.FixedProductVersion = VersionAt(&Bytes[Root.ValueStart + L::ProductVersionMS]);
   }

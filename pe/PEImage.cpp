@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 
+#include "Binary.h"
 #include "Format.h"
 #include "PEMessages.h"
 #include "Text.h"
@@ -12,23 +13,10 @@ namespace kv::pe {
 
 namespace {
 
-uint16_t GetU16(const uint8_t* P) {
-  return uint16_t(P[0] | P[1] << 8);
-}
-uint32_t GetU32(const uint8_t* P) {
-  return uint32_t(P[0]) | uint32_t(P[1]) << 8 | uint32_t(P[2]) << 16 | uint32_t(P[3]) << 24;
-}
-
 constexpr uint32_t HighBit = 0x80000000u;
 
 std::string Dec(uint64_t Value) {
   return std::to_string(Value);
-}
-
-// True when Size bytes at Offset lie within Length bytes; no sum overflows,
-// as all are below 2^33.
-bool Inside(int64_t Offset, int64_t Size, int64_t Length) {
-  return Offset >= 0 && Size >= 0 && Offset <= Length && Size <= Length - Offset;
 }
 
 }  // namespace
@@ -49,7 +37,7 @@ bool StartsAsExecutable(TStream& Stream) {
 }
 
 void TPEImage::ReadAt(int64_t Offset, void* Buffer, size_t Count, std::string_view What) const {
-  if (!Inside(Offset, int64_t(Count), FFileSize) ||
+  if (!RangeInside(Offset, int64_t(Count), FFileSize) ||
       FStream.Seek(Offset, TSeekOrigin::soBeginning) != Offset ||
       FStream.Read(Buffer, int32_t(Count)) != int32_t(Count))
     throw EPEFormatError(Format(messages::SFileEndsWithin, What, Hex(uint64_t(Offset))));
@@ -58,19 +46,19 @@ void TPEImage::ReadAt(int64_t Offset, void* Buffer, size_t Count, std::string_vi
 TPEImage::TPEImage(TStream& Stream) : FStream(Stream), FFileSize(Stream.GetSize()) {
   std::array<uint8_t, dos_layout::Size> Dos{};
   ReadAt(0, Dos.data(), Dos.size(), "MS-DOS header");
-  if (GetU16(&Dos[dos_layout::Magic]) != 0x5A4D) throw EPEFormatError(messages::SNotExecutable);
-  const uint32_t NewHeader = GetU32(&Dos[dos_layout::NewHeader]);
-  if (!Inside(NewHeader, 4, FFileSize))
+  if (GetU16LE(&Dos[dos_layout::Magic]) != 0x5A4D) throw EPEFormatError(messages::SNotExecutable);
+  const uint32_t NewHeader = GetU32LE(&Dos[dos_layout::NewHeader]);
+  if (!RangeInside(NewHeader, 4, FFileSize))
     throw EPEFormatError(Format(messages::SNewHeaderPastEnd, Hex(NewHeader), Dec(FFileSize)));
   std::array<uint8_t, 4 + coff_layout::Size> Coff{};
   ReadAt(NewHeader, Coff.data(), 4, "PE signature");
-  if (GetU32(Coff.data()) != 0x00004550)
+  if (GetU32LE(Coff.data()) != 0x00004550)
     throw EPEFormatError(Format(messages::SNoPESignature, Hex(NewHeader)));
   ReadAt(NewHeader, Coff.data(), Coff.size(), "COFF header");
   const uint8_t* C = Coff.data() + 4;
-  FMachine = GetU16(C + coff_layout::Machine);
-  const uint16_t SectionCount = GetU16(C + coff_layout::NumberOfSections);
-  const uint16_t OptionalSize = GetU16(C + coff_layout::SizeOfOptionalHeader);
+  FMachine = GetU16LE(C + coff_layout::Machine);
+  const uint16_t SectionCount = GetU16LE(C + coff_layout::NumberOfSections);
+  const uint16_t OptionalSize = GetU16LE(C + coff_layout::SizeOfOptionalHeader);
 
   // The optional header: only the part up to the sixteenth data directory is
   // read; a larger header is allowed, a smaller one must hold what it counts.
@@ -80,7 +68,7 @@ TPEImage::TPEImage(TStream& Stream) : FStream(Stream), FFileSize(Stream.GetSize(
   if (OptionalRead < 2)
     throw EPEFormatError(Format(messages::SOptionalHeaderTooSmall, Dec(OptionalSize), "2"));
   ReadAt(OptionalOffset, Optional.data(), OptionalRead, "optional header");
-  const uint16_t Magic = GetU16(&Optional[optional_layout::Magic]);
+  const uint16_t Magic = GetU16LE(&Optional[optional_layout::Magic]);
   size_t CountAt = 0;
   if (Magic == optional_layout::MagicPE32) {
     FFormat = TImageFormat::PE32;
@@ -94,17 +82,17 @@ TPEImage::TPEImage(TStream& Stream) : FStream(Stream), FFileSize(Stream.GetSize(
   if (OptionalSize < CountAt + 4)
     throw EPEFormatError(
         Format(messages::SOptionalHeaderTooSmall, Dec(OptionalSize), Dec(CountAt + 4)));
-  FSubsystem = GetU16(&Optional[optional_layout::Subsystem]);
+  FSubsystem = GetU16LE(&Optional[optional_layout::Subsystem]);
   // Windows reads at most sixteen directories, whatever the count claims.
   const size_t Directories =
-      std::min<uint32_t>(GetU32(&Optional[CountAt]), optional_layout::MaxDirectories);
+      std::min<uint32_t>(GetU32LE(&Optional[CountAt]), optional_layout::MaxDirectories);
   const size_t DirectoriesEnd = CountAt + 4 + Directories * optional_layout::DirectorySize;
   if (OptionalSize < DirectoriesEnd)
     throw EPEFormatError(
         Format(messages::SOptionalHeaderTooSmall, Dec(OptionalSize), Dec(DirectoriesEnd)));
   for (size_t I = 0; I < Directories; ++I) {
     const uint8_t* D = &Optional[CountAt + 4 + I * optional_layout::DirectorySize];
-    FDirectories.push_back({GetU32(D), GetU32(D + 4)});
+    FDirectories.push_back({GetU32LE(D), GetU32LE(D + 4)});
   }
 
   if (SectionCount > MaxSections)
@@ -116,12 +104,12 @@ TPEImage::TPEImage(TStream& Stream) : FStream(Stream), FFileSize(Stream.GetSize(
     TSection Section;
     const auto* Name = reinterpret_cast<const char*>(&S[section_layout::Name]);
     Section.Name.assign(Name, std::find(Name, Name + 8, '\0'));
-    Section.VirtualSize = GetU32(&S[section_layout::VirtualSize]);
-    Section.VirtualAddress = GetU32(&S[section_layout::VirtualAddress]);
-    Section.SizeOfRawData = GetU32(&S[section_layout::SizeOfRawData]);
-    Section.PointerToRawData = GetU32(&S[section_layout::PointerToRawData]);
+    Section.VirtualSize = GetU32LE(&S[section_layout::VirtualSize]);
+    Section.VirtualAddress = GetU32LE(&S[section_layout::VirtualAddress]);
+    Section.SizeOfRawData = GetU32LE(&S[section_layout::SizeOfRawData]);
+    Section.PointerToRawData = GetU32LE(&S[section_layout::PointerToRawData]);
     if (Section.SizeOfRawData != 0 &&
-        !Inside(Section.PointerToRawData, Section.SizeOfRawData, FFileSize))
+        !RangeInside(Section.PointerToRawData, Section.SizeOfRawData, FFileSize))
       throw EPEFormatError(Format(messages::SSectionPastEnd, Dec(I + 1), Section.Name));
     FSections.push_back(std::move(Section));
   }
@@ -151,7 +139,7 @@ int64_t TPEImage::RvaToFileOffset(uint32_t Rva, uint32_t Size, std::string_view 
     if (Into < 0 || Into >= Span) continue;
     // What lies beyond the section's data in the file is zeros in memory:
     // no resource is kept there.
-    if (!Inside(Into, Size, S.SizeOfRawData))
+    if (!RangeInside(Into, Size, S.SizeOfRawData))
       throw EPEFormatError(Format(messages::SRvaPastSectionData, What, Hex(Rva), Dec(Size)));
     return int64_t(S.PointerToRawData) + Into;
   }
@@ -159,13 +147,13 @@ int64_t TPEImage::RvaToFileOffset(uint32_t Rva, uint32_t Size, std::string_view 
 }
 
 bool TPEImage::NameMatches(uint32_t NameOffset, std::string_view Name) const {
-  if (!Inside(NameOffset, 2, FResourceLength))
+  if (!RangeInside(NameOffset, 2, FResourceLength))
     throw EPEFormatError(
         Format(messages::SResourcePastSection, "a resource name", Hex(NameOffset)));
   uint8_t Length[2];
   ReadAt(FResourceBase + NameOffset, Length, 2, "resource name");
-  const uint16_t Chars = GetU16(Length);
-  if (!Inside(int64_t(NameOffset) + 2, int64_t(Chars) * 2, FResourceLength))
+  const uint16_t Chars = GetU16LE(Length);
+  if (!RangeInside(int64_t(NameOffset) + 2, int64_t(Chars) * 2, FResourceLength))
     throw EPEFormatError(
         Format(messages::SResourcePastSection, "a resource name", Hex(NameOffset)));
   // Only a name as long as the one sought is read, so the read is bounded
@@ -177,7 +165,7 @@ bool TPEImage::NameMatches(uint32_t NameOffset, std::string_view Name) const {
     ReadAt(FResourceBase + NameOffset + 2 + int64_t(Done * 2), Units.data(), Now * 2,
            "resource name");
     for (size_t I = 0; I < Now; ++I) {
-      const uint16_t Unit = GetU16(&Units[I * 2]);
+      const uint16_t Unit = GetU16LE(&Units[I * 2]);
       if (Unit > 0x7F || UpCase(char(Unit)) != UpCase(Name[Done + I])) return false;
     }
     Done += Now;
@@ -187,15 +175,15 @@ bool TPEImage::NameMatches(uint32_t NameOffset, std::string_view Name) const {
 
 std::optional<TPEImage::TEntry> TPEImage::FindEntry(uint32_t DirOffset, TResourceKey Key) const {
   namespace L = resource_layout;
-  if (!Inside(DirOffset, L::DirectorySize, FResourceLength))
+  if (!RangeInside(DirOffset, L::DirectorySize, FResourceLength))
     throw EPEFormatError(
         Format(messages::SResourcePastSection, "the resource directory", Hex(DirOffset)));
   std::array<uint8_t, L::DirectorySize> Header{};
   ReadAt(FResourceBase + DirOffset, Header.data(), Header.size(), "resource directory");
-  const uint32_t Named = GetU16(&Header[L::NamedEntries]);
-  const uint32_t Count = Named + GetU16(&Header[L::IdEntries]);
-  if (!Inside(int64_t(DirOffset) + L::DirectorySize, int64_t(Count) * L::EntrySize,
-              FResourceLength))
+  const uint32_t Named = GetU16LE(&Header[L::NamedEntries]);
+  const uint32_t Count = Named + GetU16LE(&Header[L::IdEntries]);
+  if (!RangeInside(int64_t(DirOffset) + L::DirectorySize, int64_t(Count) * L::EntrySize,
+                   FResourceLength))
     throw EPEFormatError(Format(messages::SResourceEntryCount, Hex(DirOffset), Dec(Count)));
 
   // Entries are read a few dozen at a time; the first that matches wins.
@@ -205,8 +193,8 @@ std::optional<TPEImage::TEntry> TPEImage::FindEntry(uint32_t DirOffset, TResourc
     ReadAt(FResourceBase + DirOffset + L::DirectorySize + int64_t(First) * L::EntrySize,
            Chunk.data(), Now * L::EntrySize, "resource directory");
     for (uint32_t I = 0; I < Now; ++I) {
-      const TEntry Entry{GetU32(&Chunk[I * L::EntrySize + L::EntryName]),
-                         GetU32(&Chunk[I * L::EntrySize + L::EntryOffset])};
+      const TEntry Entry{GetU32LE(&Chunk[I * L::EntrySize + L::EntryName]),
+                         GetU32LE(&Chunk[I * L::EntrySize + L::EntryOffset])};
       const bool IsNamed = (Entry.Name & HighBit) != 0;
       switch (Key.Kind) {
         case TResourceKey::TKind::First:
@@ -246,13 +234,13 @@ std::optional<TFileRange> TPEImage::FindResource(TResourceKey Type, TResourceKey
       continue;
     }
     if (IsDirectory) throw EPEFormatError(messages::SResourceTooDeep);
-    if (!Inside(Target, L::DataEntrySize, FResourceLength))
+    if (!RangeInside(Target, L::DataEntrySize, FResourceLength))
       throw EPEFormatError(
           Format(messages::SResourcePastSection, "a resource data entry", Hex(Target)));
     std::array<uint8_t, L::DataEntrySize> Data{};
     ReadAt(FResourceBase + Target, Data.data(), Data.size(), "resource data entry");
-    const uint32_t Rva = GetU32(&Data[L::DataRva]);
-    const uint32_t Size = GetU32(&Data[L::DataSize]);
+    const uint32_t Rva = GetU32LE(&Data[L::DataRva]);
+    const uint32_t Size = GetU32LE(&Data[L::DataSize]);
     return TFileRange{RvaToFileOffset(Rva, Size, "resource data"), Size};
   }
   return std::nullopt;
@@ -261,7 +249,7 @@ std::optional<TFileRange> TPEImage::FindResource(TResourceKey Type, TResourceKey
 std::optional<TFileRange> TPEImage::CertificateTable() const {
   const TDataDirectory Table = Directory(CertificateDirectory);
   if (Table.Address == 0 && Table.Size == 0) return std::nullopt;
-  if (Table.Address == 0 || !Inside(Table.Address, Table.Size, FFileSize))
+  if (Table.Address == 0 || !RangeInside(Table.Address, Table.Size, FFileSize))
     throw EPEFormatError(
         Format(messages::SCertificatesPastEnd, Hex(Table.Address), Dec(Table.Size)));
   return TFileRange{Table.Address, Table.Size};

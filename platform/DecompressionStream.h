@@ -32,10 +32,14 @@ class TDecompressionStream : public TStream {
   // of up to InputBlockSize bytes, so the source may be read past the end of
   // the zlib stream.
   //
+  // A read that delivers fewer bytes because the source failed tells the
+  // source's reason through Error().
+  //
   // When zlib reports an error (damaged data, a wrong check value), the
   // failure point is the count of bytes inflated before it. A read from
   // position P of Count bytes with P + Count >= that point, one that reaches
-  // or crosses it, raises EZDecompressionError("error") and delivers nothing,
+  // or crosses it, raises EZDecompressionError("error"), with zlib's own
+  // description of the error nested in it as its cause, and delivers nothing,
   // not even the good bytes before the point (Buffer's contents are then
   // undefined); so does every later read. Reads that end before the point
   // deliver in full: an error never shortens a read. To tell whether a read
@@ -68,6 +72,8 @@ class TDecompressionStream : public TStream {
   bool FStreamEnded = false;
   bool FSourceExhausted = false;
   bool FErrorPending = false;
+  // Why the source ran out, when it failed.
+  std::error_code FSourceError;
 };
 
 }  // namespace kv

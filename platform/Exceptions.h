@@ -1,9 +1,13 @@
 // The exception hierarchy: every failure the system raises is an Exception
-// (or derives from it) and carries its message text.
+// (or derives from it) and carries its message text, and may carry its
+// cause: the system's reason, or the failure it stands for, nested inside
+// it (std::throw_with_nested). The text is the contract; whoever prints a
+// failure may add its causes (DescribeFailure).
 #pragma once
 
 #include <exception>
 #include <string>
+#include <system_error>
 
 namespace kv {
 
@@ -11,13 +15,38 @@ namespace kv {
 // the user; what() returns the same bytes.
 class Exception : public std::exception {
  public:
-  explicit Exception(std::string Message) : FMessage(std::move(Message)) {}
+  explicit Exception(std::string Message, std::error_code Reason = {})
+      : FMessage(std::move(Message)), FReason(Reason) {}
   const std::string& Message() const noexcept { return FMessage; }
   const char* what() const noexcept override { return FMessage.c_str(); }
+  // The system's reason behind the failure (a failed read's, say), taken
+  // where the system reported it; none when there is none.
+  std::error_code Reason() const noexcept { return FReason; }
 
  private:
   std::string FMessage;
+  std::error_code FReason;
 };
+
+// Raises Failure with Cause nested inside it, as std::throw_with_nested does
+// with the exception being handled: catching Failure sees its own type and
+// text, and DescribeFailure finds Cause.
+template <class TFailure, class TCause>
+[[noreturn]] void RaiseWithCause(TFailure Failure, TCause Cause) {
+  try {
+    throw std::move(Cause);
+  } catch (...) {
+    std::throw_with_nested(std::move(Failure));
+  }
+}
+
+// The causes behind Failure, outermost first, as " (cause: inner cause)":
+// its reason, then each nested failure's text and reason in turn. "" when
+// it has none.
+std::string FailureCauses(const std::exception& Failure);
+// Failure's text followed by its causes: "The archive file appears to be
+// corrupted (Input/output error)".
+std::string DescribeFailure(const std::exception& Failure);
 
 // Stream failures: short writes and reads, invalid stream operations.
 class EStreamError : public Exception {

@@ -73,17 +73,14 @@ void FileClose(TNativeFile File) noexcept;
 // Owner of one open file; -1 means none (INVALID_HANDLE_VALUE on Windows).
 using TFileHandle = TUniqueAny<TNativeFile, &FileClose, -1>;
 
-// Every call that can fail for a reason worth telling returns that reason
-// (OSError.h), taken at the failing call. Reads, writes and seeks return
-// counts only: the stream texts they end in name no reason.
+// Every call that can fail returns its reason (OSError.h), taken at the
+// failing call.
 
 // Opens FileName as Mode says. A file created new (TDisposition::CreateNew)
 // may later be moved or removed through its handle (FileReplaceOpen,
 // FileDeleteOpen); nothing existing is ever opened then, not even a link
 // that points nowhere.
 TErrorOr<TFileHandle> FileOpen(const std::string& FileName, TOpenMode Mode);
-// True when Error says that a name was taken already.
-bool IsAlreadyExists(std::error_code Error);
 // A number that differs between processes and from one call to the next: a
 // start for trying unique names. It mixes the two readings below, which each
 // port supplies.
@@ -104,13 +101,15 @@ std::error_code FileDeleteOpen(const TFileHandle& Handle, const std::string& Fil
 // that very file whatever has become of its name since (renamed, replaced,
 // or a link on its path turned elsewhere), and shares its position.
 TErrorOr<TFileHandle> FileDuplicate(const TFileHandle& Handle);
-// Reads up to Count bytes. Returns the count read, 0 at the end, -1 on failure.
-int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count);
-// Writes up to Count bytes. Returns the count written, -1 on failure.
-int32_t FileWrite(const TFileHandle& Handle, const void* Buffer, int32_t Count);
-// Moves the file pointer. Returns the new position, or -1 on failure, in which
-// case the position is unchanged (a seek before the start fails this way).
-int64_t FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin);
+// Reads up to Count bytes. Returns the count read, 0 at the end.
+TErrorOr<int32_t> FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count);
+// Writes up to Count bytes. Returns the count written: fewer only when some
+// went out before the system refused the rest, whose reason the next write
+// then returns.
+TErrorOr<int32_t> FileWrite(const TFileHandle& Handle, const void* Buffer, int32_t Count);
+// Moves the file pointer. Returns the new position; on failure the position
+// is unchanged (a seek before the start fails this way).
+TErrorOr<int64_t> FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin);
 
 // The system's description of an error code, without trailing line breaks,
 // blanks or full stops.
@@ -123,8 +122,10 @@ bool DirectoryExists(const std::string& Name);
 // Creates one directory.
 std::error_code CreateDir(const std::string& Dir);
 // Creates Dir and every missing directory above it. Succeeds when Dir exists
-// afterwards; else fails with the reason of the creation that failed.
-// Raises EInOutError("Unable to create directory") for an empty Dir.
+// afterwards; else fails with the reason of the creation that failed, or
+// std::errc::not_a_directory where something other than a directory stands
+// in the way. Raises EInOutError("Unable to create directory") for an empty
+// Dir.
 std::error_code ForceDirectories(std::string Dir);
 // Deletes a file.
 std::error_code DeleteFile(const std::string& FileName);

@@ -11,8 +11,13 @@
 namespace kv {
 
 // The category of the ports' error codes; message() is the system's
-// description of the code (SysErrorMessage).
+// description of the code (SysErrorMessage), and the codes compare equal to
+// the std::errc conditions they mean (Error == std::errc::file_exists), so
+// that callers need no platform's numbers.
 const std::error_category& OSCategory() noexcept;
+// The std::errc condition that the system's error Code means, as each port
+// maps it; the code itself, of OSCategory, when it means none of them.
+std::error_condition OSErrorCondition(int Code) noexcept;
 inline std::error_code OSError(int Code) noexcept {
   return {Code, OSCategory()};
 }

@@ -10,11 +10,12 @@
 namespace kv {
 
 // Which streams raise, and where: Read, Write and Seek of the streams here
-// (files, memory) report by their results and never raise; ReadBuffer,
-// WriteBuffer and Flush raise when less was moved than asked. The inflating
-// stream (TDecompressionStream) also raises on Read, when zlib reports an
-// error. A stream that a caller hands in may raise anything anywhere, which
-// is why the archive reader guards whole stretches rather than calls.
+// (files, memory) report by their results and never raise, and Error() then
+// tells why the last of them failed; ReadBuffer, WriteBuffer and Flush raise
+// when less was moved than asked, with that reason. The inflating stream
+// (TDecompressionStream) also raises on Read, when zlib reports an error. A
+// stream that a caller hands in may raise anything anywhere, which is why
+// the archive reader guards whole stretches rather than calls.
 class TStream {
  public:
   TStream() = default;
@@ -43,6 +44,20 @@ class TStream {
   // Writes out whatever the stream holds back, or raises EWriteError("Stream
   // write error"). Most streams hold nothing back.
   virtual void Flush() {}
+
+  // Why the last Read, Write or Seek failed, as the system told it at that
+  // call: none when it succeeded (an end of data is no failure) or the
+  // stream knows no reason.
+  std::error_code Error() const noexcept { return FError; }
+
+ protected:
+  // What a seek from Origin counts from: 0, Position or Size.
+  static int64_t SeekBase(TSeekOrigin Origin, int64_t Position, int64_t Size) noexcept;
+  // Records the reason of the call now ending; none for a success.
+  void SetError(std::error_code Error) noexcept { FError = Error; }
+
+ private:
+  std::error_code FError;
 };
 
 // A stream over a file of the operating system.

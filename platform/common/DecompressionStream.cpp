@@ -35,6 +35,8 @@ struct TDecompressionStream::TInflater {
   size_t FramingHave = 0;
   bool Verify;
   uint32_t Adler = Adler32Initial;
+  // What went wrong, in zlib's words, once something has.
+  const char* ErrorText = nullptr;
 
   explicit TInflater(TCheckValue Check) : Verify(Check == TCheckValue::Verify) {
     if (inflateInit2(&Z, -MAX_WBITS) != Z_OK) throw EZDecompressionError(messages::SZlibError);
@@ -89,6 +91,7 @@ bool TDecompressionStream::Refill() {
       const int32_t Got = FSource.Read(I.Input.get(), InputBlockSize);
       if (Got <= 0) {
         FSourceExhausted = true;
+        FSourceError = FSource.Error();
         break;
       }
       FSourcePosition += Got;
@@ -99,6 +102,7 @@ bool TDecompressionStream::Refill() {
       case TPhase::Header:
         if (!I.Gather(HeaderSize)) break;
         if (!I.HeaderValid()) {
+          I.ErrorText = "incorrect header check";
           FErrorPending = true;
           break;
         }
@@ -114,16 +118,19 @@ bool TDecompressionStream::Refill() {
         } else if (Result != Z_OK) {
           // With input and room for output inflate makes progress or fails;
           // what it inflated before failing is still handed out first.
+          I.ErrorText = Z.msg != nullptr ? Z.msg : zError(Result);
           FErrorPending = true;
         }
         break;
       }
       case TPhase::Trailer:
         if (!I.Gather(TrailerSize)) break;
-        if (I.StoredCheckValue() != I.Adler)
+        if (I.StoredCheckValue() != I.Adler) {
+          I.ErrorText = "incorrect data check";
           FErrorPending = true;
-        else
+        } else {
           I.Phase = TPhase::Ended;
+        }
         break;
       case TPhase::Ended:
         break;
@@ -155,12 +162,15 @@ int32_t TDecompressionStream::Read(void* Buffer, int32_t Count) {
     I.OutputStart = I.OutputEnd;
     Done += int32_t(Held);
     // Everything inflated before the error lies within this read.
-    if (FErrorPending) throw EZDecompressionError(messages::SZlibError);
+    if (FErrorPending)
+      RaiseWithCause(EZDecompressionError(messages::SZlibError),
+                     Exception(I.ErrorText != nullptr ? I.ErrorText : messages::SZlibError));
     // Inflates on even when the read is complete: an error right at its end
     // must make it raise.
     if (!Refill() && !FErrorPending) break;
   }
   FDelivered += Done;
+  SetError(Done < Count ? FSourceError : std::error_code());
   return Done;
 }
 

@@ -11,6 +11,9 @@ class TOSCategory : public std::error_category {
  public:
   const char* name() const noexcept override { return "os"; }
   std::string message(int Code) const override { return SysErrorMessage(Code); }
+  std::error_condition default_error_condition(int Code) const noexcept override {
+    return OSErrorCondition(Code);
+  }
 };
 
 }  // namespace

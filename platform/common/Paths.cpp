@@ -65,6 +65,8 @@ std::error_code ForceDirectories(std::string Dir) {
   const std::error_code Error = CreateDir(Dir);
   // Another process may have made it meanwhile; then all is well.
   if (Error && DirectoryExists(Dir)) return {};
+  // What stands there is no directory, as mkdir -p says.
+  if (Error == std::errc::file_exists) return std::make_error_code(std::errc::not_a_directory);
   return Error;
 }
 

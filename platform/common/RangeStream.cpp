@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "Binary.h"
 #include "Exceptions.h"
 
 namespace kv {
@@ -16,29 +17,22 @@ TRangeStream::TRangeStream(std::unique_ptr<TStream> Base, int64_t Offset, int64_
 int32_t TRangeStream::Read(void* Buffer, int32_t Count) {
   if (Count <= 0 || FPosition >= FLength) return 0;
   const auto Wanted = static_cast<int32_t>(std::min<int64_t>(Count, FLength - FPosition));
-  if (FBase->Seek(FOffset + FPosition, TSeekOrigin::soBeginning) != FOffset + FPosition) return 0;
+  if (FBase->Seek(FOffset + FPosition, TSeekOrigin::soBeginning) != FOffset + FPosition) {
+    SetError(FBase->Error());
+    return 0;
+  }
   const int32_t Got = FBase->Read(Buffer, Wanted);
+  SetError(FBase->Error());
   if (Got > 0) FPosition += Got;
   return std::max(Got, 0);
 }
 
 int64_t TRangeStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-  int64_t Base = 0;
-  switch (Origin) {
-    case TSeekOrigin::soBeginning:
-      Base = 0;
-      break;
-    case TSeekOrigin::soCurrent:
-      Base = FPosition;
-      break;
-    case TSeekOrigin::soEnd:
-      Base = FLength;
-      break;
-  }
   // Far beyond the end is allowed, as in a file, but not past what an
   // offset into Base can express.
-  if (Offset < -Base || Offset > INT64_MAX - FOffset - Base) return -1;
-  FPosition = Base + Offset;
+  const std::optional<int64_t> Target = SeekTarget(SeekBase(Origin, FPosition, FLength), Offset);
+  if (!Target || !SeekTarget(FOffset, *Target)) return -1;
+  FPosition = *Target;
   return FPosition;
 }
 

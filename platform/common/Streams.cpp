@@ -4,11 +4,24 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Binary.h"
 #include "ClassMessages.h"
 #include "Exceptions.h"
 #include "Format.h"
 
 namespace kv {
+
+int64_t TStream::SeekBase(TSeekOrigin Origin, int64_t Position, int64_t Size) noexcept {
+  switch (Origin) {
+    case TSeekOrigin::soBeginning:
+      break;
+    case TSeekOrigin::soCurrent:
+      return Position;
+    case TSeekOrigin::soEnd:
+      return Size;
+  }
+  return 0;
+}
 
 int64_t TStream::GetSize() {
   const int64_t Position = Seek(0, TSeekOrigin::soCurrent);
@@ -18,11 +31,12 @@ int64_t TStream::GetSize() {
 }
 
 void TStream::ReadBuffer(void* Buffer, int32_t Count) {
-  if (Count != 0 && Read(Buffer, Count) != Count) throw EReadError(messages::SReadError);
+  if (Count != 0 && Read(Buffer, Count) != Count) throw EReadError(messages::SReadError, Error());
 }
 
 void TStream::WriteBuffer(const void* Buffer, int32_t Count) {
-  if (Count != 0 && Write(Buffer, Count) != Count) throw EWriteError(messages::SWriteError);
+  if (Count != 0 && Write(Buffer, Count) != Count)
+    throw EWriteError(messages::SWriteError, Error());
 }
 
 // ---------------------------------------------------------------------------
@@ -30,7 +44,8 @@ void TStream::WriteBuffer(const void* Buffer, int32_t Count) {
 namespace {
 
 [[noreturn]] void RaiseCreateError(const std::string& FileName, std::error_code Error) {
-  throw EFCreateError(Format(messages::SFCreateErrorEx, ExpandFileName(FileName), Error.message()));
+  throw EFCreateError(Format(messages::SFCreateErrorEx, ExpandFileName(FileName), Error.message()),
+                      Error);
 }
 
 // A new file named FileName + ".XXXXXXXX.tmp", trying numbers from a varying
@@ -44,7 +59,7 @@ TErrorOr<TFileHandle> CreateUniqueBeside(const std::string& FileName, std::strin
     Created = FileName + Suffix;
     TErrorOr<TFileHandle> File =
         FileOpen(Created, {TAccess::ReadWrite, TShare::Exclusive, TDisposition::CreateNew});
-    if (File || !IsAlreadyExists(File.Error()) || Attempt == 64) return File;
+    if (File || File.Error() != std::errc::file_exists || Attempt == 64) return File;
     Number = Number * 1664525u + 1013904223u;
   }
 }
@@ -59,7 +74,8 @@ TFileStream::TFileStream(const std::string& FileName, TOpenMode Mode) : FFileNam
   }
   if (Mode.Disposition != TDisposition::OpenExisting) RaiseCreateError(FileName, File.Error());
   throw EFOpenError(
-      Format(messages::SFOpenErrorEx, ExpandFileName(FileName), File.Error().message()));
+      Format(messages::SFOpenErrorEx, ExpandFileName(FileName), File.Error().message()),
+      File.Error());
 }
 
 TReplacingFileStream::TReplacingFileStream(const std::string& FileName)
@@ -83,19 +99,40 @@ TFileHandle TReplacingFileStream::Commit() {
   RaiseCreateError(FTarget, Error);
 }
 
+namespace {
+
+// What a port call returned as a stream reports it: the value, or Failed
+// with the reason recorded.
+template <class T>
+T Outcome(TErrorOr<T> Result, T Failed, std::error_code& Error) {
+  Error = Result.Error();
+  return Result ? *Result : Failed;
+}
+
+}  // namespace
+
 int32_t TFileStream::Read(void* Buffer, int32_t Count) {
-  if (!FHandle.Valid() || Count <= 0) return 0;
-  return std::max(FileRead(FHandle, Buffer, Count), 0);
+  std::error_code Error;
+  const int32_t Got =
+      FHandle.Valid() && Count > 0 ? Outcome(FileRead(FHandle, Buffer, Count), 0, Error) : 0;
+  SetError(Error);
+  return Got;
 }
 
 int32_t TFileStream::Write(const void* Buffer, int32_t Count) {
-  if (!FHandle.Valid() || Count <= 0) return 0;
-  return std::max(FileWrite(FHandle, Buffer, Count), 0);
+  std::error_code Error;
+  const int32_t Put =
+      FHandle.Valid() && Count > 0 ? Outcome(FileWrite(FHandle, Buffer, Count), 0, Error) : 0;
+  SetError(Error);
+  return Put;
 }
 
 int64_t TFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-  if (!FHandle.Valid()) return -1;
-  return FileSeek(FHandle, Offset, Origin);
+  std::error_code Error;
+  const int64_t Position =
+      FHandle.Valid() ? Outcome(FileSeek(FHandle, Offset, Origin), int64_t(-1), Error) : -1;
+  SetError(Error);
+  return Position;
 }
 
 // ---------------------------------------------------------------------------
@@ -124,7 +161,7 @@ bool TBufferedFileStream::WriteGathered() {
 }
 
 void TBufferedFileStream::Flush() {
-  if (!WriteGathered()) throw EWriteError(messages::SWriteError);
+  if (!WriteGathered()) throw EWriteError(messages::SWriteError, Error());
 }
 
 int32_t TBufferedFileStream::Read(void* Buffer, int32_t Count) {
@@ -141,6 +178,7 @@ int32_t TBufferedFileStream::Write(const void* Buffer, int32_t Count) {
   }
   std::memcpy(FBuffer.data() + FUsed, Bytes, size_t(Count));
   FUsed += size_t(Count);
+  SetError({});
   return Count;
 }
 
@@ -152,24 +190,6 @@ int64_t TBufferedFileStream::Seek(int64_t Offset, TSeekOrigin Origin) {
 // ---------------------------------------------------------------------------
 
 namespace {
-
-// The position Offset from Origin, or -1 when it would lie before the start.
-int64_t SeekTarget(int64_t Position, int64_t Size, int64_t Offset, TSeekOrigin Origin) {
-  int64_t Base = 0;
-  switch (Origin) {
-    case TSeekOrigin::soBeginning:
-      Base = 0;
-      break;
-    case TSeekOrigin::soCurrent:
-      Base = Position;
-      break;
-    case TSeekOrigin::soEnd:
-      Base = Size;
-      break;
-  }
-  if (Offset < 0 && Base + Offset < 0) return -1;
-  return Base + Offset;
-}
 
 int32_t ReadFromMemory(const uint8_t* Data, int64_t Size, int64_t& Position, void* Buffer,
                        int32_t Count) {
@@ -193,9 +213,9 @@ int32_t TReadOnlyMemoryStream::Read(void* Buffer, int32_t Count) {
 }
 
 int64_t TReadOnlyMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-  const int64_t Target = SeekTarget(FPosition, FSize, Offset, Origin);
-  if (Target < 0) return -1;
-  FPosition = Target;
+  const std::optional<int64_t> Target = SeekTarget(SeekBase(Origin, FPosition, FSize), Offset);
+  if (!Target) return -1;
+  FPosition = *Target;
   return FPosition;
 }
 
@@ -213,9 +233,9 @@ int32_t TMemoryStream::Write(const void* Buffer, int32_t Count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t Offset, TSeekOrigin Origin) {
-  const int64_t Target = SeekTarget(FPosition, GetSize(), Offset, Origin);
-  if (Target < 0) return -1;
-  FPosition = Target;
+  const std::optional<int64_t> Target = SeekTarget(SeekBase(Origin, FPosition, GetSize()), Offset);
+  if (!Target) return -1;
+  FPosition = *Target;
   return FPosition;
 }
 

@@ -102,8 +102,9 @@ TErrorOr<TFileHandle> FileOpen(const std::string& FileName, TOpenMode Mode) {
   return File;
 }
 
-bool IsAlreadyExists(std::error_code Error) {
-  return Error == OSError(EEXIST);
+// errno values are the std::errc values.
+std::error_condition OSErrorCondition(int Code) noexcept {
+  return std::generic_category().default_error_condition(Code);
 }
 
 uint32_t CurrentProcessId() {
@@ -131,15 +132,16 @@ TErrorOr<TFileHandle> FileDuplicate(const TFileHandle& Handle) {
   return Copy;
 }
 
-int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count) {
+TErrorOr<int32_t> FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count) {
   ssize_t Got;
   do {
     Got = ::read(Handle.Get(), Buffer, static_cast<size_t>(Count));
   } while (Got < 0 && errno == EINTR);
+  if (Got < 0) return LastError();
   return static_cast<int32_t>(Got);
 }
 
-int32_t FileWrite(const TFileHandle& Handle, const void* Buffer, int32_t Count) {
+TErrorOr<int32_t> FileWrite(const TFileHandle& Handle, const void* Buffer, int32_t Count) {
   // A regular file takes a whole write unless the disk is full; loop over
   // partial writes so that the count returned is what really went out.
   const auto* Bytes = static_cast<const uint8_t*>(Buffer);
@@ -147,17 +149,20 @@ int32_t FileWrite(const TFileHandle& Handle, const void* Buffer, int32_t Count) 
   while (Done < Count) {
     const ssize_t Put = ::write(Handle.Get(), Bytes + Done, static_cast<size_t>(Count - Done));
     if (Put < 0 && errno == EINTR) continue;
-    if (Put <= 0) return Done > 0 ? Done : -1;
+    if (Put < 0 && Done == 0) return LastError();
+    if (Put <= 0) break;
     Done += static_cast<int32_t>(Put);
   }
   return Done;
 }
 
-int64_t FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin) {
+TErrorOr<int64_t> FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin) {
   const int Whence = Origin == TSeekOrigin::soBeginning ? SEEK_SET
                      : Origin == TSeekOrigin::soCurrent ? SEEK_CUR
                                                         : SEEK_END;
-  return ::lseek(Handle.Get(), static_cast<off_t>(Offset), Whence);
+  const off_t Position = ::lseek(Handle.Get(), static_cast<off_t>(Offset), Whence);
+  if (Position < 0) return LastError();
+  return static_cast<int64_t>(Position);
 }
 
 std::string SysErrorMessage(int ErrorCode) {

@@ -75,8 +75,53 @@ TErrorOr<TFileHandle> FileOpen(const std::string& FileName, TOpenMode Mode) {
   return File;
 }
 
-bool IsAlreadyExists(std::error_code Error) {
-  return Error == OSError(ERROR_FILE_EXISTS) || Error == OSError(ERROR_ALREADY_EXISTS);
+std::error_condition OSErrorCondition(int Code) noexcept {
+  switch (static_cast<DWORD>(Code)) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+      return std::errc::no_such_file_or_directory;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_PRIVILEGE_NOT_HELD:
+      return std::errc::permission_denied;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return std::errc::file_exists;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_BUSY:
+      return std::errc::device_or_resource_busy;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return std::errc::no_space_on_device;
+    case ERROR_DIRECTORY:
+      return std::errc::not_a_directory;
+    case ERROR_DIR_NOT_EMPTY:
+      return std::errc::directory_not_empty;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+      return std::errc::not_enough_memory;
+    case ERROR_INVALID_HANDLE:
+      return std::errc::bad_file_descriptor;
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_INVALID_NAME:
+    case ERROR_NEGATIVE_SEEK:
+      return std::errc::invalid_argument;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return std::errc::filename_too_long;
+    case ERROR_WRITE_PROTECT:
+      return std::errc::read_only_file_system;
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_CRC:
+    case ERROR_IO_DEVICE:
+      return std::errc::io_error;
+    case ERROR_NOT_SUPPORTED:
+      return std::errc::not_supported;
+    default:
+      return {Code, OSCategory()};
+  }
 }
 
 uint32_t CurrentProcessId() {
@@ -143,28 +188,28 @@ TErrorOr<TFileHandle> FileDuplicate(const TFileHandle& Handle) {
   return TFileHandle(Copy);
 }
 
-int32_t FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count) {
+TErrorOr<int32_t> FileRead(const TFileHandle& Handle, void* Buffer, int32_t Count) {
   DWORD Got = 0;
-  if (!::ReadFile(Handle.Get(), Buffer, static_cast<DWORD>(Count), &Got, nullptr)) return -1;
+  if (!::ReadFile(Handle.Get(), Buffer, static_cast<DWORD>(Count), &Got, nullptr))
+    return LastError();
   return static_cast<int32_t>(Got);
 }
 
-int32_t FileWrite(const TFileHandle& Handle, const void* Buffer, int32_t Count) {
+TErrorOr<int32_t> FileWrite(const TFileHandle& Handle, const void* Buffer, int32_t Count) {
   DWORD Put = 0;
-  if (!::WriteFile(Handle.Get(), Buffer, static_cast<DWORD>(Count), &Put, nullptr)) return -1;
+  if (!::WriteFile(Handle.Get(), Buffer, static_cast<DWORD>(Count), &Put, nullptr))
+    return LastError();
   return static_cast<int32_t>(Put);
 }
 
-int64_t FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin) {
+TErrorOr<int64_t> FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigin Origin) {
   const DWORD Method = Origin == TSeekOrigin::soBeginning ? FILE_BEGIN
                        : Origin == TSeekOrigin::soCurrent ? FILE_CURRENT
                                                           : FILE_END;
-  LONG High = static_cast<LONG>(Offset >> 32);
-  ::SetLastError(NO_ERROR);
-  const DWORD Low =
-      ::SetFilePointer(Handle.Get(), static_cast<LONG>(Offset & 0xFFFFFFFF), &High, Method);
-  if (Low == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return -1;
-  return (static_cast<int64_t>(High) << 32) | Low;
+  LARGE_INTEGER Distance, Position;
+  Distance.QuadPart = Offset;
+  if (!::SetFilePointerEx(Handle.Get(), Distance, &Position, Method)) return LastError();
+  return static_cast<int64_t>(Position.QuadPart);
 }
 
 std::string SysErrorMessage(int ErrorCode) {

@@ -12,8 +12,7 @@ namespace kv {
 
 namespace {
 
-// The shell's own result codes (32 or less) as system error codes, for when
-// the shell left no error of the thread behind.
+// The shell's own result codes (32 or less) as system error codes.
 DWORD SystemErrorOf(INT_PTR Result) {
   switch (Result) {
     case 0:
@@ -40,14 +39,13 @@ DWORD SystemErrorOf(INT_PTR Result) {
 std::error_code ShellExecute(const std::string& Operation, const std::string& File,
                              const std::string& Parameters, const std::string& Directory,
                              int ShowCommand) {
-  // Cleared first: the shell does not always leave a reason of its own.
-  ::SetLastError(ERROR_SUCCESS);
+  // The result is the reason: the thread's last error may be left over from
+  // any of the calls the shell made on the way, none of which decided.
   const auto Result = reinterpret_cast<INT_PTR>(::ShellExecuteA(nullptr, Operation.c_str(),
                                                                 File.c_str(), Parameters.c_str(),
                                                                 Directory.c_str(), ShowCommand));
-  const DWORD Error = ::GetLastError();
   if (Result > 32) return {};
-  return OSError(static_cast<int>(Error != ERROR_SUCCESS ? Error : SystemErrorOf(Result)));
+  return OSError(static_cast<int>(SystemErrorOf(Result)));
 }
 
 }  // namespace kv

@@ -2,12 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
+#include <memory>
 
 #include "Exceptions.h"
 #include "FailingSystem.h"
 #include "Files.h"
+#include "RangeStream.h"
 #include "Streams.h"
 #include "TestSupport.h"
+#include "ZLIBArchive.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -48,6 +52,68 @@ TEST(MemoryStream, ReadsDeliverWhatIsThereAndNeverRaise) {
   EXPECT_EQ(S.Seek(-1, TSeekOrigin::soBeginning), -1) << "a seek before the start fails";
   EXPECT_EQ(S.GetPosition(), 6) << "and leaves the position alone";
   EXPECT_EQ(S.Seek(-2, TSeekOrigin::soEnd), 4);
+}
+
+// The window on a stream that updaters' payloads are read through.
+TEST(RangeStream, ReadsSeeksAndSizesRelativeToItsWindow) {
+  const std::string Bytes = "0123456789";
+  auto Base = std::make_unique<TReadOnlyMemoryStream>(Bytes.data(), int64_t(Bytes.size()));
+  TReadOnlyMemoryStream* Shared = Base.get();
+  TRangeStream Window(std::move(Base), 3, 4);
+  char Buf[16] = {};
+  EXPECT_EQ(Window.GetSize(), 4);
+  EXPECT_EQ(Window.Read(Buf, 16), 4) << "a read stops at the window's end";
+  EXPECT_EQ(std::string(Buf, 4), "3456");
+  EXPECT_EQ(Window.Read(Buf, 16), 0);
+  // Whoever else moves the base (a shared file position) does not matter.
+  EXPECT_EQ(Window.Seek(-3, TSeekOrigin::soEnd), 1);
+  Shared->Seek(0, TSeekOrigin::soBeginning);
+  EXPECT_EQ(Window.Read(Buf, 2), 2);
+  EXPECT_EQ(std::string(Buf, 2), "45");
+  EXPECT_EQ(Window.Seek(-4, TSeekOrigin::soCurrent), -1) << "no seek before the window";
+  EXPECT_EQ(Window.GetPosition(), 3);
+  EXPECT_EQ(Window.Seek(10, TSeekOrigin::soBeginning), 10);
+  EXPECT_EQ(Window.Read(Buf, 1), 0) << "beyond the end reads nothing";
+  EXPECT_EQ(Window.Write("x", 1), 0);
+
+  // A window reaching past its base delivers what the base has.
+  TRangeStream Tail(std::make_unique<TReadOnlyMemoryStream>(Bytes.data(), int64_t(Bytes.size())), 8,
+                    5);
+  EXPECT_EQ(Tail.Read(Buf, 16), 2);
+  EXPECT_EQ(Tail.Read(Buf, 16), 0);
+}
+
+// A seek whose target would overflow fails and leaves the position alone,
+// whatever the stream.
+TEST(Stream, SeeksThatWouldOverflowFailAndLeaveThePosition) {
+  const std::string Bytes = "0123456789";
+  const auto Memory = [&] {
+    auto S = std::make_unique<TMemoryStream>();
+    S->WriteBuffer(Bytes.data(), int32_t(Bytes.size()));
+    return S;
+  };
+  const auto ReadOnly = [&] {
+    return std::make_unique<TReadOnlyMemoryStream>(Bytes.data(), int64_t(Bytes.size()));
+  };
+  const struct {
+    const char* What;
+    std::function<std::unique_ptr<TStream>()> Make;
+  } Streams[] = {
+      {.What = "memory", .Make = Memory},
+      {.What = "read-only memory", .Make = ReadOnly},
+      {.What = "a window",
+       .Make = [&] { return std::make_unique<TRangeStream>(ReadOnly(), 3, 4); }},
+  };
+  constexpr int64_t Max = std::numeric_limits<int64_t>::max();
+  constexpr int64_t Min = std::numeric_limits<int64_t>::min();
+  for (const auto& Row : Streams) {
+    const std::unique_ptr<TStream> S = Row.Make();
+    ASSERT_EQ(S->Seek(1, TSeekOrigin::soBeginning), 1) << Row.What;
+    EXPECT_EQ(S->Seek(Max, TSeekOrigin::soCurrent), -1) << Row.What;
+    EXPECT_EQ(S->Seek(Max, TSeekOrigin::soEnd), -1) << Row.What;
+    EXPECT_EQ(S->Seek(Min, TSeekOrigin::soCurrent), -1) << Row.What;
+    EXPECT_EQ(S->GetPosition(), 1) << Row.What;
+  }
 }
 
 TEST(Stream, ShortWriteRaisesStreamWriteError) {
@@ -169,6 +235,9 @@ TEST(Paths, ForceDirectoriesCreatesTheChain) {
   EXPECT_TRUE(DirectoryExists(Dir.Str() + "\\a\\b\\c"));
   EXPECT_FALSE(ForceDirectories(Deep)) << "existing chains are fine";
   EXPECT_EQ(MessageOf([] { (void)ForceDirectories(""); }), "Unable to create directory");
+  // A file in the way of a folder, as mkdir -p says.
+  kvtest::WriteAll(Dir / "file", kvtest::ToBytes("in the way"));
+  EXPECT_EQ(ForceDirectories(Dir / "file" + "\\sub"), std::errc::not_a_directory);
   kvtest::WriteAll(Dir / "file", {});
   EXPECT_TRUE(ForceDirectories(Dir.Str() + "\\file\\sub")) << "a file in the way";
 }
@@ -225,13 +294,19 @@ TEST(FailingCalls, TheReasonIsThatOfTheCallThatFailed) {
   using kvtest::TFileCall;
 #ifdef _WIN32
   constexpr int Refused = ERROR_WRITE_PROTECT, NotReady = ERROR_NOT_READY,
-                Locked = ERROR_LOCK_VIOLATION;
+                Locked = ERROR_LOCK_VIOLATION, Unreadable = ERROR_CRC;
 #else
-  constexpr int Refused = EROFS, NotReady = EACCES, Locked = EXDEV;
+  constexpr int Refused = EROFS, NotReady = EACCES, Locked = EXDEV, Unreadable = EIO;
 #endif
   kvtest::TTempDir Dir;
-  const std::string Existing = Dir / "existing.bin", Staged = Dir / "staged.dat";
+  const std::string Existing = Dir / "existing.bin", Staged = Dir / "staged.dat",
+                    Archive = Dir / "archive.zlb";
   kvtest::WriteAll(Existing, kvtest::ToBytes("data"));
+  kvtest::WriteAll(Archive, kvtest::BuildArchive({{"a.bin", kvtest::PatternBytes(3000, 1)}}));
+  // The component's texts stay as they are; the reason rides along.
+  const auto Described = [](const std::function<void()>& Statement) {
+    return kvtest::DescriptionOf(Statement);
+  };
   const auto Text = [](const char* Format, const std::string& Name, int Code) {
     return std::string(Format) + " \"" + ExpandFileName(Name) + "\". " + SysErrorMessage(Code);
   };
@@ -241,6 +316,7 @@ TEST(FailingCalls, TheReasonIsThatOfTheCallThatFailed) {
     int Code;
     std::function<std::string()> Fail;
     std::string Expected;
+    uint64_t Nth = 1;
   } Rows[] = {
       {.Label = "a file created",
        .Call = TFileCall::Open,
@@ -270,11 +346,32 @@ TEST(FailingCalls, TheReasonIsThatOfTheCallThatFailed) {
        .Code = NotReady,
        .Fail = [&] { return RenameFile(Existing, Dir / "renamed.bin").message(); },
        .Expected = SysErrorMessage(NotReady)},
+      {.Label = "an archive read",
+       .Call = TFileCall::Read,
+       .Code = Unreadable,
+       .Fail = [&] { return Described([&] { TZLBArchive().OpenArchive(Archive); }); },
+       .Expected =
+           "The archive file appears to be corrupted (" + SysErrorMessage(Unreadable) + ")"},
+      // After the three reads of opening: the CRC, the trailer, the directory.
+      {.Label = "an entry read",
+       .Call = TFileCall::Read,
+       .Code = Unreadable,
+       .Fail =
+           [&] {
+             return Described([&] {
+               TZLBArchive Reader;
+               Reader.OpenArchive(Archive);
+               TMemoryStream Out;
+               Reader.ExtractToStream(0, Out);
+             });
+           },
+       .Expected = "File (0) is corrupt (" + SysErrorMessage(Unreadable) + ")",
+       .Nth = 4},
   };
   for (const auto& Row : Rows) {
-    const kvtest::TFailingSystem Failing(Row.Call, Row.Code);
+    const kvtest::TFailingSystem Failing(Row.Call, Row.Code, Row.Nth);
     EXPECT_EQ(Row.Fail(), Row.Expected) << Row.Label;
     EXPECT_EQ(Failing.Failed(), Row.Call) << Row.Label;
   }
-  EXPECT_EQ(kvtest::Snapshot(Dir.Path()).size(), 1u) << "nothing made, nothing left behind";
+  EXPECT_EQ(kvtest::Snapshot(Dir.Path()).size(), 2u) << "nothing made, nothing left behind";
 }

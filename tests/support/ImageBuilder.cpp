@@ -1,6 +1,8 @@
 // Windows PE images made in memory for the tests.
 #include "ImageBuilder.h"
 
+#include "Binary.h"
+
 #include <algorithm>
 #include <sstream>
 
@@ -48,14 +50,13 @@ TBytes VersionBlock(const std::string& Key, const TBytes& Value, uint16_t ValueL
 
 }  // namespace
 
+// Checked against the buffer's end first.
 void PutU16(TBytes& Bytes, size_t At, uint16_t Value) {
-  Bytes.at(At) = uint8_t(Value);
-  Bytes.at(At + 1) = uint8_t(Value >> 8);
+  kv::PutU16LE(&Bytes.at(At + 1) - 1, Value);
 }
 
 void PutU32(TBytes& Bytes, size_t At, uint32_t Value) {
-  for (size_t I = 0; I < 4; ++I)
-    Bytes.at(At + I) = uint8_t(Value >> (8 * I));
+  kv::PutU32LE(&Bytes.at(At + 3) - 3, Value);
 }
 
 TBytes VersionResource(const std::string& FixedVersion,

@@ -111,4 +111,16 @@ std::string MessageOf(F&& Statement) {
   return "(no exception)";
 }
 
+// The failure that Statement raises, told with its causes as a tool prints
+// it (kv::DescribeFailure), or a note that it raised none.
+template <class F>
+std::string DescriptionOf(F&& Statement) {
+  try {
+    std::forward<F>(Statement)();
+  } catch (const std::exception& E) {
+    return kv::DescribeFailure(E);
+  }
+  return "(no exception)";
+}
+
 }  // namespace kvtest

@@ -233,6 +233,10 @@ TEST_F(ZlbtoolTest, FailureNamesTheFileWithThePlatformsSeparator) {
   const std::string Full = (fs::canonical(Dir.Path()) / "out" / "a.bin").string();
   EXPECT_EQ(Taken.Err, "zlbtool: Cannot create file \"" + Full + "\". Is a directory\n");
 
+  // A file in the way of the destination is no directory, as mkdir -p says.
+  EXPECT_EQ(Run("extract -d t.zlb/sub t.zlb").Err,
+            "zlbtool: cannot create directory 't.zlb/sub': Not a directory\n");
+
   // A destination that cannot be made gives the reason of the creation that
   // failed (below /sys: not permitted), not that of a later look at the
   // name (no such directory).
@@ -330,8 +334,12 @@ TEST_F(ZlbtoolTest, TestChecksEveryEntryAndNamesTheBadOne) {
   bool Named = false;
   for (const auto C : {kv::TCorruptCause::ChunkFailed, kv::TCorruptCause::DataShort,
                        kv::TCorruptCause::StreamNotEnded})
-    Named = Named || Cause.rfind(std::string(kv::CorruptCauseText(C)) + "\n", 0) == 0;
+    Named = Named || Cause.rfind(kv::CorruptCauseText(C), 0) == 0;
   EXPECT_TRUE(Named) << "which check found it: " << Bad.Out;
+  // zlib's own words say what was wrong with the data.
+  if (Cause.rfind(kv::CorruptCauseText(kv::TCorruptCause::ChunkFailed), 0) == 0) {
+    EXPECT_NE(Cause.find(" (error: incorrect data check)\n"), std::string::npos) << Bad.Out;
+  }
   EXPECT_NE(Bad.Out.find("OK      a.bin\n"), std::string::npos);
 }
 
@@ -457,6 +465,19 @@ TEST_F(ZlbtoolTest, InfoReportsTheImageAndItsPayload) {
   EXPECT_EQ(Bad.Status, 1);
   EXPECT_NE(Bad.Out.find("Archive CRC:      FAILED\n"), std::string::npos) << Bad.Out;
   EXPECT_EQ(Bad.Err, "zlbtool: damaged.zlb: the payload is damaged\n");
+
+  // An empty or very short file is an archive without entries to every
+  // command, as to the component.
+  kvtest::WriteAll(Dir.Path() / "empty.zlb", {});
+  kvtest::WriteAll(Dir.Path() / "short.zlb", TBytes(10, 0));
+  for (const char* Name : {"empty.zlb", "short.zlb"})
+    for (const char* Command : {"list ", "test ", "info "}) {
+      const TRun R = Run(Command + std::string(Name));
+      EXPECT_EQ(R.Status, 0) << Command << Name << ": " << R.Err;
+      if (std::string(Command) == "info ") {
+        EXPECT_NE(R.Out.find("Archive CRC:      OK\n"), std::string::npos) << R.Out;
+      }
+    }
 }
 
 TEST_F(ZlbtoolTest, StoredArchiveThatStartsWithAProgramIsReadAsAnArchive) {

@@ -3,7 +3,8 @@
 // the real registry.
 #include <gtest/gtest.h>
 #include <windows.h>
-#undef OemToAnsi  // windows.h's name for OemToCharA
+#undef OemToAnsi  // windows.h's names for the ANSI calls
+#undef ShellExecute
 
 #include <algorithm>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include "Registry.h"
 #include "Resources.h"
 #include "SchedulerValue.h"
+#include "Shell.h"
 #include "StringList.h"
 #include "TestSupport.h"
 #include "UpdateScript.h"
@@ -305,6 +307,18 @@ TEST_F(SchedulerTest, TheCurrentUsersRunKeyDoesNotCount) {
   kvtest::RemoveSchedulerValue(HKEY_LOCAL_MACHINE);
   ASSERT_TRUE(kvtest::SetSchedulerValue(HKEY_CURRENT_USER, REG_SZ, "x", 2));
   EXPECT_FALSE(SchedulerIsRegistered());
+}
+
+// A start that fails is told by the shell's own result, not by whatever
+// error one of the calls it made on the way left behind: a file with no
+// program for its kind is no missing file.
+TEST(Shell, AFailedStartGivesTheShellsOwnReason) {
+  kvtest::TTempDir Dir;
+  kvtest::WriteAll(Dir / "x.kvnoassoc", kvtest::ToBytes("no program opens this"));
+  EXPECT_EQ(kv::ShellExecute("open", "x.kvnoassoc", "", Dir.Str(), kv::SW_HIDE_COMMAND),
+            kv::OSError(ERROR_NO_ASSOCIATION));
+  EXPECT_EQ(kv::ShellExecute("open", "missing.bat", "", Dir.Str(), kv::SW_HIDE_COMMAND),
+            std::errc::no_such_file_or_directory);
 }
 
 TEST(Registry, MissingKeyOpensNothing) {

@@ -85,20 +85,15 @@ TImageReport ReportImage(kv::TStream& Stream) {
   return R;
 }
 
-// Reads the archive in Stream as the updater does, but reports a failing
-// CRC instead of stopping at it.
+// Reads the archive in Stream as the updater does (an empty or very short
+// file too), but reports a failing CRC instead of stopping at it.
 TPayloadReport ReportPayload(kv::TStream& Stream) {
   TPayloadReport R;
-  const int64_t Size = Stream.GetSize();
-  if (Size < int64_t(kv::TZLBArchiveTrailer::Size)) return R;
-  std::array<uint8_t, kv::TZLBArchiveTrailer::Size> Bytes{};
-  Stream.Seek(Size - int64_t(Bytes.size()), kv::TSeekOrigin::soBeginning);
-  Stream.ReadBuffer(Bytes.data(), int32_t(Bytes.size()));
-  const kv::TZLBArchiveTrailer Trailer = kv::TZLBArchiveTrailer::Decode(Bytes);
-  R.CRCHolds = kv::StreamCRC32(Stream, int64_t(Bytes.size())) == Trailer.ArchiveCRC;
+  const kv::TTrailerCheck Check = kv::CheckTrailer(Stream);
+  R.CRCHolds = Check.Holds();
   std::deque<kv::TZLBFileEntry> Entries;
   try {
-    kv::ReadDirectory(Stream, Trailer, Entries);
+    kv::ReadDirectory(Stream, Check.Trailer, Entries);
   } catch (const kv::Exception&) {
     return R;
   }

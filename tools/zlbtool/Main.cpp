@@ -45,11 +45,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "zlbtool: %s\nRun 'zlbtool %s --help' for usage.\n", E.what(),
                  Command.c_str());
     return 1;
-  } catch (const kv::Exception& E) {
-    std::fprintf(stderr, "zlbtool: %s\n", E.Message().c_str());
-    return 1;
   } catch (const std::exception& E) {
-    std::fprintf(stderr, "zlbtool: %s\n", E.what());
+    // The text, then what caused it: "The archive file appears to be
+    // corrupted (Input/output error)".
+    std::fprintf(stderr, "zlbtool: %s\n", kv::DescribeFailure(E).c_str());
     return 1;
   }
 }

@@ -65,11 +65,13 @@ int Test(const TArgs& Args) {
       if (Sink.CRC() != Entry.FileCRC) Problem = kv::Format(kv::messages::SFileFailedCRC, I);
     } catch (const kv::EZLBArchiveError& E) {
       Problem = E.Message();
-      // The shared text says that the entry is corrupt; the cause says how.
+      // The shared text says that the entry is corrupt; the cause says how,
+      // and the failure behind it why.
       if (E.Cause() != kv::TCorruptCause::None)
         Problem += std::string(": ") + kv::CorruptCauseText(E.Cause());
+      Problem += kv::FailureCauses(E);
     } catch (const kv::Exception& E) {
-      Problem = E.Message();
+      Problem = kv::DescribeFailure(E);
     }
     if (Problem.empty()) {
       std::printf("OK      %s\n", Name.c_str());
