@@ -346,6 +346,12 @@ TEST(FailingCalls, TheReasonIsThatOfTheCallThatFailed) {
        .Code = NotReady,
        .Fail = [&] { return RenameFile(Existing, Dir / "renamed.bin").message(); },
        .Expected = SysErrorMessage(NotReady)},
+      {.Label = "an archive opened",
+       .Call = TFileCall::Open,
+       .Code = NotReady,
+       .Fail = [&] { return Described([&] { TZLBArchive().OpenArchive(Archive); }); },
+       .Expected = "Unable to open file (" + Archive + ") (" +
+                   Text("Cannot open file", Archive, NotReady) + ")"},
       {.Label = "an archive read",
        .Call = TFileCall::Read,
        .Code = Unreadable,
