@@ -506,6 +506,50 @@ TEST_F(UpdaterE2ETest, TempTurnedToAForgedArchiveMidRunInstallsOnlyThePayload) {
     EXPECT_EQ(ReadBytes(AppDir + Entry), ReadBytes(Source("retarget", Entry))) << Entry;
 }
 
+// The link can also be turned while the payload is staged: after the new
+// file appears and before it takes the name kvUPDzip.dat. The file must
+// stay in the folder it was created in, and nothing may be written into the
+// other one: the run either completes so, or shows its failure and leaves
+// no file behind.
+TEST_F(UpdaterE2ETest, TempTurnedWhileStagingLeavesTheStagedFileWhereItWasCreated) {
+  // Files of tens of MB are compared here, never printed.
+  const std::string First = Root + "\\first", Second = Root + "\\second",
+                    Link = Root + "\\temp-link";
+  for (const std::string& D : {First, Second})
+    CreateDirectoryA(D.c_str(), nullptr);
+  WriteText(Second + "\\kvUPDzip.dat", "the second folder's own file");
+  TChildProcess Shell =
+      StartLinkTurner(First, Second, Link, First, "kvUPDzip.dat.*.tmp", "kvUPDzip.dat");
+  ASSERT_FALSE(HasFailure());
+
+  TChildProcess Updater = Start("large", Link, TmpDir);
+  std::optional<uint32_t> Exit;
+  ASSERT_TRUE(WaitUntil(StartTimeoutMs, [&] {
+    Exit = Updater.WaitForExit(0);
+    return Exit || !FindWindows("Kvupdater", "#32770", Updater.Id()).empty();
+  })) << "neither an end nor a message";
+  ASSERT_TRUE(WaitUntil(5000, [&] { return Exists(Report()); }));
+  EXPECT_EQ(ReadText(Report()), "in time\n") << "the link was turned before the rename";
+  if (Exit) {
+    EXPECT_EQ(*Exit, 0u);
+    EXPECT_TRUE(ReadBytes(First + "\\kvUPDzip.dat") == ReadBytes(Payload("large")))
+        << "staged in the folder it was created in";
+    EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
+  } else {
+    const std::string Text = AnswerMessageBoxThenCloseMainWindow(Updater).Text;
+    EXPECT_EQ(Text.rfind("Cannot create file \"", 0), 0u) << Text;
+    EXPECT_FALSE(Exists(UpdateDir() + "kvUpdate.bat"));
+  }
+  EXPECT_TRUE(Find(First, "*.tmp").empty()) << "a temporary file is left behind";
+  std::vector<std::string> SecondNames;
+  for (const WIN32_FIND_DATAA& Found : Find(Second, "*"))
+    if (std::string(Found.cFileName) != "." && std::string(Found.cFileName) != "..")
+      SecondNames.push_back(Found.cFileName);
+  EXPECT_EQ(SecondNames, std::vector<std::string>{"kvUPDzip.dat"});
+  EXPECT_TRUE(ReadText(Second + "\\kvUPDzip.dat") == "the second folder's own file")
+      << "the second folder's kvUPDzip.dat was replaced";
+}
+
 TEST_F(UpdaterE2ETest, EntryThatFailsIsShownAsZlibErrorAndNoScriptIsWritten) {
   TChildProcess Updater = Start("bad-entry", TempDir, TmpDir);
   const TMessageBoxInfo Box = AnswerMessageBoxThenCloseMainWindow(Updater);
