@@ -489,6 +489,15 @@ TEST_F(ZlbtoolTest, HostileImagesFailWithWhatIsWrongAndQuickly) {
     return std::string(Text);
   };
   const uint32_t PayloadRva = U32At(Good.DataEntry[Z]);
+  // The image with a second payload beside the first, which Windows would
+  // pick on some machines and not on others.
+  const auto WithSecondPayload = [&](uint16_t FirstLanguage, kvtest::TImageResource Second) {
+    kvtest::TImageRecipe Recipe = UpdaterRecipe(Payload);
+    Recipe.Resources.back().Language = FirstLanguage;
+    Recipe.Resources.push_back(std::move(Second));
+    return kvtest::BuildImage(Recipe).Bytes;
+  };
+  const TBytes Other = kvtest::BuildArchive({{"other", kvtest::ToBytes("another release")}});
   const size_t Version = 0x200 + (U32At(Good.DataEntry[0]) - 0x1000);
   const uint32_t Sub = 0x80000000u;
   struct TCase {
@@ -583,6 +592,20 @@ TEST_F(ZlbtoolTest, HostileImagesFailWithWhatIsWrongAndQuickly) {
        .Damage = [&](TBytes& B) { PutU32(B, Good.DataEntry[Z] + 4, 0xFFFFFFF0); },
        .Message = "resource data at RVA " + Hex(PayloadRva) +
                   " (4294967280 bytes) reaches past its section's data in the file"},
+      {.Name = "payloads in German and in English",
+       .Damage =
+           [&](TBytes& B) {
+             B = WithSecondPayload(0x407, {.Type = 10, .Name = "ZlbData", .Data = Other});
+           },
+       .Message = "more than one ZLBDATA resource (languages 0x0407, 0x0409): which one runs "
+                  "depends on the user's language"},
+      {.Name = "the payload's name twice, in other letter case",
+       .Damage =
+           [&](TBytes& B) {
+             B = WithSecondPayload(0x409, {.Type = 10, .Name = "ZLBDATA", .Data = Other});
+           },
+       .Message = "more than one ZLBDATA resource (languages 0x0409, 0x0409): which one runs "
+                  "depends on the user's language"},
       {.Name = "no payload",
        .Damage = [&](TBytes& B) { PutU32(B, RootType, 11); },
        .Message = "no ZLBDATA resource"},
