@@ -294,15 +294,58 @@ TEST_F(ZlbtoolTest, ExtractSelectedEntriesAndSkipExisting) {
   EXPECT_EQ(Missing.Err, "zlbtool: no entry named 'nothing.txt'\n");
 }
 
-TEST_F(ZlbtoolTest, ExtractRefusesNamesThatLeaveTheDirectory) {
-  for (const char* Evil : {"..\\evil.txt", "C:evil.txt"}) {
-    kvtest::WriteAll(Dir.Path() / "evil.zlb", kvtest::BuildArchive({{Evil, kvtest::ToBytes("x")}}));
+// A name or stored path that extraction refuses before it writes anything
+// (one that would leave the destination, or reach a device or a stream)
+// fails test too: the build's check must not pass a release that the
+// updater refuses on every machine.
+TEST_F(ZlbtoolTest, TestAndExtractRefuseNamesThatLeaveTheDirectory) {
+  const struct {
+    const char* Name;
+    const char* Path;
+    const char* Extract;  // extract's options
+    std::string Failure;  // test's, after the name
+    std::string Refusal;  // extract's
+  } Rows[] = {
+      {.Name = "..\\evil.txt",
+       .Path = "",
+       .Extract = "",
+       .Failure = "File (0) has an invalid name",
+       .Refusal = "File (0) has an invalid name"},
+      {.Name = "C:evil.txt",
+       .Path = "",
+       .Extract = "",
+       .Failure = "File (0) has an invalid name",
+       .Refusal = "File (0) has an invalid name"},
+      {.Name = "COM1.txt",
+       .Path = "",
+       .Extract = "",
+       .Failure = "File (0) has an invalid name",
+       .Refusal = "File (0) has an invalid name"},
+      {.Name = "a:b.txt",
+       .Path = "",
+       .Extract = "",
+       .Failure = "File (0) has an invalid name",
+       .Refusal = "File (0) has an invalid name"},
+      {.Name = "evil.txt",
+       .Path = "sub\\..\\..\\",
+       .Extract = "--with-paths",
+       .Failure = "File (0) has an invalid name: its stored path does not stay below the "
+                  "destination",
+       .Refusal = "Unable to create destination path"},
+  };
+  for (const auto& Row : Rows) {
+    const std::string Shown = std::string(Row.Path) + Row.Name;
+    kvtest::WriteAll(Dir.Path() / "evil.zlb",
+                     kvtest::BuildArchive({{Row.Name, kvtest::ToBytes("x"), Row.Path}}));
+    const TRun Tested = Run("test evil.zlb");
+    EXPECT_EQ(Tested.Status, 1) << Shown;
+    EXPECT_EQ(Tested.Out, "FAILED  " + Shown + ": " + Row.Failure + "\n1 of 1 entries failed\n");
     fs::create_directories(Dir.Path() / "box" / "in");
     const auto Before = kvtest::Snapshot(Dir.Path());
-    const TRun R = Run("extract -d box/in evil.zlb");
-    EXPECT_EQ(R.Status, 1);
-    EXPECT_EQ(R.Err, "zlbtool: File (0) has an invalid name\n");
-    EXPECT_EQ(kvtest::Snapshot(Dir.Path()), Before) << Evil;
+    const TRun R = Run("extract -d box/in " + std::string(Row.Extract) + " evil.zlb");
+    EXPECT_EQ(R.Status, 1) << Shown;
+    EXPECT_EQ(R.Err, "zlbtool: " + Row.Refusal + "\n") << Shown;
+    EXPECT_EQ(kvtest::Snapshot(Dir.Path()), Before) << Shown;
   }
 }
 
