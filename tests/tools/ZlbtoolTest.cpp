@@ -349,6 +349,99 @@ TEST_F(ZlbtoolTest, TestAndExtractRefuseNamesThatLeaveTheDirectory) {
   }
 }
 
+namespace {
+
+// An archive of Entries whose raw directory Change alters (given the
+// archive's bytes), with its CRC made right again.
+TBytes WithRecords(
+    const std::vector<kvtest::TTestEntry>& Entries,
+    const std::function<void(std::vector<kv::TZLBFileEntry>&, const TBytes&)>& Change) {
+  TBytes Archive = kvtest::BuildArchive(Entries, {.RawDirectory = true});
+  const size_t At = size_t(kvtest::TrailerOf(Archive).DirectoryOffset);
+  std::vector<kv::TZLBFileEntry> Records;
+  for (size_t I = 0; I < Entries.size(); ++I)
+    Records.push_back(kv::TZLBFileEntry::Decode(std::span<const uint8_t, kv::TZLBFileEntry::Size>(
+        Archive.data() + At + I * kv::TZLBFileEntry::Size, kv::TZLBFileEntry::Size)));
+  Change(Records, Archive);
+  for (size_t I = 0; I < Records.size(); ++I)
+    Records[I].Encode(std::span<uint8_t, kv::TZLBFileEntry::Size>(
+        Archive.data() + At + I * kv::TZLBFileEntry::Size, kv::TZLBFileEntry::Size));
+  kvtest::RecomputeArchiveCRC(Archive);
+  return Archive;
+}
+
+}  // namespace
+
+// Records that share their data make an archive cost far more than its size
+// to test or extract: a bomb whose records all point at one large stream
+// inflates it once per record. test and extract refuse such an archive
+// before they read any entry. A compressed entry's data may run up to where
+// the next entry's starts, and is read no further: a stream that runs on
+// into the next entry's data fails its entry.
+TEST_F(ZlbtoolTest, EntriesThatShareTheirDataAreRefused) {
+  const TBytes Data = kvtest::PatternBytes(200000, 3);
+  const std::string Shared =
+      " share their data: each entry's data must lie apart from every "
+      "other's\n";
+  const struct {
+    const char* What;
+    TBytes Archive;
+    int Status;
+    std::string TestErr = {};
+    std::vector<std::string> TestLines = {};  // in test's report
+    std::string ExtractErr = {};
+  } Rows[] = {
+      {.What = "three records of one stream",
+       .Archive = WithRecords({{"a", Data}, {"b", Data}, {"c", Data}},
+                              [](std::vector<kv::TZLBFileEntry>& R, const TBytes&) {
+                                R[2].DataOffset = R[1].DataOffset = R[0].DataOffset;
+                              }),
+       .Status = 1,
+       .TestErr = "zlbtool: entries 0 (a) and 1 (b)" + Shared,
+       .ExtractErr = "zlbtool: entries 0 (a) and 1 (b)" + Shared},
+      {.What = "a stored entry that runs into the next one's data",
+       .Archive = WithRecords(
+           {{"a", TBytes(Data.begin(), Data.begin() + 1000), "", true},
+            {"b", TBytes(Data.begin(), Data.begin() + 1000), "", true}},
+           [](std::vector<kv::TZLBFileEntry>& R, const TBytes&) { R[0].OriginalSize = 1001; }),
+       .Status = 1,
+       .TestErr = "zlbtool: entries 0 (a) and 1 (b)" + Shared,
+       .ExtractErr = "zlbtool: entries 0 (a) and 1 (b)" + Shared},
+      {.What = "a stored entry inside the stream of the one before it",
+       .Archive = WithRecords({{"a", Data}, {"b", kvtest::ToBytes("xxxx"), "", true}},
+                              [](std::vector<kv::TZLBFileEntry>& R, const TBytes& A) {
+                                R[1].DataOffset = R[0].DataOffset + 100;
+                                R[1].FileCRC = Crc(TBytes(A.begin() + R[1].DataOffset,
+                                                          A.begin() + R[1].DataOffset + 4));
+                              }),
+       .Status = 1,
+       .TestLines = {"FAILED  a: File (0) is corrupt: ", "OK      b\n"},
+       .ExtractErr = "zlbtool: File (0) is corrupt\n"},
+      {.What = "an empty stored entry where the next one starts",
+       .Archive = kvtest::BuildArchive({{"empty", {}, "", true}, {"b", Data, "", true}}),
+       .Status = 0,
+       .TestLines = {"OK      empty\n", "OK      b\n"}},
+  };
+  for (const auto& Row : Rows) {
+    kvtest::WriteAll(Dir.Path() / "shared.zlb", Row.Archive);
+    const TRun Tested = Run("test shared.zlb");
+    EXPECT_EQ(Tested.Status, Row.Status) << Row.What;
+    EXPECT_EQ(Tested.Err, Row.TestErr) << Row.What;
+    for (const std::string& Line : Row.TestLines)
+      EXPECT_NE(Tested.Out.find(Line), std::string::npos) << Row.What << ": " << Tested.Out;
+    if (Row.TestLines.empty()) {
+      EXPECT_EQ(Tested.Out, "") << Row.What << ": nothing read";
+    }
+    const TRun Extract = Run("extract -d out shared.zlb");
+    EXPECT_EQ(Extract.Status, Row.Status) << Row.What;
+    EXPECT_EQ(Extract.Err, Row.ExtractErr) << Row.What;
+    if (!Row.TestErr.empty()) {
+      EXPECT_FALSE(fs::exists(Dir.Path() / "out")) << Row.What << ": nothing written";
+    }
+    fs::remove_all(Dir.Path() / "out");
+  }
+}
+
 TEST_F(ZlbtoolTest, TestChecksEveryEntryAndNamesTheBadOne) {
   MakeTree();
   ASSERT_EQ(Run("pack -o t.zlb --with-paths tree").Status, 0);

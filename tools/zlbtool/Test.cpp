@@ -22,7 +22,8 @@ constexpr const char* TestUsage =
     "Checks every entry as extraction would take it: its name and stored path\n"
     "must stay inside the destination, and its data, inflated in memory that\n"
     "does not grow with its size, must have its length and CRC-32. Prints one\n"
-    "line per entry; exits 1 if any fails.\n";
+    "line per entry; exits 1 if any fails. An archive whose entries share\n"
+    "their data is refused before any entry is read.\n";
 
 // Why a stored path fails extraction's rules, after the name's text.
 constexpr const char* UnsafePathCause = "its stored path does not stay below the destination";
@@ -48,15 +49,16 @@ class TCRCSink : public kv::TStream {
 
 // What is wrong with entry Index (Entry), or "": extraction's rules for its
 // name and stored path, which it applies before it writes anything, then
-// its data.
-std::string Problem(kv::TZLBArchive& Archive, int32_t Index, const kv::TZLBFileEntry& Entry) {
+// its data, read alone.
+std::string Problem(kv::TZLBArchive& Archive, TInput& Input, int32_t Index,
+                    const kv::TZLBFileEntry& Entry) {
   if (!kv::IsSafeEntryName(Entry.FileName.View()))
     return kv::Format(kv::messages::SFileInvalidName, Index);
   if (!kv::IsSafeEntryPath(Entry.FilePath.View()))
     return kv::Format(kv::messages::SFileInvalidName, Index) + ": " + UnsafePathCause;
   try {
     TCRCSink Sink;
-    Archive.ExtractToStream(Index, Sink);
+    Input.ReadEntry(Index, [&] { Archive.ExtractToStream(Index, Sink); });
     if (Sink.CRC() != Entry.FileCRC) return kv::Format(kv::messages::SFileFailedCRC, Index);
   } catch (const kv::EZLBArchiveError& E) {
     // The shared text says that the entry is corrupt; the cause says how.
@@ -80,13 +82,14 @@ int Test(const TArgs& Args) {
   if (Parsed.Operands.size() != 1) throw EUsageError("test takes exactly one archive");
 
   kv::TZLBArchive Archive;
-  OpenInput(Archive, Parsed.Operands[0]);
+  TInput Input(Archive, Parsed.Operands[0]);
+  Input.RequireDataApart();
   int Failures = 0;
   kv::TZLBFileEntry Entry;
   for (int32_t I = 0; I < Archive.GetFileCount(); ++I) {
     Archive.GetFileEntry(I, Entry);
     const std::string Name = DisplayName(Entry);
-    const std::string Failure = Problem(Archive, I, Entry);
+    const std::string Failure = Problem(Archive, Input, I, Entry);
     if (Failure.empty()) {
       std::printf("OK      %s\n", Name.c_str());
     } else {
