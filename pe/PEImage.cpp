@@ -173,7 +173,8 @@ bool TPEImage::NameMatches(uint32_t NameOffset, std::string_view Name) const {
   return true;
 }
 
-std::optional<TPEImage::TEntry> TPEImage::FindEntry(uint32_t DirOffset, TResourceKey Key) const {
+void TPEImage::VisitEntries(uint32_t DirOffset, TResourceKey Key,
+                            const std::function<bool(const TEntry&)>& Visit) const {
   namespace L = resource_layout;
   if (!RangeInside(DirOffset, L::DirectorySize, FResourceLength))
     throw EPEFormatError(
@@ -183,10 +184,10 @@ std::optional<TPEImage::TEntry> TPEImage::FindEntry(uint32_t DirOffset, TResourc
   const uint32_t Named = GetU16LE(&Header[L::NamedEntries]);
   const uint32_t Count = Named + GetU16LE(&Header[L::IdEntries]);
   if (!RangeInside(int64_t(DirOffset) + L::DirectorySize, int64_t(Count) * L::EntrySize,
-                   FResourceLength))
+              FResourceLength))
     throw EPEFormatError(Format(messages::SResourceEntryCount, Hex(DirOffset), Dec(Count)));
 
-  // Entries are read a few dozen at a time; the first that matches wins.
+  // Entries are read a few dozen at a time.
   std::array<uint8_t, 32 * L::EntrySize> Chunk{};
   for (uint32_t First = 0; First < Count; First += 32) {
     const uint32_t Now = std::min<uint32_t>(Count - First, 32);
@@ -196,42 +197,41 @@ std::optional<TPEImage::TEntry> TPEImage::FindEntry(uint32_t DirOffset, TResourc
       const TEntry Entry{GetU32LE(&Chunk[I * L::EntrySize + L::EntryName]),
                          GetU32LE(&Chunk[I * L::EntrySize + L::EntryOffset])};
       const bool IsNamed = (Entry.Name & HighBit) != 0;
+      bool Matches = false;
       switch (Key.Kind) {
         case TResourceKey::TKind::First:
-          return Entry;
+          Matches = true;
+          break;
         case TResourceKey::TKind::Id:
-          if (!IsNamed && Entry.Name == Key.Id) return Entry;
+          Matches = !IsNamed && Entry.Name == Key.Id;
           break;
         case TResourceKey::TKind::Name:
-          if (IsNamed && NameMatches(Entry.Name & ~HighBit, Key.Name)) return Entry;
+          Matches = IsNamed && NameMatches(Entry.Name & ~HighBit, Key.Name);
           break;
       }
+      if (Matches && !Visit(Entry)) return;
     }
   }
-  return std::nullopt;
 }
 
-std::optional<TFileRange> TPEImage::FindResource(TResourceKey Type, TResourceKey Name) const {
+bool TPEImage::Walk(int Level, uint32_t DirOffset, std::array<uint32_t, ResourceLevels>& Path,
+                    const std::array<TResourceKey, ResourceLevels>& Keys, size_t Limit,
+                    std::vector<TResourceData>& Found) const {
   namespace L = resource_layout;
-  if (Directory(ResourceDirectory).Address == 0) return std::nullopt;
-  const TResourceKey Keys[ResourceLevels] = {Type, Name, TResourceKey::AnyFirst()};
-  // The directories on the way down: a loop must lead back to one of them.
-  // The three levels bound the walk even without that check.
-  std::array<uint32_t, ResourceLevels> Path{};
-  uint32_t DirOffset = 0;
-  for (int Level = 0; Level < ResourceLevels; ++Level) {
-    Path[size_t(Level)] = DirOffset;
-    const std::optional<TEntry> Entry = FindEntry(DirOffset, Keys[Level]);
-    if (!Entry) return std::nullopt;
-    const bool IsDirectory = (Entry->Offset & HighBit) != 0;
-    const uint32_t Target = Entry->Offset & ~HighBit;
+  Path[size_t(Level)] = DirOffset;
+  bool GoOn = true;
+  VisitEntries(DirOffset, Keys[size_t(Level)], [&](const TEntry& Entry) {
+    const bool IsDirectory = (Entry.Offset & HighBit) != 0;
+    const uint32_t Target = Entry.Offset & ~HighBit;
     if (Level + 1 < ResourceLevels) {
       if (!IsDirectory)
         throw EPEFormatError(Format(messages::SResourceDataTooHigh, Dec(uint64_t(Level + 1))));
+      // A loop must lead back to a directory on the way down; the three
+      // levels bound the walk even without this check.
       if (std::find(Path.begin(), Path.begin() + Level + 1, Target) != Path.begin() + Level + 1)
         throw EPEFormatError(Format(messages::SResourceLoop, Hex(Target)));
-      DirOffset = Target;
-      continue;
+      GoOn = Walk(Level + 1, Target, Path, Keys, Limit, Found);
+      return GoOn;
     }
     if (IsDirectory) throw EPEFormatError(messages::SResourceTooDeep);
     if (!RangeInside(Target, L::DataEntrySize, FResourceLength))
@@ -241,9 +241,28 @@ std::optional<TFileRange> TPEImage::FindResource(TResourceKey Type, TResourceKey
     ReadAt(FResourceBase + Target, Data.data(), Data.size(), "resource data entry");
     const uint32_t Rva = GetU32LE(&Data[L::DataRva]);
     const uint32_t Size = GetU32LE(&Data[L::DataSize]);
-    return TFileRange{RvaToFileOffset(Rva, Size, "resource data"), Size};
-  }
-  return std::nullopt;
+    const bool NamedLanguage = (Entry.Name & HighBit) != 0;
+    Found.push_back({TFileRange{RvaToFileOffset(Rva, Size, "resource data"), Size},
+                     NamedLanguage ? std::nullopt : std::optional<uint32_t>(Entry.Name)});
+    GoOn = Found.size() < Limit;
+    return GoOn;
+  });
+  return GoOn;
+}
+
+std::vector<TResourceData> TPEImage::FindResources(TResourceKey Type, TResourceKey Name,
+                                                   size_t Limit) const {
+  std::vector<TResourceData> Found;
+  if (Directory(ResourceDirectory).Address == 0 || Limit == 0) return Found;
+  std::array<uint32_t, ResourceLevels> Path{};
+  Walk(0, 0, Path, {Type, Name, TResourceKey::AnyFirst()}, Limit, Found);
+  return Found;
+}
+
+std::optional<TFileRange> TPEImage::FindResource(TResourceKey Type, TResourceKey Name) const {
+  const std::vector<TResourceData> Found = FindResources(Type, Name, 1);
+  if (Found.empty()) return std::nullopt;
+  return Found.front().Range;
 }
 
 std::optional<TFileRange> TPEImage::CertificateTable() const {

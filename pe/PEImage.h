@@ -6,8 +6,10 @@
 // from the file.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -120,9 +122,15 @@ struct TFileRange {
   int64_t Size = 0;
 };
 
+// One resource's data, and the language it is filed under: an ID, or none
+// when the language entry is a name.
+struct TResourceData {
+  TFileRange Range;
+  std::optional<uint32_t> Language;
+};
+
 // A resource type or name to look for: an ID, a name (compared without the
-// letter case of ASCII letters, as Windows compares them) or the first
-// there is.
+// letter case of ASCII letters, as Windows compares them) or any there is.
 struct TResourceKey {
   enum class TKind : uint8_t { Id, Name, First };
   TKind Kind = TKind::First;
@@ -161,11 +169,20 @@ class TPEImage {
   // data in the file).
   int64_t RvaToFileOffset(uint32_t Rva, uint32_t Size, std::string_view What) const;
 
-  // The data of the first resource of Type and Name, in its first language,
-  // as Windows' FindResource finds it; nullopt when the image has none.
-  // Raises EPEFormatError for a tree that is malformed on the way: nodes
+  // Every resource of Type and Name, in every language and under every
+  // entry that matches either key (a crafted tree may hold a type twice, or
+  // a name in two letter cases), in the tree's order; at most Limit of
+  // them, the walk ending there. Windows' FindResource takes one of them by
+  // the thread's, the user's and the system's language, so where there are
+  // several, which one a program gets depends on the machine. Raises
+  // EPEFormatError for a tree that is malformed where it is walked: nodes
   // that reach past the resource section, loops, more than three levels,
   // entry counts that cannot fit, data that lies in no section.
+  std::vector<TResourceData> FindResources(TResourceKey Type, TResourceKey Name,
+                                           size_t Limit) const;
+  // The data of the first resource of Type and Name in the tree's order (the
+  // first of FindResources); nullopt when the image has none. Raises as
+  // FindResources.
   std::optional<TFileRange> FindResource(TResourceKey Type, TResourceKey Name) const;
 
   // The certificate table (Authenticode signatures); nullopt when there is
@@ -182,9 +199,15 @@ class TPEImage {
     uint32_t Offset;
   };
   void ReadAt(int64_t Offset, void* Buffer, size_t Count, std::string_view What) const;
-  // The first entry of the directory at DirOffset (in the tree) that Key
-  // matches; nullopt when none does.
-  std::optional<TEntry> FindEntry(uint32_t DirOffset, TResourceKey Key) const;
+  // Calls Visit with each entry of the directory at DirOffset (in the tree)
+  // that Key matches, in order, until it returns false.
+  void VisitEntries(uint32_t DirOffset, TResourceKey Key,
+                    const std::function<bool(const TEntry&)>& Visit) const;
+  // FindResources from the directory at DirOffset on Level, below the
+  // directories on Path; adds to Found. Returns false once Limit is reached.
+  bool Walk(int Level, uint32_t DirOffset, std::array<uint32_t, ResourceLevels>& Path,
+            const std::array<TResourceKey, ResourceLevels>& Keys, size_t Limit,
+            std::vector<TResourceData>& Found) const;
   bool NameMatches(uint32_t NameOffset, std::string_view Name) const;
 
   TStream& FStream;

@@ -1,6 +1,8 @@
 // Finding the archive in an archive file or an updater.
 #include "UpdaterPayload.h"
 
+#include <cstdio>
+
 #include "ArchiveMessages.h"
 #include "Format.h"
 #include "PEMessages.h"
@@ -10,6 +12,27 @@
 #include "ZLBReader.h"
 
 namespace kv::pe {
+
+namespace {
+
+// Languages named in the refusal of several payloads; beyond them "...".
+constexpr size_t MaxLanguagesTold = 8;
+
+// "0x0407, 0x0409", with "a name" for a language entry that is a name.
+std::string Languages(const std::vector<TResourceData>& Payloads) {
+  std::string Text;
+  for (size_t I = 0; I < Payloads.size(); ++I) {
+    if (!Text.empty()) Text += ", ";
+    if (I == MaxLanguagesTold) return Text + "...";
+    char Id[16];
+    if (Payloads[I].Language)
+      std::snprintf(Id, sizeof Id, "0x%04X", unsigned(*Payloads[I].Language));
+    Text += Payloads[I].Language ? Id : "a name";
+  }
+  return Text;
+}
+
+}  // namespace
 
 std::string NoPayloadMessage() {
   return Format(messages::SNoPayloadResource, UpperCase(PayloadResourceName));
@@ -30,9 +53,15 @@ TPayloadLocation LocatePayload(TStream& Stream) {
   if (!StartsAsExecutable(Stream)) return {false, TFileRange{0, Size}};
   try {
     const TPEImage Image(Stream);
-    const std::optional<TFileRange> Payload = Image.FindResource(
-        TResourceKey::ById(PayloadResourceType), TResourceKey::ByName(PayloadResourceName));
-    if (Payload) return {true, Payload};
+    // Should an image carry several, the one checked here need not be the
+    // one that runs: none is taken.
+    const std::vector<TResourceData> Payloads =
+        Image.FindResources(TResourceKey::ById(PayloadResourceType),
+                            TResourceKey::ByName(PayloadResourceName), MaxLanguagesTold + 1);
+    if (Payloads.size() > 1)
+      throw EPEFormatError(
+          Format(messages::SSeveralPayloads, UpperCase(PayloadResourceName), Languages(Payloads)));
+    if (!Payloads.empty()) return {true, Payloads.front().Range};
   } catch (const EPEFormatError&) {
     if (IsWholeArchive(Stream)) return {false, TFileRange{0, Size}};
     throw;

@@ -27,13 +27,16 @@ struct TPayloadLocation {
 // with zlib data, or, stored, with its first entry's bytes. So:
 //  - a file that does not start with "MZ" is an archive;
 //  - a file that does is an executable image. Its headers and resources are
-//    read, and its ZLBDATA resource is the archive. Should the image be
-//    malformed or carry no payload, the file is first checked as a whole
-//    archive (its trailer's CRC-32 over everything before it), since a
-//    stored archive whose first entry is a program starts with "MZ" too;
-//    only when it is none does the image's fault count.
-// Raises EPEFormatError with what is wrong with such an image; an image
-// without a payload raises nothing (Archive stays empty).
+//    read, and its ZLBDATA resource is the archive. An image that carries
+//    more than one, in any languages, is refused: Windows would pick one by
+//    the user's language. Should the image be malformed, carry several
+//    payloads or none, the file is first checked as a whole archive (its
+//    trailer's CRC-32 over everything before it), since a stored archive
+//    whose first entry is a program starts with "MZ" too; only when it is
+//    none does the image's fault count.
+// Raises EPEFormatError with what is wrong with such an image, or "more
+// than one ZLBDATA resource (languages ...)"; an image without a payload
+// raises nothing (Archive stays empty).
 TPayloadLocation LocatePayload(TStream& Stream);
 
 // "no ZLBDATA resource".

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -24,7 +25,6 @@ enum class TShare : uint8_t { Exclusive, DenyWrite, DenyNone };
 enum class TDisposition : uint8_t {
   OpenExisting,
   CreateAlways,  // a new file, or an existing one truncated
-  CreateNew,     // a new file; fails when anything stands at the name already
 };
 struct TOpenMode {
   TAccess Access;
@@ -76,27 +76,41 @@ using TFileHandle = TUniqueAny<TNativeFile, &FileClose, -1>;
 // Every call that can fail returns its reason (OSError.h), taken at the
 // failing call.
 
-// Opens FileName as Mode says. A file created new (TDisposition::CreateNew)
-// may later be moved or removed through its handle (FileReplaceOpen,
-// FileDeleteOpen); nothing existing is ever opened then, not even a link
-// that points nowhere.
+// Opens FileName as Mode says.
 TErrorOr<TFileHandle> FileOpen(const std::string& FileName, TOpenMode Mode);
-// A number that differs between processes and from one call to the next: a
-// start for trying unique names. It mixes the two readings below, which each
-// port supplies.
-uint32_t UniqueNumber();
-uint32_t CurrentProcessId();
-// A clock that need not be fine: seconds or milliseconds.
-uint32_t CoarseClock();
-// Moves the open file Handle, created new as FileName, to NewName,
-// replacing what stands there as a directory entry: a link at NewName is
-// replaced itself and never followed. Fails with a sharing violation when
-// another process holds NewName open.
-std::error_code FileReplaceOpen(const TFileHandle& Handle, const std::string& FileName,
-                                const std::string& NewName);
-// Removes the open file Handle, created new as FileName, from its
-// directory; it is gone once closed.
-std::error_code FileDeleteOpen(const TFileHandle& Handle, const std::string& FileName);
+// Fills Bytes from the system's random source, which nobody can foresee.
+std::error_code SystemRandom(std::span<uint8_t> Bytes);
+// A number that nobody can foresee, from SystemRandom: the suffix of a name
+// that another process must not guess.
+TErrorOr<uint32_t> UniqueNumber();
+
+// A file that takes a name in a folder which someone else may turn
+// elsewhere at any moment (a link on its path, in a user's temporary folder
+// that an elevated program writes to): the folder is held open first, and
+// the file is created in it, moved and removed within it through handles,
+// never by a path that may lead elsewhere by then. The names below are
+// paths whose folder is the one held; only their last parts are used where
+// the system takes a name relative to the folder.
+
+// Opens the folder Dir ("" for the current one) to hold it. Fails for
+// anything that is not a folder on a disk (a pipe, a device, a file).
+TErrorOr<TFileHandle> DirectoryOpen(const std::string& Dir);
+// Creates FileName new in the folder Dir holds, for reading and writing,
+// shared with nobody. Nothing existing is ever opened, not even a link that
+// leads nowhere. Fails, before anything is written, for a handle that is
+// not a file on a disk (a pipe server at the name) or a file that is not
+// in the folder held (the path led elsewhere).
+TErrorOr<TFileHandle> FileCreateIn(const TFileHandle& Dir, const std::string& FileName);
+// Renames File, created by FileCreateIn as FileName, to NewName in the same
+// folder, replacing what stands there as a directory entry: a link at
+// NewName is replaced itself and never followed. Fails with a sharing
+// violation when another process holds NewName open.
+std::error_code FileReplaceIn(const TFileHandle& Dir, const TFileHandle& File,
+                              const std::string& FileName, const std::string& NewName);
+// Removes File, created by FileCreateIn as FileName; it is gone once closed.
+std::error_code FileDeleteIn(const TFileHandle& Dir, const TFileHandle& File,
+                             const std::string& FileName);
+
 // A second handle, for reading, on the file that Handle has open: it reaches
 // that very file whatever has become of its name since (renamed, replaced,
 // or a link on its path turned elsewhere), and shares its position.

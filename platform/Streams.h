@@ -85,17 +85,20 @@ class TFileStream : public TStream {
 };
 
 // A new file that takes FileName's place only when it is complete. It is
-// written under a fresh unique name beside FileName (made new, so nothing
-// that exists is ever opened) and moved over FileName by Commit, through its
-// open handle: whatever stood at FileName (a file, a symbolic or hard link,
-// a junction) is replaced as a directory entry, never written through,
-// truncated or deleted. Nobody else can open the new file while it is
-// written, nor later while its handle is held. Destroyed uncommitted, the
-// new file is removed.
+// written under a fresh name beside FileName that nobody can foresee (made
+// new, so nothing that exists is ever opened) and moved over FileName by
+// Commit, through its open handle: whatever stood at FileName (a file, a
+// symbolic or hard link, a junction) is replaced as a directory entry,
+// never written through, truncated or deleted. The folder is held from the
+// start, and the file is made and moved within it whatever its path leads
+// to meanwhile. Nobody else can open the new file while it is written, nor
+// later while its handle is held. Destroyed uncommitted, or when Commit
+// fails, the new file is removed.
 class TReplacingFileStream : public TFileStream {
  public:
   // Raises EFCreateError ("Cannot create file \"%s\". %s") naming FileName
-  // when no new file can be made beside it.
+  // when no new file can be made beside it, or what was made is no file on
+  // a disk in that folder.
   explicit TReplacingFileStream(const std::string& FileName);
   ~TReplacingFileStream() override;
 
@@ -108,6 +111,7 @@ class TReplacingFileStream : public TFileStream {
 
  private:
   std::string FTarget;
+  TFileHandle FDir;  // the folder the file is made and moved in
   bool FDone = false;
 };
 

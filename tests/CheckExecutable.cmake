@@ -25,8 +25,8 @@ expect("Entry: ID: 0x000018," "carrying a manifest")
 
 # The DLLs that ship with every supported Windows; anything else could be
 # planted beside the program.
-set(SystemDlls advapi32 comctl32 comdlg32 gdi32 kernel32 msvcrt ole32 oleaut32 shell32 shlwapi
-    user32 version)
+set(SystemDlls advapi32 comctl32 comdlg32 gdi32 kernel32 msvcrt ntdll ole32 oleaut32 shell32
+    shlwapi user32 version)
 string(REGEX MATCHALL "DLL Name: [^\n]+" Imports "${Dump}")
 if(NOT Imports)
   message(FATAL_ERROR "${EXE}: no import table found")

@@ -3,6 +3,7 @@
 // (IsPathDelimiter), and each port gathers a directory's entries itself.
 // Paths are walked by character in the ANSI code page: in a double-byte
 // code page the second byte of a character may be "\".
+#include <array>
 #include <string>
 
 #include "ClassMessages.h"
@@ -70,9 +71,11 @@ std::error_code ForceDirectories(std::string Dir) {
   return Error;
 }
 
-uint32_t UniqueNumber() {
-  static uint32_t Calls = 0;
-  return CurrentProcessId() * 2654435761u ^ CoarseClock() ^ ++Calls * 0x9E3779B9u;
+TErrorOr<uint32_t> UniqueNumber() {
+  std::array<uint8_t, 4> Bytes{};
+  if (const std::error_code Error = SystemRandom(Bytes)) return Error;
+  return uint32_t(Bytes[0]) | uint32_t(Bytes[1]) << 8 | uint32_t(Bytes[2]) << 16 |
+         uint32_t(Bytes[3]) << 24;
 }
 
 // ---------------------------------------------------------------------------

@@ -48,19 +48,21 @@ namespace {
                       Error);
 }
 
-// A new file named FileName + ".XXXXXXXX.tmp", trying numbers from a varying
-// start while the names are taken. Created receives the name.
-TErrorOr<TFileHandle> CreateUniqueBeside(const std::string& FileName, std::string& Created) {
-  uint32_t Number = UniqueNumber();
+// A new file named FileName + ".XXXXXXXX.tmp" in the folder Dir holds,
+// with a number nobody can foresee: a process that plants something at the
+// name it expects (a pipe server, to be connected to and impersonate the
+// writer) has nothing to aim at. Created receives the name.
+TErrorOr<TFileHandle> CreateUniqueBeside(const TFileHandle& Dir, const std::string& FileName,
+                                         std::string& Created) {
   for (int Attempt = 1;; ++Attempt) {
+    TErrorOr<uint32_t> Number = UniqueNumber();
+    if (!Number) return Number.Error();
     std::string Suffix = ".00000000.tmp";
-    for (size_t Digit = 8, Rest = Number; Digit > 0; --Digit, Rest >>= 4)
+    for (size_t Digit = 8, Rest = *Number; Digit > 0; --Digit, Rest >>= 4)
       Suffix[Digit] = "0123456789ABCDEF"[Rest & 0xF];
     Created = FileName + Suffix;
-    TErrorOr<TFileHandle> File =
-        FileOpen(Created, {TAccess::ReadWrite, TShare::Exclusive, TDisposition::CreateNew});
+    TErrorOr<TFileHandle> File = FileCreateIn(Dir, Created);
     if (File || File.Error() != std::errc::file_exists || Attempt == 64) return File;
-    Number = Number * 1664525u + 1013904223u;
   }
 }
 
@@ -80,21 +82,24 @@ TFileStream::TFileStream(const std::string& FileName, TOpenMode Mode) : FFileNam
 
 TReplacingFileStream::TReplacingFileStream(const std::string& FileName)
     : TFileStream(std::string(), TFileHandle()), FTarget(FileName) {
-  TErrorOr<TFileHandle> File = CreateUniqueBeside(FileName, FFileName);
+  TErrorOr<TFileHandle> Dir = DirectoryOpen(ExtractFilePath(FileName));
+  if (!Dir) RaiseCreateError(FileName, Dir.Error());
+  FDir = std::move(*Dir);
+  TErrorOr<TFileHandle> File = CreateUniqueBeside(FDir, FileName, FFileName);
   if (!File) RaiseCreateError(FileName, File.Error());
   FHandle = std::move(*File);
 }
 
 TReplacingFileStream::~TReplacingFileStream() {
   // Cleanup: the new file goes whatever the reason; there is nobody to tell.
-  if (!FDone) (void)FileDeleteOpen(FHandle, FFileName);
+  if (!FDone) (void)FileDeleteIn(FDir, FHandle, FFileName);
 }
 
 TFileHandle TReplacingFileStream::Commit() {
   FDone = true;
-  const std::error_code Error = FileReplaceOpen(FHandle, FFileName, FTarget);
+  const std::error_code Error = FileReplaceIn(FDir, FHandle, FFileName, FTarget);
   if (!Error) return std::move(FHandle);
-  (void)FileDeleteOpen(FHandle, FFileName);
+  (void)FileDeleteIn(FDir, FHandle, FFileName);
   FHandle.Reset();
   RaiseCreateError(FTarget, Error);
 }

@@ -2,6 +2,7 @@
 // share modes are not enforced (POSIX has no mandatory sharing).
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -46,10 +46,6 @@ int OpenFlags(TOpenMode Mode) {
       break;
     case TDisposition::CreateAlways:
       Flags |= O_CREAT | O_TRUNC;
-      break;
-    case TDisposition::CreateNew:
-      // O_EXCL fails on any existing name, a dangling symbolic link included.
-      Flags |= O_CREAT | O_EXCL;
       break;
   }
   return Flags;
@@ -107,23 +103,51 @@ std::error_condition OSErrorCondition(int Code) noexcept {
   return std::generic_category().default_error_condition(Code);
 }
 
-uint32_t CurrentProcessId() {
-  return static_cast<uint32_t>(::getpid());
+std::error_code SystemRandom(std::span<uint8_t> Bytes) {
+  for (size_t Done = 0; Done < Bytes.size();) {
+    const ssize_t Got = ::getrandom(Bytes.data() + Done, Bytes.size() - Done, 0);
+    if (Got < 0 && errno == EINTR) continue;
+    if (Got < 0) return LastError();
+    Done += size_t(Got);
+  }
+  return {};
 }
 
-uint32_t CoarseClock() {
-  return static_cast<uint32_t>(std::time(nullptr));
+TErrorOr<TFileHandle> DirectoryOpen(const std::string& Dir) {
+  TFileHandle Folder(
+      ::open(Dir.empty() ? "." : NativePath(Dir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!Folder) return LastError();
+  return Folder;
+}
+
+TErrorOr<TFileHandle> FileCreateIn(const TFileHandle& Dir, const std::string& FileName) {
+  // O_EXCL fails on any existing name, a dangling symbolic link included.
+  TFileHandle File(::openat(Dir.Get(), ExtractFileName(FileName).c_str(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (!File) return LastError();
+  struct stat St {};
+  if (::fstat(File.Get(), &St) != 0 || !S_ISREG(St.st_mode)) {
+    (void)FileDeleteIn(Dir, File, FileName);
+    return OSError(EINVAL);
+  }
+  return File;
 }
 
 // POSIX renames and unlinks directory entries by name, never through a link
-// at the target; the file's own name is what moves.
-std::error_code FileReplaceOpen(const TFileHandle&, const std::string& FileName,
-                                const std::string& NewName) {
-  return RenameFile(FileName, NewName);
+// at the target; relative to the folder held, the file's own name is what
+// moves.
+std::error_code FileReplaceIn(const TFileHandle& Dir, const TFileHandle&,
+                              const std::string& FileName, const std::string& NewName) {
+  if (::renameat(Dir.Get(), ExtractFileName(FileName).c_str(), Dir.Get(),
+                 ExtractFileName(NewName).c_str()) != 0)
+    return LastError();
+  return {};
 }
 
-std::error_code FileDeleteOpen(const TFileHandle&, const std::string& FileName) {
-  return DeleteFile(FileName);
+std::error_code FileDeleteIn(const TFileHandle& Dir, const TFileHandle&,
+                             const std::string& FileName) {
+  if (::unlinkat(Dir.Get(), ExtractFileName(FileName).c_str(), 0) != 0) return LastError();
+  return {};
 }
 
 TErrorOr<TFileHandle> FileDuplicate(const TFileHandle& Handle) {
@@ -266,9 +290,10 @@ std::string GetTempFileName(const std::string& Dir, const std::string& Prefix, u
   }
   // Like the Windows service: try numbers from a varying start until a name
   // is free, and create that file to reserve it.
-  const uint32_t Start = UniqueNumber();
+  TErrorOr<uint32_t> Start = UniqueNumber();
+  if (!Start) return std::string();
   for (uint32_t I = 0; I < 0x10000; ++I) {
-    const uint32_t Number = ((Start + I) & 0xFFFFu) == 0 ? 1 : (Start + I) & 0xFFFFu;
+    const uint32_t Number = ((*Start + I) & 0xFFFFu) == 0 ? 1 : (*Start + I) & 0xFFFFu;
     std::snprintf(Hex, sizeof Hex, "%X", Number);
     const std::string Name = Base + Hex + ".tmp";
     const TFileHandle Reserved(

@@ -1,13 +1,19 @@
 // Files and directories on Windows, through kernel32's ANSI calls with
-// explicit share modes.
+// explicit share modes, and ntdll's native calls where a name is taken
+// relative to a folder held open.
 #include "Files.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Text.h"
 #include "WinHandles.h"
+
+// After windows.h: the native calls, and RtlGenRandom.
+#include <ntsecapi.h>
+#include <winternl.h>
 
 namespace kv {
 
@@ -32,9 +38,6 @@ DWORD AccessFor(TOpenMode Mode) {
       Access = GENERIC_READ | GENERIC_WRITE;
       break;
   }
-  // A file created new may be renamed or removed through its handle later,
-  // so that nobody can swap it in between.
-  if (Mode.Disposition == TDisposition::CreateNew) Access |= DELETE;
   return Access;
 }
 
@@ -56,10 +59,62 @@ DWORD DispositionFor(TDisposition Disposition) {
       break;
     case TDisposition::CreateAlways:
       return CREATE_ALWAYS;
-    case TDisposition::CreateNew:
-      return CREATE_NEW;
   }
   return OPEN_EXISTING;
+}
+
+// Every name this program opens may lead to a pipe server that someone
+// planted there; so opened, the server may learn who connected, never act
+// as this program (which may run elevated).
+constexpr DWORD NoImpersonation = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+// A failing native call's reason, as the ANSI calls would have set it.
+std::error_code StatusError(NTSTATUS Status) {
+  return OSError(static_cast<int>(::RtlNtStatusToDosError(Status)));
+}
+
+// The last part of FileName, exactly in UTF-16; nullopt when the ANSI code
+// page has no such bytes.
+std::optional<std::wstring> WideName(const std::string& FileName) {
+  const std::string Name = ExtractFileName(FileName);
+  const int Length = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, Name.data(),
+                                           int(Name.size()), nullptr, 0);
+  if (Length <= 0 || Length > 0x7FFF) return std::nullopt;
+  std::wstring Wide(size_t(Length), L'\0');
+  ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, Name.data(), int(Name.size()), Wide.data(),
+                        Length);
+  return Wide;
+}
+
+// Opens the last part of FileName relative to the folder Dir holds, through
+// no path: what the folder's path leads to now does not matter.
+TErrorOr<TFileHandle> OpenIn(const TFileHandle& Dir, const std::string& FileName,
+                             ACCESS_MASK Access, ULONG Options) {
+  std::optional<std::wstring> Name = WideName(FileName);
+  if (!Name) return OSError(ERROR_INVALID_NAME);
+  UNICODE_STRING Unicode{USHORT(Name->size() * sizeof(wchar_t)),
+                         USHORT(Name->size() * sizeof(wchar_t)), Name->data()};
+  SECURITY_QUALITY_OF_SERVICE Service{sizeof Service, SecurityIdentification,
+                                      SECURITY_STATIC_TRACKING, FALSE};
+  OBJECT_ATTRIBUTES Attributes{sizeof Attributes,    Dir.Get(), &Unicode,
+                               OBJ_CASE_INSENSITIVE, nullptr,   &Service};
+  IO_STATUS_BLOCK Io{};
+  HANDLE Opened = nullptr;
+  const NTSTATUS Status =
+      ::NtCreateFile(&Opened, Access | SYNCHRONIZE, &Attributes, &Io, nullptr, 0,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                     Options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  if (!NT_SUCCESS(Status)) return StatusError(Status);
+  return TFileHandle(Opened);
+}
+
+// True when A and B are the same file.
+bool SameFile(const TFileHandle& A, const TFileHandle& B) {
+  BY_HANDLE_FILE_INFORMATION InfoA{}, InfoB{};
+  return ::GetFileInformationByHandle(A.Get(), &InfoA) &&
+         ::GetFileInformationByHandle(B.Get(), &InfoB) &&
+         InfoA.dwVolumeSerialNumber == InfoB.dwVolumeSerialNumber &&
+         InfoA.nFileIndexHigh == InfoB.nFileIndexHigh && InfoA.nFileIndexLow == InfoB.nFileIndexLow;
 }
 
 }  // namespace
@@ -70,7 +125,8 @@ void FileClose(HANDLE File) noexcept {
 
 TErrorOr<TFileHandle> FileOpen(const std::string& FileName, TOpenMode Mode) {
   TFileHandle File(::CreateFileA(FileName.c_str(), AccessFor(Mode), ShareFor(Mode.Share), nullptr,
-                                 DispositionFor(Mode.Disposition), FILE_ATTRIBUTE_NORMAL, nullptr));
+                                 DispositionFor(Mode.Disposition),
+                                 FILE_ATTRIBUTE_NORMAL | NoImpersonation, nullptr));
   if (!File) return LastError();
   return File;
 }
@@ -124,58 +180,92 @@ std::error_condition OSErrorCondition(int Code) noexcept {
   }
 }
 
-uint32_t CurrentProcessId() {
-  return ::GetCurrentProcessId();
+// RtlGenRandom, from advapi32, which the program imports already: bcrypt's
+// BCryptGenRandom would add a library that the loader looks for beside the
+// program first.
+std::error_code SystemRandom(std::span<uint8_t> Bytes) {
+  ::SetLastError(NO_ERROR);
+  if (::RtlGenRandom(Bytes.data(), ULONG(Bytes.size()))) return {};
+  // It tells no reason of its own; should the thread's last error hold none
+  // either, the source is out of order.
+  const DWORD Error = ::GetLastError();
+  return OSError(static_cast<int>(Error != NO_ERROR ? Error : ERROR_GEN_FAILURE));
 }
 
-uint32_t CoarseClock() {
-  return ::GetTickCount();
+TErrorOr<TFileHandle> DirectoryOpen(const std::string& Dir) {
+  TFileHandle Folder(::CreateFileA(Dir.empty() ? "." : Dir.c_str(), FILE_TRAVERSE | SYNCHRONIZE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | NoImpersonation,
+                                   nullptr));
+  if (!Folder) return LastError();
+  BY_HANDLE_FILE_INFORMATION Info{};
+  if (::GetFileType(Folder.Get()) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandle(Folder.Get(), &Info) ||
+      (Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return OSError(ERROR_DIRECTORY);
+  return Folder;
+}
+
+TErrorOr<TFileHandle> FileCreateIn(const TFileHandle& Dir, const std::string& FileName) {
+  // Created by its path, which the user may have turned elsewhere since the
+  // folder was opened: what was made is checked to be a file on a disk and
+  // the one of that name in the folder held, before anything is written.
+  TFileHandle File(::CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | NoImpersonation,
+                                 nullptr));
+  if (!File) return LastError();
+  const auto Refuse = [&] {
+    (void)FileDeleteIn(Dir, File, FileName);
+    return OSError(ERROR_FILE_INVALID);
+  };
+  if (::GetFileType(File.Get()) != FILE_TYPE_DISK) return Refuse();
+  // Attributes only: the new file is shared with nobody.
+  TErrorOr<TFileHandle> InFolder =
+      OpenIn(Dir, FileName, FILE_READ_ATTRIBUTES, FILE_NON_DIRECTORY_FILE);
+  if (!InFolder || !SameFile(File, *InFolder)) return Refuse();
+  return File;
 }
 
 namespace {
-
-std::wstring WideFullPath(const std::string& FileName) {
-  const std::string Full = ExpandFileName(FileName);
-  const int Length = ::MultiByteToWideChar(CP_ACP, 0, Full.data(), int(Full.size()), nullptr, 0);
-  std::wstring Wide(size_t(Length), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, Full.data(), int(Full.size()), Wide.data(), Length);
-  return Wide;
-}
 
 // Renaming over a file that another process holds open fails as "access
 // denied"; creating over it, which is what this replaces, fails as a
 // sharing violation. Tell the two apart, so that the message names the
 // real cause. Error is the rename's own reason.
-std::error_code ReplaceFailure(std::error_code Error, const std::string& NewName) {
+std::error_code ReplaceFailure(std::error_code Error, const TFileHandle& Dir,
+                               const std::string& NewName) {
   if (Error != OSError(ERROR_ACCESS_DENIED)) return Error;
-  const TFileHandle Probe(::CreateFileA(
-      NewName.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  const std::error_code ProbeError = Probe ? std::error_code() : LastError();
-  return ProbeError == OSError(ERROR_SHARING_VIOLATION) ? ProbeError : Error;
+  const TErrorOr<TFileHandle> Probe = OpenIn(Dir, NewName, DELETE, 0);
+  return Probe.Error() == OSError(ERROR_SHARING_VIOLATION) ? Probe.Error() : Error;
 }
 
 }  // namespace
 
-std::error_code FileReplaceOpen(const TFileHandle& Handle, const std::string&,
-                                const std::string& NewName) {
-  // Renamed through the open handle: the file cannot be swapped for
-  // something else by name before it is moved.
-  const std::wstring Target = WideFullPath(NewName);
-  std::vector<uint8_t> Buffer(sizeof(FILE_RENAME_INFO) + Target.size() * sizeof(wchar_t));
+std::error_code FileReplaceIn(const TFileHandle& Dir, const TFileHandle& File, const std::string&,
+                              const std::string& NewName) {
+  // Through the open handle, with the name alone relative to the folder
+  // held. SetFileInformationByHandle would do with no folder at all on
+  // Windows, but not under Wine, which resolves a name alone against the
+  // current directory. FILE_RENAME_INFO is laid out as the native call's
+  // FILE_RENAME_INFORMATION.
+  const std::optional<std::wstring> Name = WideName(NewName);
+  if (!Name) return OSError(ERROR_INVALID_NAME);
+  std::vector<uint8_t> Buffer(sizeof(FILE_RENAME_INFO) + Name->size() * sizeof(wchar_t));
   auto* Info = reinterpret_cast<FILE_RENAME_INFO*>(Buffer.data());
   Info->ReplaceIfExists = TRUE;
-  Info->RootDirectory = nullptr;
-  Info->FileNameLength = DWORD(Target.size() * sizeof(wchar_t));
-  std::copy(Target.begin(), Target.end(), Info->FileName);
-  if (!::SetFileInformationByHandle(Handle.Get(), FileRenameInfo, Info, DWORD(Buffer.size())))
-    return ReplaceFailure(LastError(), NewName);
+  Info->RootDirectory = Dir.Get();
+  Info->FileNameLength = DWORD(Name->size() * sizeof(wchar_t));
+  std::copy(Name->begin(), Name->end(), Info->FileName);
+  IO_STATUS_BLOCK Io{};
+  const NTSTATUS Status =
+      ::NtSetInformationFile(File.Get(), &Io, Info, ULONG(Buffer.size()), FileRenameInformation);
+  if (!NT_SUCCESS(Status)) return ReplaceFailure(StatusError(Status), Dir, NewName);
   return {};
 }
 
-std::error_code FileDeleteOpen(const TFileHandle& Handle, const std::string&) {
+std::error_code FileDeleteIn(const TFileHandle&, const TFileHandle& File, const std::string&) {
   FILE_DISPOSITION_INFO Info{TRUE};
-  if (!::SetFileInformationByHandle(Handle.Get(), FileDispositionInfo, &Info, sizeof Info))
+  if (!::SetFileInformationByHandle(File.Get(), FileDispositionInfo, &Info, sizeof Info))
     return LastError();
   return {};
 }

@@ -143,6 +143,12 @@ int main(int argc, char** argv) {
     EmitNative(Out, "polish", Wait,
                {{"\x8F\x72\xF3\x64\xB3\x6F.txt", "\u0179r\u00F3d\u0142o.txt"}});
 
+    // A release whose staging takes a while: tens of MB that do not
+    // compress, held stored.
+    const std::vector<TTestEntry> Large = {{"big.bin", PatternBytes(size_t(32) << 20, 5), "", true},
+                                           {"WAIT.EXE", Wait}};
+    Emit(Out, "large", Large, BuildArchive(Large));
+
     // Not an archive: bytes to stage, longer than one 61,440-byte chunk.
     kvtest::WriteAll(Out / "staging.bin", PatternBytes(61440 * 2 + 1234, 4));
   } catch (const std::exception& E) {

@@ -209,6 +209,21 @@ std::string ExpectedScript(std::string_view Lines, const std::string& A,
   return Out;
 }
 
+// Turns a link while a run goes on: a Unix shell (started first, so that its
+// start costs nothing later) makes LINK lead to FIRST, waits until a file
+// in DIR matches the glob PATTERN, then turns LINK to SECOND in one rename.
+// It writes READY when it waits, and into REPORT "late" when DIR/LATE_IF
+// existed by then, else "in time". It gives up when READY goes (the test
+// has ended).
+//   sh turn-link.sh FIRST SECOND LINK DIR PATTERN LATE_IF REPORT READY
+constexpr const char* TurnLinkScript = R"(ln -s "$1" "$3" && ln -s "$2" "$3.next" || exit 1
+echo >"$8"
+while [ -e "$8" ]; do for f in "$4"/$5; do [ -e "$f" ] && break 2; done; done
+[ -e "$8" ] || exit 1
+mv -T "$3.next" "$3"
+if [ -e "$4/$6" ]; then echo late; else echo in time; fi >"$7"
+)";
+
 // ---------------------------------------------------------------------------
 
 // A temporary installation of the client (version 1) holding the variant
@@ -234,6 +249,12 @@ class UpdaterE2ETest : public ::testing::Test {
   ~UpdaterE2ETest() override {
     kvtest::RemoveSchedulerValue(HKEY_LOCAL_MACHINE);
     RemoveTree(Wide(Root));
+    // A link to a folder, planted from Unix, goes only through Unix: it
+    // would stay, and with it Root, for a later run of the same name.
+    if (Exists(Root)) {
+      TChildProcess Rm("/bin/rm", "", {}, "-rf \"" + UnixPath(Root) + "\"");
+      EXPECT_TRUE(WaitUntil(5000, [&] { return !Exists(Root); })) << Root << " stays";
+    }
   }
 
   // Makes the installation directory Root\Name (with a trailing "\").
@@ -323,6 +344,23 @@ class UpdaterE2ETest : public ::testing::Test {
     EXPECT_EQ(Process.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
     return Info.value_or(TMessageBoxInfo{});
   }
+
+  // Starts the shell of TurnLinkScript and returns once it waits. Report()
+  // then tells whether Dir\LateIf existed when Link was turned.
+  TChildProcess StartLinkTurner(const std::string& First, const std::string& Second,
+                                const std::string& Link, const std::string& Dir,
+                                const std::string& Pattern, const std::string& LateIf) {
+    const std::string Script = Root + "\\turn-link.sh", Ready = Root + "\\turn-link.ready";
+    WriteText(Script, TurnLinkScript);
+    std::string Arguments = "\"" + UnixPath(Script) + "\"";
+    for (const std::string& Arg : {UnixPath(First), UnixPath(Second), UnixPath(Link), UnixPath(Dir),
+                                   Pattern, LateIf, UnixPath(Report()), UnixPath(Ready)})
+      Arguments += " \"" + Arg + "\"";
+    TChildProcess Shell("/bin/sh", "", {}, Arguments);
+    EXPECT_TRUE(WaitUntil(10000, [&] { return Exists(Ready); })) << "the shell never got ready";
+    return Shell;
+  }
+  std::string Report() const { return Root + "\\turn-link.txt"; }
 
   std::string Root, TempDir, TmpDir, WorkDir, AppDir;
 };
@@ -484,47 +522,75 @@ TEST_F(UpdaterE2ETest, LinkPlantedAtTheStagedNameIsReplacedNotWrittenThrough) {
   }
 }
 
-// Turns the folder "temp" leads to while a run is extracting: a Unix shell
-// (started first, so that its start costs nothing later) makes LINK lead to
-// GENUINE, waits until the run creates the first entry's file in UPDATE,
-// then swaps LINK for a link to FORGED in one rename. It writes READY when
-// it waits, and into REPORT whether the second entry's file existed yet.
-//   sh retarget.sh GENUINE FORGED LINK UPDATE REPORT READY
-constexpr const char* RetargetScript = R"(ln -s "$1" "$3" && ln -s "$2" "$3.next" || exit 1
-echo >"$6"
-while [ ! -e "$4/big.bin" ]; do :; done
-mv -T "$3.next" "$3"
-if [ -e "$4/release.txt" ]; then echo late; else echo in time; fi >"$5"
-)";
-
 // Whoever owns the temporary directory can turn a link on its path to
 // another folder once the staged archive is written, and put a forged
 // archive of the same layout there. The run must still install only what
 // it staged.
 TEST_F(UpdaterE2ETest, TempTurnedToAForgedArchiveMidRunInstallsOnlyThePayload) {
   const std::string Genuine = Root + "\\genuine", Forged = Root + "\\forged",
-                    Link = Root + "\\temp-link", Report = Root + "\\retarget.txt",
-                    Ready = Root + "\\retarget.ready", Script = Root + "\\retarget.sh";
+                    Link = Root + "\\temp-link";
   for (const std::string& D : {Genuine, Forged})
     CreateDirectoryA(D.c_str(), nullptr);
   CopyInto(Payload("retarget-forged"), Forged + "\\kvUPDzip.dat");
-  WriteText(Script, RetargetScript);
-  std::string Arguments = "\"" + UnixPath(Script) + "\"";
-  for (const std::string& Arg : {Genuine, Forged, Link, AppDir + "update", Report, Ready})
-    Arguments += " \"" + UnixPath(Arg) + "\"";
-  TChildProcess Shell("/bin/sh", "", {}, Arguments);
-  ASSERT_TRUE(WaitUntil(10000, [&] { return Exists(Ready); })) << "the shell never got ready";
+  TChildProcess Shell =
+      StartLinkTurner(Genuine, Forged, Link, AppDir + "update", "big.bin", "release.txt");
+  ASSERT_FALSE(HasFailure());
 
   TChildProcess Updater = Start("retarget", Link, TmpDir);
   ASSERT_EQ(Updater.WaitForExit(StartTimeoutMs), std::optional<uint32_t>(0));
-  ASSERT_TRUE(WaitUntil(5000, [&] { return Exists(Report); }));
-  EXPECT_EQ(ReadText(Report), "in time\n") << "the link was turned only after the run had read on";
+  ASSERT_TRUE(WaitUntil(5000, [&] { return Exists(Report()); }));
+  EXPECT_EQ(ReadText(Report()), "in time\n")
+      << "the link was turned only after the run had read on";
   EXPECT_EQ(ReadBytes(Link + "\\kvUPDzip.dat"), ReadBytes(Payload("retarget-forged")))
       << "temp leads to the forgery now";
 
   EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
   for (const char* Entry : {"big.bin", "release.txt"})
     EXPECT_EQ(ReadBytes(AppDir + Entry), ReadBytes(Source("retarget", Entry))) << Entry;
+}
+
+// The link can also be turned while the payload is staged: after the new
+// file appears and before it takes the name kvUPDzip.dat. The file must
+// stay in the folder it was created in, and nothing may be written into the
+// other one: the run either completes so, or shows its failure and leaves
+// no file behind.
+TEST_F(UpdaterE2ETest, TempTurnedWhileStagingLeavesTheStagedFileWhereItWasCreated) {
+  // Files of tens of MB are compared here, never printed.
+  const std::string First = Root + "\\first", Second = Root + "\\second",
+                    Link = Root + "\\temp-link";
+  for (const std::string& D : {First, Second})
+    CreateDirectoryA(D.c_str(), nullptr);
+  WriteText(Second + "\\kvUPDzip.dat", "the second folder's own file");
+  TChildProcess Shell =
+      StartLinkTurner(First, Second, Link, First, "kvUPDzip.dat.*.tmp", "kvUPDzip.dat");
+  ASSERT_FALSE(HasFailure());
+
+  TChildProcess Updater = Start("large", Link, TmpDir);
+  std::optional<uint32_t> Exit;
+  ASSERT_TRUE(WaitUntil(StartTimeoutMs, [&] {
+    Exit = Updater.WaitForExit(0);
+    return Exit || !FindWindows("Kvupdater", "#32770", Updater.Id()).empty();
+  })) << "neither an end nor a message";
+  ASSERT_TRUE(WaitUntil(5000, [&] { return Exists(Report()); }));
+  EXPECT_EQ(ReadText(Report()), "in time\n") << "the link was turned before the rename";
+  if (Exit) {
+    EXPECT_EQ(*Exit, 0u);
+    EXPECT_TRUE(ReadBytes(First + "\\kvUPDzip.dat") == ReadBytes(Payload("large")))
+        << "staged in the folder it was created in";
+    EXPECT_EQ(WaitForScript(), "version=1 core=1 args=\r\n");
+  } else {
+    const std::string Text = AnswerMessageBoxThenCloseMainWindow(Updater).Text;
+    EXPECT_EQ(Text.rfind("Cannot create file \"", 0), 0u) << Text;
+    EXPECT_FALSE(Exists(UpdateDir() + "kvUpdate.bat"));
+  }
+  EXPECT_TRUE(Find(First, "*.tmp").empty()) << "a temporary file is left behind";
+  std::vector<std::string> SecondNames;
+  for (const WIN32_FIND_DATAA& Found : Find(Second, "*"))
+    if (std::string(Found.cFileName) != "." && std::string(Found.cFileName) != "..")
+      SecondNames.push_back(Found.cFileName);
+  EXPECT_EQ(SecondNames, std::vector<std::string>{"kvUPDzip.dat"});
+  EXPECT_TRUE(ReadText(Second + "\\kvUPDzip.dat") == "the second folder's own file")
+      << "the second folder's kvUPDzip.dat was replaced";
 }
 
 TEST_F(UpdaterE2ETest, EntryThatFailsIsShownAsZlibErrorAndNoScriptIsWritten) {

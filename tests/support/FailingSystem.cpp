@@ -13,6 +13,9 @@ struct TState {
   // With a chosen kind, only its calls count, and they fail with Code.
   std::optional<TFileCall> Only;
   int Code = 0;
+  // Opens count, and the FailAt-th reaches a pipe instead of failing.
+  bool Pipe = false;
+  std::optional<uint32_t> PipeFlags;
 };
 
 TState& State() {
@@ -24,11 +27,21 @@ TState& State() {
 
 int failing::Fails(TFileCall Call, int Default) noexcept {
   TState& S = State();
-  if (!S.Armed || (S.Only && *S.Only != Call)) return 0;
+  if (!S.Armed || S.Pipe || (S.Only && *S.Only != Call)) return 0;
   if (++S.Count != S.FailAt) return 0;
   S.Failed = Call;
   return S.Only ? S.Code : Default;
 }
+
+#ifdef _WIN32
+bool failing::ReachesPipe(uint32_t Flags) noexcept {
+  TState& S = State();
+  if (!S.Armed || !S.Pipe || ++S.Count != S.FailAt) return false;
+  S.Failed = TFileCall::Open;
+  S.PipeFlags = Flags;
+  return true;
+}
+#endif
 
 namespace {
 
@@ -56,8 +69,25 @@ TFailingSystem::TFailingSystem(TFileCall Call, int Code, uint64_t Nth) {
   Arm(Armed);
 }
 
+#ifdef _WIN32
+TFailingSystem::TFailingSystem(TPipeAtOpen Pipe) {
+  TState Armed;
+  Armed.Armed = true;
+  Armed.FailAt = Pipe.Nth;
+  Armed.Pipe = true;
+  Arm(Armed);
+}
+
+std::optional<uint32_t> TFailingSystem::PipeOpenFlags() const {
+  return State().PipeFlags;
+}
+#endif
+
 TFailingSystem::~TFailingSystem() {
   State().Armed = false;
+#ifdef _WIN32
+  failing::ClosePipe();
+#endif
 }
 
 uint64_t TFailingSystem::Count() const {

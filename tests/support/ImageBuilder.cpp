@@ -83,17 +83,29 @@ TBytes VersionResource(const std::string& FixedVersion,
 
 TBuiltImage BuildImage(const TImageRecipe& Recipe) {
   const size_t Count = Recipe.Resources.size();
-  // The types in ascending order, each with its resources, named ones first.
+  const auto SameName = [&](size_t A, size_t B) {
+    const TImageResource &RA = Recipe.Resources[A], &RB = Recipe.Resources[B];
+    return RA.Type == RB.Type && RA.Name == RB.Name && (!RA.Name.empty() || RA.NameId == RB.NameId);
+  };
+  // The types in ascending order, each with its names, named ones first,
+  // and each name with its resources, one per language.
   std::vector<uint16_t> Types;
   for (const TImageResource& R : Recipe.Resources)
     if (std::find(Types.begin(), Types.end(), R.Type) == Types.end()) Types.push_back(R.Type);
   std::sort(Types.begin(), Types.end());
-  std::vector<std::vector<size_t>> Members(Types.size());
+  std::vector<std::vector<std::vector<size_t>>> Names(Types.size());
   for (size_t T = 0; T < Types.size(); ++T) {
     for (const bool Named : {true, false})
-      for (size_t I = 0; I < Count; ++I)
-        if (Recipe.Resources[I].Type == Types[T] && Recipe.Resources[I].Name.empty() != Named)
-          Members[T].push_back(I);
+      for (size_t I = 0; I < Count; ++I) {
+        if (Recipe.Resources[I].Type != Types[T] || Recipe.Resources[I].Name.empty() == Named)
+          continue;
+        const auto Group = std::find_if(Names[T].begin(), Names[T].end(),
+                                        [&](const auto& G) { return SameName(G.front(), I); });
+        if (Group == Names[T].end())
+          Names[T].push_back({I});
+        else
+          Group->push_back(I);
+      }
   }
 
   // The tree's layout, offsets from its root: directories, data entries,
@@ -107,21 +119,25 @@ TBuiltImage BuildImage(const TImageRecipe& Recipe) {
   size_t At = 16 + 8 * Types.size();
   for (size_t T = 0; T < Types.size(); ++T) {
     TypeDirAt[T] = At;
-    At += 16 + 8 * Members[T].size();
+    At += 16 + 8 * Names[T].size();
   }
-  for (size_t I = 0; I < Count; ++I) {
-    Out.LanguageDirectory[I] = At;
-    At += 16 + 8;
-  }
+  for (size_t T = 0; T < Types.size(); ++T)
+    for (const std::vector<size_t>& Group : Names[T]) {
+      for (const size_t I : Group)
+        Out.LanguageDirectory[I] = At;
+      At += 16 + 8 * Group.size();
+    }
   for (size_t I = 0; I < Count; ++I) {
     Out.DataEntry[I] = At;
     At += 16;
   }
-  for (size_t I = 0; I < Count; ++I) {
-    if (Recipe.Resources[I].Name.empty()) continue;
-    NameAt[I] = At;
-    At += 2 + 2 * Recipe.Resources[I].Name.size();
-  }
+  for (size_t T = 0; T < Types.size(); ++T)
+    for (const std::vector<size_t>& Group : Names[T]) {
+      const std::string& Name = Recipe.Resources[Group.front()].Name;
+      if (Name.empty()) continue;
+      NameAt[Group.front()] = At;
+      At += 2 + 2 * Name.size();
+    }
   for (size_t I = 0; I < Count; ++I) {
     At = AlignUp(At, 8);
     DataAt[I] = At;
@@ -133,30 +149,37 @@ TBuiltImage BuildImage(const TImageRecipe& Recipe) {
     PutU32(Tree, 16 + 8 * T, Types[T]);
     PutU32(Tree, 16 + 8 * T + 4, uint32_t(TypeDirAt[T]) | 0x80000000u);
     size_t Named = 0;
-    for (size_t M = 0; M < Members[T].size(); ++M) {
-      const size_t I = Members[T][M];
-      const TImageResource& R = Recipe.Resources[I];
-      Out.TypeDirectory[I] = TypeDirAt[T];
-      Out.NameEntry[I] = TypeDirAt[T] + 16 + 8 * M;
-      if (!R.Name.empty()) {
+    for (size_t N = 0; N < Names[T].size(); ++N) {
+      const std::vector<size_t>& Group = Names[T][N];
+      const TImageResource& First = Recipe.Resources[Group.front()];
+      const size_t Entry = TypeDirAt[T] + 16 + 8 * N;
+      const size_t Languages = Out.LanguageDirectory[Group.front()];
+      if (!First.Name.empty()) {
         ++Named;
-        PutU32(Tree, Out.NameEntry[I], uint32_t(NameAt[I]) | 0x80000000u);
-        PutU16(Tree, NameAt[I], uint16_t(R.Name.size()));
-        const TBytes Name = Utf16(R.Name, false);
-        std::copy(Name.begin(), Name.end(), Tree.begin() + ptrdiff_t(NameAt[I] + 2));
+        const size_t NameOffset = NameAt[Group.front()];
+        PutU32(Tree, Entry, uint32_t(NameOffset) | 0x80000000u);
+        PutU16(Tree, NameOffset, uint16_t(First.Name.size()));
+        const TBytes Name = Utf16(First.Name, false);
+        std::copy(Name.begin(), Name.end(), Tree.begin() + ptrdiff_t(NameOffset + 2));
       } else {
-        PutU32(Tree, Out.NameEntry[I], R.NameId);
+        PutU32(Tree, Entry, First.NameId);
       }
-      PutU32(Tree, Out.NameEntry[I] + 4, uint32_t(Out.LanguageDirectory[I]) | 0x80000000u);
-      PutU16(Tree, Out.LanguageDirectory[I] + 14, 1);
-      PutU32(Tree, Out.LanguageDirectory[I] + 16, 0x409);
-      PutU32(Tree, Out.LanguageDirectory[I] + 20, uint32_t(Out.DataEntry[I]));
-      PutU32(Tree, Out.DataEntry[I], SectionRva + uint32_t(DataAt[I]));
-      PutU32(Tree, Out.DataEntry[I] + 4, uint32_t(R.Data.size()));
-      std::copy(R.Data.begin(), R.Data.end(), Tree.begin() + ptrdiff_t(DataAt[I]));
+      PutU32(Tree, Entry + 4, uint32_t(Languages) | 0x80000000u);
+      PutU16(Tree, Languages + 14, uint16_t(Group.size()));
+      for (size_t L = 0; L < Group.size(); ++L) {
+        const size_t I = Group[L];
+        const TImageResource& R = Recipe.Resources[I];
+        Out.TypeDirectory[I] = TypeDirAt[T];
+        Out.NameEntry[I] = Entry;
+        PutU32(Tree, Languages + 16 + 8 * L, R.Language);
+        PutU32(Tree, Languages + 20 + 8 * L, uint32_t(Out.DataEntry[I]));
+        PutU32(Tree, Out.DataEntry[I], SectionRva + uint32_t(DataAt[I]));
+        PutU32(Tree, Out.DataEntry[I] + 4, uint32_t(R.Data.size()));
+        std::copy(R.Data.begin(), R.Data.end(), Tree.begin() + ptrdiff_t(DataAt[I]));
+      }
     }
     PutU16(Tree, TypeDirAt[T] + 12, uint16_t(Named));
-    PutU16(Tree, TypeDirAt[T] + 14, uint16_t(Members[T].size() - Named));
+    PutU16(Tree, TypeDirAt[T] + 14, uint16_t(Names[T].size() - Named));
   }
 
   // The headers: MS-DOS header, "PE\0\0", COFF, optional header, one section.

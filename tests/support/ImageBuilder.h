@@ -11,11 +11,13 @@ namespace kvtest {
 
 using TBytes = std::vector<uint8_t>;
 
+// Resources of one type and name share one language directory.
 struct TImageResource {
   uint16_t Type = 10;
   std::string Name;     // a named resource when not empty
   uint16_t NameId = 1;  // else this ID
   TBytes Data;
+  uint16_t Language = 0x409;
 };
 
 struct TImageRecipe {
@@ -34,8 +36,8 @@ struct TBuiltImage {
   size_t Directories = 0;   // the first data directory
   size_t SectionTable = 0;  // the one section header
   size_t Resources = 0;     // the resource tree's root; tree offsets count from here
-  // Per resource, in the order given: its type's and its language's
-  // directory, its entry in its type's directory and its data entry.
+  // Per resource, in the order given: its type's and its name's language
+  // directory, its name's entry in its type's directory and its data entry.
   std::vector<size_t> TypeDirectory, LanguageDirectory, NameEntry, DataEntry;
 };
 

@@ -298,15 +298,151 @@ TEST_F(ZlbtoolTest, ExtractSelectedEntriesAndSkipExisting) {
   EXPECT_EQ(Missing.Err, "zlbtool: no entry named 'nothing.txt'\n");
 }
 
-TEST_F(ZlbtoolTest, ExtractRefusesNamesThatLeaveTheDirectory) {
-  for (const char* Evil : {"..\\evil.txt", "C:evil.txt"}) {
-    kvtest::WriteAll(Dir.Path() / "evil.zlb", kvtest::BuildArchive({{Evil, kvtest::ToBytes("x")}}));
+// A name or stored path that extraction refuses before it writes anything
+// (one that would leave the destination, or reach a device or a stream)
+// fails test too: the build's check must not pass a release that the
+// updater refuses on every machine.
+TEST_F(ZlbtoolTest, TestAndExtractRefuseNamesThatLeaveTheDirectory) {
+  const struct {
+    const char* Name;
+    const char* Path;
+    const char* Extract;  // extract's options
+    std::string Failure;  // test's, after the name
+    std::string Refusal;  // extract's
+  } Rows[] = {
+      {.Name = "..\\evil.txt",
+       .Path = "",
+       .Extract = "",
+       .Failure = "File (0) has an invalid name",
+       .Refusal = "File (0) has an invalid name"},
+      {.Name = "C:evil.txt",
+       .Path = "",
+       .Extract = "",
+       .Failure = "File (0) has an invalid name",
+       .Refusal = "File (0) has an invalid name"},
+      {.Name = "COM1.txt",
+       .Path = "",
+       .Extract = "",
+       .Failure = "File (0) has an invalid name",
+       .Refusal = "File (0) has an invalid name"},
+      {.Name = "a:b.txt",
+       .Path = "",
+       .Extract = "",
+       .Failure = "File (0) has an invalid name",
+       .Refusal = "File (0) has an invalid name"},
+      {.Name = "evil.txt",
+       .Path = "sub\\..\\..\\",
+       .Extract = "--with-paths",
+       .Failure = "File (0) has an invalid name: its stored path does not stay below the "
+                  "destination",
+       .Refusal = "Unable to create destination path"},
+  };
+  for (const auto& Row : Rows) {
+    const std::string Shown = std::string(Row.Path) + Row.Name;
+    kvtest::WriteAll(Dir.Path() / "evil.zlb",
+                     kvtest::BuildArchive({{Row.Name, kvtest::ToBytes("x"), Row.Path}}));
+    const TRun Tested = Run("test evil.zlb");
+    EXPECT_EQ(Tested.Status, 1) << Shown;
+    EXPECT_EQ(Tested.Out, "FAILED  " + Shown + ": " + Row.Failure + "\n1 of 1 entries failed\n");
     fs::create_directories(Dir.Path() / "box" / "in");
     const auto Before = kvtest::Snapshot(Dir.Path());
-    const TRun R = Run("extract -d box/in evil.zlb");
-    EXPECT_EQ(R.Status, 1);
-    EXPECT_EQ(R.Err, "zlbtool: File (0) has an invalid name\n");
-    EXPECT_EQ(kvtest::Snapshot(Dir.Path()), Before) << Evil;
+    const TRun R = Run("extract -d box/in " + std::string(Row.Extract) + " evil.zlb");
+    EXPECT_EQ(R.Status, 1) << Shown;
+    EXPECT_EQ(R.Err, "zlbtool: " + Row.Refusal + "\n") << Shown;
+    EXPECT_EQ(kvtest::Snapshot(Dir.Path()), Before) << Shown;
+  }
+}
+
+namespace {
+
+// An archive of Entries whose raw directory Change alters (given the
+// archive's bytes), with its CRC made right again.
+TBytes WithRecords(
+    const std::vector<kvtest::TTestEntry>& Entries,
+    const std::function<void(std::vector<kv::TZLBFileEntry>&, const TBytes&)>& Change) {
+  TBytes Archive = kvtest::BuildArchive(Entries, {.RawDirectory = true});
+  const size_t At = size_t(kvtest::TrailerOf(Archive).DirectoryOffset);
+  std::vector<kv::TZLBFileEntry> Records;
+  for (size_t I = 0; I < Entries.size(); ++I)
+    Records.push_back(kv::TZLBFileEntry::Decode(std::span<const uint8_t, kv::TZLBFileEntry::Size>(
+        Archive.data() + At + I * kv::TZLBFileEntry::Size, kv::TZLBFileEntry::Size)));
+  Change(Records, Archive);
+  for (size_t I = 0; I < Records.size(); ++I)
+    Records[I].Encode(std::span<uint8_t, kv::TZLBFileEntry::Size>(
+        Archive.data() + At + I * kv::TZLBFileEntry::Size, kv::TZLBFileEntry::Size));
+  kvtest::RecomputeArchiveCRC(Archive);
+  return Archive;
+}
+
+}  // namespace
+
+// Records that share their data make an archive cost far more than its size
+// to test or extract: a bomb whose records all point at one large stream
+// inflates it once per record. test and extract refuse such an archive
+// before they read any entry. A compressed entry's data may run up to where
+// the next entry's starts, and is read no further: a stream that runs on
+// into the next entry's data fails its entry.
+TEST_F(ZlbtoolTest, EntriesThatShareTheirDataAreRefused) {
+  const TBytes Data = kvtest::PatternBytes(200000, 3);
+  const std::string Shared =
+      " share their data: each entry's data must lie apart from every "
+      "other's\n";
+  const struct {
+    const char* What;
+    TBytes Archive;
+    int Status;
+    std::string TestErr = {};
+    std::vector<std::string> TestLines = {};  // in test's report
+    std::string ExtractErr = {};
+  } Rows[] = {
+      {.What = "three records of one stream",
+       .Archive = WithRecords({{"a", Data}, {"b", Data}, {"c", Data}},
+                              [](std::vector<kv::TZLBFileEntry>& R, const TBytes&) {
+                                R[2].DataOffset = R[1].DataOffset = R[0].DataOffset;
+                              }),
+       .Status = 1,
+       .TestErr = "zlbtool: entries 0 (a) and 1 (b)" + Shared,
+       .ExtractErr = "zlbtool: entries 0 (a) and 1 (b)" + Shared},
+      {.What = "a stored entry that runs into the next one's data",
+       .Archive = WithRecords(
+           {{"a", TBytes(Data.begin(), Data.begin() + 1000), "", true},
+            {"b", TBytes(Data.begin(), Data.begin() + 1000), "", true}},
+           [](std::vector<kv::TZLBFileEntry>& R, const TBytes&) { R[0].OriginalSize = 1001; }),
+       .Status = 1,
+       .TestErr = "zlbtool: entries 0 (a) and 1 (b)" + Shared,
+       .ExtractErr = "zlbtool: entries 0 (a) and 1 (b)" + Shared},
+      {.What = "a stored entry inside the stream of the one before it",
+       .Archive = WithRecords({{"a", Data}, {"b", kvtest::ToBytes("xxxx"), "", true}},
+                              [](std::vector<kv::TZLBFileEntry>& R, const TBytes& A) {
+                                R[1].DataOffset = R[0].DataOffset + 100;
+                                R[1].FileCRC = Crc(TBytes(A.begin() + R[1].DataOffset,
+                                                          A.begin() + R[1].DataOffset + 4));
+                              }),
+       .Status = 1,
+       .TestLines = {"FAILED  a: File (0) is corrupt: ", "OK      b\n"},
+       .ExtractErr = "zlbtool: File (0) is corrupt\n"},
+      {.What = "an empty stored entry where the next one starts",
+       .Archive = kvtest::BuildArchive({{"empty", {}, "", true}, {"b", Data, "", true}}),
+       .Status = 0,
+       .TestLines = {"OK      empty\n", "OK      b\n"}},
+  };
+  for (const auto& Row : Rows) {
+    kvtest::WriteAll(Dir.Path() / "shared.zlb", Row.Archive);
+    const TRun Tested = Run("test shared.zlb");
+    EXPECT_EQ(Tested.Status, Row.Status) << Row.What;
+    EXPECT_EQ(Tested.Err, Row.TestErr) << Row.What;
+    for (const std::string& Line : Row.TestLines)
+      EXPECT_NE(Tested.Out.find(Line), std::string::npos) << Row.What << ": " << Tested.Out;
+    if (Row.TestLines.empty()) {
+      EXPECT_EQ(Tested.Out, "") << Row.What << ": nothing read";
+    }
+    const TRun Extract = Run("extract -d out shared.zlb");
+    EXPECT_EQ(Extract.Status, Row.Status) << Row.What;
+    EXPECT_EQ(Extract.Err, Row.ExtractErr) << Row.What;
+    if (!Row.TestErr.empty()) {
+      EXPECT_FALSE(fs::exists(Dir.Path() / "out")) << Row.What << ": nothing written";
+    }
+    fs::remove_all(Dir.Path() / "out");
   }
 }
 
@@ -510,6 +646,15 @@ TEST_F(ZlbtoolTest, HostileImagesFailWithWhatIsWrongAndQuickly) {
     return std::string(Text);
   };
   const uint32_t PayloadRva = U32At(Good.DataEntry[Z]);
+  // The image with a second payload beside the first, which Windows would
+  // pick on some machines and not on others.
+  const auto WithSecondPayload = [&](uint16_t FirstLanguage, kvtest::TImageResource Second) {
+    kvtest::TImageRecipe Recipe = UpdaterRecipe(Payload);
+    Recipe.Resources.back().Language = FirstLanguage;
+    Recipe.Resources.push_back(std::move(Second));
+    return kvtest::BuildImage(Recipe).Bytes;
+  };
+  const TBytes Other = kvtest::BuildArchive({{"other", kvtest::ToBytes("another release")}});
   const size_t Version = 0x200 + (U32At(Good.DataEntry[0]) - 0x1000);
   const uint32_t Sub = 0x80000000u;
   struct TCase {
@@ -604,6 +749,20 @@ TEST_F(ZlbtoolTest, HostileImagesFailWithWhatIsWrongAndQuickly) {
        .Damage = [&](TBytes& B) { PutU32(B, Good.DataEntry[Z] + 4, 0xFFFFFFF0); },
        .Message = "resource data at RVA " + Hex(PayloadRva) +
                   " (4294967280 bytes) reaches past its section's data in the file"},
+      {.Name = "payloads in German and in English",
+       .Damage =
+           [&](TBytes& B) {
+             B = WithSecondPayload(0x407, {.Type = 10, .Name = "ZlbData", .Data = Other});
+           },
+       .Message = "more than one ZLBDATA resource (languages 0x0407, 0x0409): which one runs "
+                  "depends on the user's language"},
+      {.Name = "the payload's name twice, in other letter case",
+       .Damage =
+           [&](TBytes& B) {
+             B = WithSecondPayload(0x409, {.Type = 10, .Name = "ZLBDATA", .Data = Other});
+           },
+       .Message = "more than one ZLBDATA resource (languages 0x0409, 0x0409): which one runs "
+                  "depends on the user's language"},
       {.Name = "no payload",
        .Damage = [&](TBytes& B) { PutU32(B, RootType, 11); },
        .Message = "no ZLBDATA resource"},

@@ -279,6 +279,28 @@ TEST_F(StagingTest, StagedArchiveStaysOpenToTheRunAlone) {
   }
 }
 
+// A pipe server planted where staging opens the folder or creates the new
+// file is refused before anything is written: the run ends with the
+// creation text rather than waiting on a pipe that nobody reads, and the
+// server could at most have identified the program, never acted as it.
+TEST_F(StagingTest, PipeReachedInsteadOfTheFolderOrTheFileIsRefusedUnwritten) {
+  for (const uint64_t Open : {1, 2}) {
+    SCOPED_TRACE(Open == 1 ? "the folder" : "the new file");
+    kv::TFileHandle Held;
+    const kvtest::TFailingSystem Pipe(kvtest::TFailingSystem::TPipeAtOpen{Open});
+    const std::string Message = MessageOf([&] { Form.ExtractPayload(Held); });
+    EXPECT_EQ(Message.rfind("Cannot create file \"" + kv::ExpandFileName(Staged()) + "\". ", 0), 0u)
+        << Message;
+    EXPECT_EQ(Pipe.BytesInPipe(), 0u) << "written into the pipe";
+    EXPECT_FALSE(Held.Valid());
+    ASSERT_TRUE(Pipe.PipeOpenFlags().has_value());
+    // SECURITY_DELEGATION covers both bits of the level.
+    EXPECT_EQ(*Pipe.PipeOpenFlags() & (SECURITY_SQOS_PRESENT | SECURITY_DELEGATION),
+              uint32_t(SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION));
+    EXPECT_TRUE(Names().empty()) << "nothing left";
+  }
+}
+
 // The probe asks the real registry (HKLM, the process's own view).
 class SchedulerTest : public ::testing::Test {
  protected:

@@ -22,7 +22,8 @@ constexpr const char* ExtractUsage =
     "                       ARCHIVE|UPDATER [NAME...]\n"
     "\n"
     "Extracts every entry, or those named (by name or by stored path and name,\n"
-    "letter case ignored), into DIR.\n"
+    "letter case ignored), into DIR. An archive whose entries share their data\n"
+    "is refused before anything is written.\n"
     "\n"
     "  -d DIR           the destination directory, made if missing (default: the\n"
     "                   current one)\n"
@@ -82,7 +83,8 @@ int Extract(const TArgs& Args) {
   Archive.SetCheckCRC(Parsed.Has("--check-crc"));
   if (Parsed.Has("--skip-existing"))
     Archive.SetOnReplaceFile([](std::string, bool& Replace) { Replace = false; });
-  OpenInput(Archive, Parsed.Operands[0]);
+  TInput Input(Archive, Parsed.Operands[0]);
+  Input.RequireDataApart();
   const int32_t Count = Archive.GetFileCount();
 
   // Select the entries before anything is written.
@@ -124,7 +126,7 @@ int Extract(const TArgs& Args) {
   for (const int32_t I : Selected) {
     Archive.GetFileEntry(I, Entry);
     Progress.StartEntry(DisplayName(Entry), Entry.OriginalSize);
-    Archive.ExtractFile(DestDir, I);
+    Input.ReadEntry(I, [&] { Archive.ExtractFile(DestDir, I); });
     Progress.EndEntry();
   }
   return 0;

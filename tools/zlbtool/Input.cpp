@@ -1,36 +1,130 @@
-// The file a command is given: a ZLB archive, or an updater.
+// The file a command is given: a ZLB archive, or an updater; and where its
+// entries' data lies.
 #include "Input.h"
 
+#include <algorithm>
 #include <memory>
-#include <optional>
 
+#include "EntryNames.h"
 #include "Files.h"
+#include "RangeStream.h"
 #include "Streams.h"
+#include "UniqueHandle.h"
 #include "UpdaterPayload.h"
 
 namespace zlbtool {
 
-void OpenInput(kv::TZLBArchive& Archive, const std::string& File) {
-  kv::TErrorOr<kv::TFileHandle> Handle = kv::FileOpen(File, kv::fmOpenRead | kv::fmShareDenyWrite);
-  // A file that cannot be opened gets the component's own texts.
-  if (!Handle || !kv::FileExists(File)) {
-    Archive.OpenArchive(File);
-    return;
+// The archive as Base gives it, except while one entry is read alone: its
+// streams then end where that entry's data range ends.
+class TConfinedSource : public kv::TArchiveSource {
+ public:
+  explicit TConfinedSource(std::unique_ptr<kv::TArchiveSource> Base) : FBase(std::move(Base)) {}
+  std::unique_ptr<kv::TStream> Open() override {
+    std::unique_ptr<kv::TStream> Stream = FBase->Open();
+    if (!FEnd) return Stream;
+    return std::make_unique<kv::TRangeStream>(std::move(Stream), 0, *FEnd);
   }
-  kv::THeldFileSource Held(File, std::move(*Handle));
+  void Confine(std::optional<int64_t> End) { FEnd = End; }
+
+ private:
+  std::unique_ptr<kv::TArchiveSource> FBase;
+  std::optional<int64_t> FEnd;
+};
+
+namespace {
+
+// The archive in File, open as Handle: the file itself, or the payload of
+// the updater it is.
+std::unique_ptr<kv::TArchiveSource> ArchiveIn(const std::string& File, kv::TFileHandle Handle) {
+  kv::THeldFileSource Held(File, std::move(Handle));
   kv::pe::TPayloadLocation Location;
   try {
     Location = kv::pe::LocatePayload(*Held.Open());
   } catch (const kv::pe::EPEFormatError& E) {
     throw kv::Exception(File + ": " + E.Message());
   }
-  if (!Location.IsImage) {
-    Archive.OpenArchive(File);
-    return;
-  }
+  if (!Location.IsImage) return std::make_unique<kv::THeldFileSource>(std::move(Held));
   if (!Location.Archive) throw kv::Exception(File + ": " + kv::pe::NoPayloadMessage());
-  Archive.OpenArchive(
-      File, std::make_unique<kv::pe::TEmbeddedArchiveSource>(std::move(Held), *Location.Archive));
+  return std::make_unique<kv::pe::TEmbeddedArchiveSource>(std::move(Held), *Location.Archive);
+}
+
+// Where an entry's extraction reads, as the directory tells. A stored entry
+// reads its OriginalSize bytes from DataOffset. A compressed entry reads
+// its zlib stream from DataOffset, and the directory does not tell where
+// that ends: CompressedSize is the writer's word, which the component never
+// reads, so nothing here trusts it either. Its range is taken to run to
+// where the next entry's data starts (or the archive ends), which is where
+// the component's writer ends it, and ReadEntry holds its reads to that:
+// a stream that runs on into another entry's data fails as corrupt rather
+// than share it. An entry that reads nothing (stored and empty, or placed
+// outside the archive, which extraction refuses before it reads) has none.
+struct TDataStart {
+  int64_t Start;
+  int32_t Index;
+  std::optional<int64_t> StoredEnd;
+};
+
+}  // namespace
+
+TInput::TInput(kv::TZLBArchive& Archive, const std::string& File) : FSource(nullptr) {
+  kv::TErrorOr<kv::TFileHandle> Handle = kv::FileOpen(File, kv::fmOpenRead | kv::fmShareDenyWrite);
+  if (!Handle || !kv::FileExists(File)) {
+    // The component's own texts for a file that cannot be opened; should it
+    // open the file all the same, this open's reason.
+    Archive.OpenArchive(File);
+    throw kv::Exception("cannot open '" + File + "'" +
+                        (Handle ? std::string() : ": " + Handle.Error().message()));
+  }
+  auto Source = std::make_unique<TConfinedSource>(ArchiveIn(File, std::move(*Handle)));
+  FSource = Source.get();
+  const int64_t Size = Source->Open()->GetSize();
+  Archive.OpenArchive(File, std::move(Source));
+
+  // Sorted by where they start, each range ends no later than the next
+  // begins; otherwise the two share data.
+  const int32_t Count = Archive.GetFileCount();
+  std::vector<TDataStart> Starts;
+  kv::TZLBFileEntry Entry;
+  for (int32_t I = 0; I < Count; ++I) {
+    Archive.GetFileEntry(I, Entry);
+    if (Entry.DataOffset < 0 || Entry.DataOffset >= Size || Entry.OriginalSize < 0) continue;
+    if (Entry.Stored == 0)
+      Starts.push_back({Entry.DataOffset, I, std::nullopt});
+    else if (Entry.OriginalSize > 0)
+      Starts.push_back({Entry.DataOffset, I,
+                        std::min<int64_t>(int64_t(Entry.DataOffset) + Entry.OriginalSize, Size)});
+  }
+  std::sort(Starts.begin(), Starts.end(), [](const TDataStart& A, const TDataStart& B) {
+    return A.Start != B.Start ? A.Start < B.Start : A.Index < B.Index;
+  });
+  FEnds.assign(size_t(Count), std::nullopt);
+  for (size_t K = 0; K < Starts.size(); ++K) {
+    const int64_t Next = K + 1 < Starts.size() ? Starts[K + 1].Start : Size;
+    const int64_t End = Starts[K].StoredEnd.value_or(Next);
+    FEnds[size_t(Starts[K].Index)] = End;
+    if (FOverlap || K + 1 == Starts.size() || (Next != Starts[K].Start && End <= Next)) continue;
+    // Each range holds a byte at least, so equal starts overlap too.
+    const int32_t A = std::min(Starts[K].Index, Starts[K + 1].Index);
+    const int32_t B = std::max(Starts[K].Index, Starts[K + 1].Index);
+    std::string Names[2];
+    for (const int32_t I : {A, B}) {
+      Archive.GetFileEntry(I, Entry);
+      Names[I == A ? 0 : 1] = DisplayName(Entry);
+    }
+    FOverlap = "entries " + std::to_string(A) + " (" + Names[0] + ") and " + std::to_string(B) +
+               " (" + Names[1] + ") share their data: each entry's data must lie apart from " +
+               "every other's";
+  }
+}
+
+void TInput::RequireDataApart() const {
+  if (FOverlap) throw kv::Exception(*FOverlap);
+}
+
+void TInput::ReadEntry(int32_t Index, const std::function<void()>& Read) {
+  FSource->Confine(FEnds.at(size_t(Index)));
+  const auto Release = kv::ScopeExit([this] { FSource->Confine(std::nullopt); });
+  Read();
 }
 
 }  // namespace zlbtool

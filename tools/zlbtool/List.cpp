@@ -35,7 +35,7 @@ int List(const TArgs& Args) {
   if (Parsed.Operands.size() != 1) throw EUsageError("list takes exactly one archive");
 
   kv::TZLBArchive Archive;
-  OpenInput(Archive, Parsed.Operands[0]);
+  const TInput Input(Archive, Parsed.Operands[0]);
   const int32_t Count = Archive.GetFileCount();
   kv::TZLBFileEntry Entry;
 

@@ -15,7 +15,7 @@ constexpr const char* Usage =
     "commands:\n"
     "  pack     write an archive from files and directories\n"
     "  list     show an archive's entries\n"
-    "  test     check every entry's data against its CRC-32\n"
+    "  test     check every entry as extraction would take it\n"
     "  extract  extract entries into a directory\n"
     "  info     show what an updater is and carries, or what an archive holds\n"
     "\n"
