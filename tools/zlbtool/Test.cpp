@@ -4,7 +4,7 @@
 #include <string>
 
 #include "ArchiveMessages.h"
-#include "CRC32.h"
+#include "CRCSink.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "EntryNames.h"
@@ -21,25 +21,6 @@ constexpr const char* TestUsage =
     "\n"
     "Inflates every entry in memory that does not grow with its size, checks\n"
     "its length and CRC-32, and prints one line per entry. Exits 1 if any fails.\n";
-
-// A stream that keeps only the CRC-32 and count of what is written to it.
-class TCRCSink : public kv::TStream {
- public:
-  int32_t Read(void*, int32_t) override { return 0; }
-  int32_t Write(const void* Buffer, int32_t Count) override {
-    if (Count <= 0) return 0;
-    FCRC = kv::CRC32Update(FCRC, {static_cast<const uint8_t*>(Buffer), size_t(Count)});
-    FCount += Count;
-    return Count;
-  }
-  int64_t Seek(int64_t, kv::TSeekOrigin) override { return FCount; }
-  uint32_t CRC() const { return FCRC; }
-  int64_t Count() const { return FCount; }
-
- private:
-  uint32_t FCRC = 0;
-  int64_t FCount = 0;
-};
 
 }  // namespace
 
