@@ -27,6 +27,7 @@ endif()
 # and removed files too.
 file(GLOB_RECURSE host_tool_inputs CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/archive/*
+  ${PROJECT_SOURCE_DIR}/pe/*
   ${PROJECT_SOURCE_DIR}/platform/common/*
   ${PROJECT_SOURCE_DIR}/platform/posix/*
   ${PROJECT_SOURCE_DIR}/tools/*
