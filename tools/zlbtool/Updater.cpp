@@ -16,6 +16,7 @@
 #include "ImageFacts.h"
 #include "ImageWriter.h"
 #include "Input.h"
+#include "PEMessages.h"
 #include "Packing.h"
 #include "PayloadResource.h"
 #include "Streams.h"
@@ -69,7 +70,7 @@ constexpr const char* SNotAStub =
     "%s: not a Konvoro updater stub: its version resource has no %s string";
 constexpr const char* SNoDefaultStub =
     "no stub given, and none installed with zlbtool at '%s' (give one with --stub FILE)";
-constexpr const char* SNotTestedClean = "%s: the payload does not test clean: %s: %s";
+constexpr const char* SNotTestedClean = "%s: the payload does not test clean: %s";
 constexpr const char* SNotCarried = "%s: the updater written does not carry its payload";
 
 // A stub's resources are a few kilobytes: manifest, version, form.
@@ -94,27 +95,20 @@ kv::pe::TResourceId Utf16Id(std::string_view Ascii) {
   return kv::pe::TResourceId::ByName(std::u16string(Ascii.begin(), Ascii.end()));
 }
 
-// The stub's resources, checked: an image of this project's stub, without
-// a payload, that the writer can rewrite; its version resources given
-// Version when set.
-std::vector<kv::pe::TResource> StubResources(const kv::pe::TPEImage& Image, const std::string& Stub,
-                                             const std::optional<kv::pe::TVersionNumber>& Version) {
+// Raises kv::Exception unless Image is this project's stub, without a
+// payload: its version resource carries the stub's mark.
+void CheckIsStub(const kv::pe::TPEImage& Image, const std::string& Stub) {
   using namespace kv::pe;
-  const std::string Payload = kv::UpperCase(kv::PayloadResourceName);
   if (Image.FindResource(TResourceKey::ById(kv::PayloadResourceType),
                          TResourceKey::ByName(kv::PayloadResourceName)))
-    throw kv::Exception(kv::Format(SStubCarriesPayload, Stub, Payload));
-  const std::optional<TFileRange> VersionRange =
+    throw kv::Exception(
+        kv::Format(SStubCarriesPayload, Stub, kv::UpperCase(kv::PayloadResourceName)));
+  const std::optional<TFileRange> Version =
       Image.FindResource(TResourceKey::ById(RT_VERSION), TResourceKey::AnyFirst());
-  if (!VersionRange || !DecodeVersionInfo(Image.ReadRange(*VersionRange, MaxVersionResourceBytes,
-                                                          "version resource"))
-                            .String(kv::PayloadStubMarker))
+  if (!Version ||
+      !DecodeVersionInfo(Image.ReadRange(*Version, MaxVersionResourceBytes, "version resource"))
+           .String(kv::PayloadStubMarker))
     throw kv::Exception(kv::Format(SNotAStub, Stub, kv::PayloadStubMarker));
-  std::vector<TResource> Resources = ReadResources(Image, MaxStubResourceBytes);
-  if (Version)
-    for (TResource& R : Resources)
-      if (R.Type == TResourceId::ById(RT_VERSION)) R.Bytes = WithVersion(R.Bytes, *Version);
-  return Resources;
 }
 
 // Reads back the updater written to Partial: its payload must be the
@@ -130,7 +124,11 @@ void ReadBack(const std::string& Partial, const std::string& Output, int64_t Arc
   }
   if (AllowDamaged) return;
   kv::TZLBArchive Archive;
-  OpenInput(Archive, Partial);
+  try {
+    OpenInput(Archive, Partial);
+  } catch (const kv::Exception& E) {
+    throw kv::Exception(kv::Format(SNotTestedClean, Output, E.Message()));
+  }
   bool HasWait = false;
   kv::TZLBFileEntry Entry;
   for (int32_t I = 0; I < Archive.GetFileCount(); ++I) {
@@ -147,7 +145,8 @@ void ReadBack(const std::string& Partial, const std::string& Output, int64_t Arc
         Problem += std::string(": ") + kv::CorruptCauseText(E.Cause());
     }
     if (!Problem.empty())
-      throw kv::Exception(kv::Format(SNotTestedClean, Output, Entry.FileName.ToString(), Problem));
+      throw kv::Exception(
+          kv::Format(SNotTestedClean, Output, Entry.FileName.ToString() + ": " + Problem));
   }
   if (!HasWait && !AllowNoWait)
     throw kv::Exception(Output + ": " + kv::Format(SNoWait, kv::PayloadWaitProgramName));
@@ -161,15 +160,24 @@ struct TOpenStub {
   std::unique_ptr<kv::pe::TImageRewriter> Rewriter;
 };
 
-// Opens and checks Stub (StubResources says how), its version resources
-// given Version when set. Raises kv::Exception naming the stub.
+// Opens Stub and checks that it is this project's stub, without a payload,
+// and one the writer can rewrite; reads its resources, the version
+// resources given Version when set. Raises kv::Exception naming the stub.
 TOpenStub OpenStub(const std::string& Stub, const std::optional<kv::pe::TVersionNumber>& Version) {
   TOpenStub Open;
   Open.Stream = std::make_unique<kv::TFileStream>(Stub, kv::fmOpenRead | kv::fmShareDenyWrite);
   try {
+    // A file too short for the headers is no image either.
+    if (!kv::pe::StartsAsExecutable(*Open.Stream))
+      throw kv::pe::EPEFormatError(kv::pe::messages::SNotExecutable);
     Open.Image = std::make_unique<kv::pe::TPEImage>(*Open.Stream);
-    Open.Resources = StubResources(*Open.Image, Stub, Version);
+    CheckIsStub(*Open.Image, Stub);
     Open.Rewriter = std::make_unique<kv::pe::TImageRewriter>(*Open.Image);
+    Open.Resources = kv::pe::ReadResources(*Open.Image, MaxStubResourceBytes);
+    if (Version)
+      for (kv::pe::TResource& R : Open.Resources)
+        if (R.Type == kv::pe::TResourceId::ById(kv::pe::RT_VERSION))
+          R.Bytes = kv::pe::WithVersion(R.Bytes, *Version);
   } catch (const kv::pe::EPEFormatError& E) {
     throw kv::Exception(Stub + ": " + E.Message());
   }
