@@ -1,6 +1,6 @@
 # The cross build needs programs that run on the build machine (zlbtool,
-# which packs payloads, and the test payload maker): they are built from this
-# same tree with the native compiler, as a nested project.
+# which makes the updaters, and the test payload maker): they are built from
+# this same tree with the native compiler, as a nested project.
 include(ExternalProject)
 
 set(KV_HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/host-tools)

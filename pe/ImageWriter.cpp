@@ -151,6 +151,10 @@ TLayout Lay(const std::vector<TResource>& Resources) {
     const TResource& R = Resources[L.Order[K]];
     if (K != 0 && !Less(L.Order[K - 1], L.Order[K]))
       throw EPEFormatError(Format(messages::SDuplicateResource, ResourcePath(R)));
+    // The high bit marks a name's offset where a number would stand.
+    for (const TResourceId* Id : {&R.Type, &R.Name, &R.Language})
+      if (!Id->Named && (Id->Id & HighBit) != 0)
+        throw EPEFormatError(Format(messages::SResourceIdTooLarge, ResourcePath(R)));
     if (L.Types.empty() || Resources[L.Order[L.Types.back().Leaf]].Type != R.Type)
       L.Types.push_back({K, {}, 0});
     std::vector<TLayout::TName>& Names = L.Types.back().Names;
@@ -158,6 +162,30 @@ TLayout Lay(const std::vector<TResource>& Resources) {
       Names.push_back({K, 0, 0});
     ++Names.back().Languages;
   }
+
+  // A directory counts its named and its numbered entries in 16 bits each.
+  auto CheckCount = [&](const std::vector<const TResourceId*>& Ids, const std::string& Path) {
+    const auto Named = size_t(
+        std::count_if(Ids.begin(), Ids.end(), [](const TResourceId* Id) { return Id->Named; }));
+    if (Named > 0xFFFF || Ids.size() - Named > 0xFFFF)
+      throw EPEFormatError(Format(messages::STooManyEntries, Path));
+  };
+  std::vector<const TResourceId*> TypeIds;
+  for (const TLayout::TType& T : L.Types) {
+    const TResource& First = Resources[L.Order[T.Leaf]];
+    TypeIds.push_back(&First.Type);
+    std::vector<const TResourceId*> NameIds;
+    for (const TLayout::TName& N : T.Names) {
+      const TResource& Leaf = Resources[L.Order[N.Leaf]];
+      NameIds.push_back(&Leaf.Name);
+      std::vector<const TResourceId*> Languages;
+      for (size_t K = N.Leaf; K < N.Leaf + N.Languages; ++K)
+        Languages.push_back(&Resources[L.Order[K]].Language);
+      CheckCount(Languages, IdText(Leaf.Type) + "/" + IdText(Leaf.Name));
+    }
+    CheckCount(NameIds, IdText(First.Type));
+  }
+  CheckCount(TypeIds, "");
 
   namespace RL = resource_layout;
   uint64_t At = RL::DirectorySize + RL::EntrySize * L.Types.size();

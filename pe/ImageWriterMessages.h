@@ -37,6 +37,11 @@ inline constexpr const char* STrailingBytes =
 inline constexpr const char* SResourcesTooLarge = "resources of %s bytes do not fit in an image";
 // %s: the type, name and language.
 inline constexpr const char* SDuplicateResource = "the resource %s is given twice";
+inline constexpr const char* SResourceIdTooLarge =
+    "the resource %s has a number above 0x7FFFFFFF, which the tree cannot hold";
+// %s: the directory's path in the tree ("" for the root).
+inline constexpr const char* STooManyEntries =
+    "the resource directory '%s' would hold more than 65535 named or numbered entries";
 // %s: the size it would have.
 inline constexpr const char* SVersionTooLarge =
     "the version resource would grow to %s bytes, more than 65535";

@@ -99,7 +99,6 @@ TPEImage::TPEImage(TStream& Stream) : FStream(Stream), FFileSize(Stream.GetSize(
   FLayout.OptionalHeader = OptionalOffset;
   FLayout.SectionAlignment = GetU32(&Optional[optional_layout::SectionAlignment]);
   FLayout.FileAlignment = GetU32(&Optional[optional_layout::FileAlignment]);
-  FLayout.SizeOfHeaders = GetU32(&Optional[optional_layout::SizeOfHeaders]);
   // Windows reads at most sixteen directories, whatever the count claims.
   const size_t Directories =
       std::min<uint32_t>(GetU32(&Optional[CountAt]), optional_layout::MaxDirectories);

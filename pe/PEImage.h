@@ -50,7 +50,6 @@ inline constexpr size_t SizeOfInitializedData = 8;
 inline constexpr size_t SectionAlignment = 32;
 inline constexpr size_t FileAlignment = 36;
 inline constexpr size_t SizeOfImage = 56;
-inline constexpr size_t SizeOfHeaders = 60;
 inline constexpr size_t CheckSum = 64;
 inline constexpr size_t Subsystem = 68;
 // NumberOfRvaAndSizes and the data directories, which follow it.
@@ -129,7 +128,6 @@ struct THeaderLayout {
   int64_t SectionTable = 0;    // file offset of the first section header
   uint32_t SectionAlignment = 0;
   uint32_t FileAlignment = 0;
-  uint32_t SizeOfHeaders = 0;
 };
 
 struct TDataDirectory {

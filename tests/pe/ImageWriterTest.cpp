@@ -227,6 +227,25 @@ TEST(ImageWriter, ImagesItCannotRewriteAreRefusedSayingWhatAndWhere) {
        .Damage = [](TBytes&) {},
        .Message = "the resource 10/TFORM1/1033 is given twice",
        .Change = [](std::vector<TResource>& R) { R.push_back(Rcdata("TFORM1", 0x409, {})); }},
+      {.Name = "a number the tree would take for a name's offset",
+       .Damage = [](TBytes&) {},
+       .Message = "the resource 10/TFORM1/2147483649 has a number above 0x7FFFFFFF, which the tree "
+                  "cannot hold",
+       .Change = [](std::vector<TResource>& R) { R.push_back(Rcdata("TFORM1", 0x80000001, {})); }},
+      {.Name = "more numbered entries than a directory counts",
+       .Damage = [](TBytes&) {},
+       .Message =
+           "the resource directory '10' would hold more than 65535 named or numbered entries",
+       .Change =
+           [](std::vector<TResource>& R) {
+             for (uint32_t Id = 100; Id < 100 + 0xFFFF; ++Id)
+               R.push_back({TResourceId::ById(10),
+                            TResourceId::ById(Id),
+                            TResourceId::ById(0),
+                            0,
+                            {},
+                            nullptr});
+           }},
   };
   // As zlbtool goes about it: the layout checked, the resources read, the
   // image written.
