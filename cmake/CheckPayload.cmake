@@ -1,5 +1,6 @@
-# Checks a payload, before KVUpdater.exe is built around it or in the built
-# program itself (cmake -DZLBTOOL=... -DPAYLOAD=archive-or-program -P):
+# Checks a payload, an archive or the one a program carries: the build runs
+# it on a signed KVUpdater.exe, which zlbtool updater read back before it
+# was signed (cmake -DZLBTOOL=... -DPAYLOAD=archive-or-program -P):
 #   -DTEST_ENTRIES=ON       every entry must inflate to its size and CRC-32
 #                           ("zlbtool test")
 #   -DALLOW_NO_WAIT=ON      no wait.exe needed (test variants)

@@ -1,6 +1,6 @@
 # The cross build needs programs that run on the build machine (zlbtool,
-# which packs payloads, and the test payload maker): they are built from this
-# same tree with the native compiler, as a nested project.
+# which makes the updaters, and the test payload maker): they are built from
+# this same tree with the native compiler, as a nested project.
 include(ExternalProject)
 
 set(KV_HOST_TOOLS_DIR ${CMAKE_BINARY_DIR}/host-tools)
@@ -27,6 +27,7 @@ endif()
 # and removed files too.
 file(GLOB_RECURSE host_tool_inputs CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/archive/*
+  ${PROJECT_SOURCE_DIR}/pe/*
   ${PROJECT_SOURCE_DIR}/platform/common/*
   ${PROJECT_SOURCE_DIR}/platform/posix/*
   ${PROJECT_SOURCE_DIR}/tools/*

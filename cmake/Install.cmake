@@ -2,6 +2,9 @@
 # zlbtool (cpack).
 #
 #   bin/zlbtool (zlbtool.exe), and in the Windows build bin/KVUpdater.exe
+#   the stub that zlbtool updater takes by default (KV_STUB_INSTALL_DIR):
+#     bin/KVUpdater-stub.exe beside zlbtool.exe, or on Linux, when the
+#     build made one (cmake/StubBuild.cmake), share/zlbtool/KVUpdater-stub.exe
 #   the archive component for other projects (component "development"):
 #     include/konvoro-zlb/   the reader's and the platform layer's headers
 #     lib/                   their static libraries
@@ -12,7 +15,13 @@ include(CMakePackageConfigHelpers)
 
 install(TARGETS zlbtool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT zlbtool)
 if(TARGET KVUpdater)
-  install(TARGETS KVUpdater RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT updater)
+  install(PROGRAMS $<TARGET_PROPERTY:KVUpdater,KVUPDATER_FILE>
+          DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT updater)
+endif()
+if(KV_UPDATER_STUB AND TARGET ${KV_UPDATER_STUB})
+  install(TARGETS ${KV_UPDATER_STUB} RUNTIME DESTINATION ${KV_STUB_INSTALL_DIR} COMPONENT zlbtool)
+elseif(KV_PACKAGED_STUB)
+  install(FILES ${KV_PACKAGED_STUB} DESTINATION ${KV_STUB_INSTALL_DIR} COMPONENT zlbtool)
 endif()
 
 # The component: the reader (kvarchive) and the platform layer beneath it,
@@ -83,6 +92,10 @@ if(NOT WIN32)
       "zlbtool reads the ZLB archives that the Konvoro updater (KVUpdater.exe)\n"
       "carries, also inside the updater itself, and shows what an updater is:\n"
       "its version, requested execution level, signature and payload.")
+  if(KV_PACKAGED_STUB)
+    list(APPEND CPACK_COMPONENT_ZLBTOOL_DESCRIPTION
+         "\nWith the updater stub it carries, it makes updaters of release folders.")
+  endif()
   string(JOIN "" CPACK_COMPONENT_ZLBTOOL_DESCRIPTION ${CPACK_COMPONENT_ZLBTOOL_DESCRIPTION})
   include(CPack)
 endif()

@@ -1,40 +1,63 @@
-# kvupdater_add_executable(NAME [PAYLOAD archive | NO_PAYLOAD] [ALLOW_NO_WAIT]
-#                          [ALLOW_DAMAGED_PAYLOAD]
-#                          [FORM text] [OUTPUT_DIRECTORY dir] [VERSION a.b.c.d]
-#                          [SIGN_PKCS12 file SIGN_PASSWORD_FILE file]
-#                          [SOURCES file...])
+# How the build makes KVUpdater.exe, the way a release engineer does: the
+# stub, the updater program without a payload, is linked once
+# (kvupdater_add_stub), and the build machine's `zlbtool updater` writes the
+# payload into a copy of it (kvupdater_add_executable).
 #
-# Builds KVUpdater.exe around a payload archive (RCDATA "ZLBDATA",
-# KV_PAYLOAD_RESOURCE) with the
-# main window's stored properties (RCDATA "TFORM1", by default the
-# program's own), the manifest and the version. The program is always named
-# KVUpdater.exe, in OUTPUT_DIRECTORY (default: a directory named NAME in the
-# current binary directory), since its title comes from its file name.
+# kvupdater_add_stub(NAME [FORM text] [OUTPUT_DIRECTORY dir] [SOURCES file...])
 #
-# The payload must carry a wait.exe (cmake/CheckPayload.cmake says why); the
-# build stops otherwise. Once linked (and signed), the program itself is read
-# back with the build machine's zlbtool: every entry of the payload it
-# carries must test clean, and wait.exe be there; otherwise the program is
-# deleted and the build stops with zlbtool's report. ALLOW_NO_WAIT skips the
-# wait.exe checks, for test variants whose payloads lack one;
-# ALLOW_DAMAGED_PAYLOAD skips every check of the payload, for variants whose
-# payloads are damaged on purpose. SOURCES are linked
-# before the libraries: a test variant replaces a platform function so.
-# VERSION (default: KVUPDATER_RELEASE_VERSION) is the release's version, its
-# FileVersion and ProductVersion. With a certificate (default: the
-# KVUPDATER_SIGN_* options below) the program is signed once linked.
+# Links KVUpdater-stub.exe: the program with its manifest, the main window's
+# stored properties (RCDATA "TFORM1", by default the program's own) and the
+# version resource, which carries the project's version and the string that
+# marks a stub (KVUpdaterStub). Run alone, it says "Resource ZLBData not
+# found.". SOURCES are linked before the libraries: a test variant replaces
+# a platform function so. The shared stub of the build is KV_UPDATER_STUB.
+#
+# kvupdater_add_executable(NAME (PAYLOAD archive | RELEASE_DIR dir [RELEASE_FILES file...])
+#                          [ALLOW_NO_WAIT] [ALLOW_DAMAGED_PAYLOAD]
+#                          [FORM text] [SOURCES file...] [OUTPUT_DIRECTORY dir]
+#                          [VERSION a.b.c.d] [DEPENDS target...]
+#                          [SIGN_PKCS12 file SIGN_PASSWORD_FILE file])
+#
+# Makes KVUpdater.exe with `zlbtool updater` of the build machine: around
+# the files of RELEASE_DIR (RELEASE_FILES, and the targets DEPENDS names,
+# are what they come from, for the dependencies), packed as `zlbtool pack`
+# packs them, or around an archive made already (PAYLOAD). The stub is the
+# build's own, or one linked for this program alone when FORM or SOURCES
+# are given. The program is always named KVUpdater.exe, in OUTPUT_DIRECTORY
+# (default: a directory named NAME in the current binary directory), since
+# its title comes from its file name; the target's property KVUPDATER_FILE
+# names it.
+#
+# zlbtool refuses a release without wait.exe (cmake/CheckPayload.cmake says
+# why) and reads back what it wrote: every entry of the payload must test
+# clean and wait.exe be there, or no program appears and the build stops.
+# ALLOW_NO_WAIT skips the wait.exe checks, for test variants whose payloads
+# lack one; ALLOW_DAMAGED_PAYLOAD skips every check of the payload, for
+# variants whose payloads are damaged on purpose. VERSION (default:
+# KVUPDATER_RELEASE_VERSION) is the release's version, its FileVersion and
+# ProductVersion. With a certificate (default: the KVUPDATER_SIGN_* options
+# below) the program is signed once the payload is in, and its payload then
+# checked once more in the signed program; should either fail, no program
+# appears.
 set(KV_UPDATER_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/../updater)
 set(KV_CHECK_PAYLOAD_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/CheckPayload.cmake)
 
-# The payload's resource name, read from the header the programs take it
-# from, in the upper case that resource compilers store.
+# The payload's resource name (in the upper case that resource compilers
+# store) and the stub's mark, read from the header the programs take them
+# from.
 set(payload_header ${CMAKE_CURRENT_LIST_DIR}/../archive/PayloadResource.h)
-file(STRINGS ${payload_header} KV_PAYLOAD_RESOURCE REGEX "PayloadResourceName = \"[^\"]+\"")
-string(REGEX REPLACE ".*\"([^\"]+)\".*" "\\1" KV_PAYLOAD_RESOURCE "${KV_PAYLOAD_RESOURCE}")
+foreach(fact KV_PAYLOAD_RESOURCE:PayloadResourceName KV_STUB_MARKER:PayloadStubMarker)
+  string(REPLACE ":" ";" fact ${fact})
+  list(GET fact 0 variable)
+  list(GET fact 1 name)
+  file(STRINGS ${payload_header} value REGEX "${name} = \"[^\"]+\"")
+  string(REGEX REPLACE ".*\"([^\"]+)\".*" "\\1" value "${value}")
+  if(NOT value MATCHES "^[A-Za-z0-9_]+$")
+    message(FATAL_ERROR "No ${name} found in ${payload_header}")
+  endif()
+  set(${variable} ${value})
+endforeach()
 string(TOUPPER "${KV_PAYLOAD_RESOURCE}" KV_PAYLOAD_RESOURCE)
-if(NOT KV_PAYLOAD_RESOURCE MATCHES "^[A-Z0-9_]+$")
-  message(FATAL_ERROR "No payload resource name found in ${payload_header}")
-endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${payload_header})
 
 # Authenticode signing of every KVUpdater.exe: SHA-256, by osslsigncode,
@@ -56,56 +79,58 @@ if(KVUPDATER_SIGN_PKCS12)
   endif()
 endif()
 
-# kvupdater_sign(TARGET PKCS12 file PASSWORD_FILE file [TIMESTAMP_URL url]):
-# signs TARGET's program after each link. Should signing fail, make deletes
-# the program, so that no unsigned one is taken for signed.
-function(kvupdater_sign TARGET)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "PKCS12;PASSWORD_FILE;TIMESTAMP_URL" "")
-  find_program(KV_OSSLSIGNCODE osslsigncode)
-  if(NOT EXISTS "${KV_OSSLSIGNCODE}")
-    message(FATAL_ERROR "Signing needs osslsigncode (scripts/setup installs it)")
-  endif()
-  set(timestamp)
-  if(ARG_TIMESTAMP_URL)
-    set(timestamp -ts ${ARG_TIMESTAMP_URL})
-  endif()
-  add_custom_command(TARGET ${TARGET} POST_BUILD
-    COMMAND ${KV_OSSLSIGNCODE} sign -pkcs12 ${ARG_PKCS12} -readpass ${ARG_PASSWORD_FILE}
-            -h sha256 -n "Konvoro updater" ${timestamp}
-            -in $<TARGET_FILE:${TARGET}> -out $<TARGET_FILE:${TARGET}>.signed
-    COMMAND ${CMAKE_COMMAND} -E rename $<TARGET_FILE:${TARGET}>.signed $<TARGET_FILE:${TARGET}>
-    COMMENT "Signing ${TARGET}"
-    VERBATIM)
-endfunction()
-
-function(kvupdater_add_executable NAME)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "NO_PAYLOAD;ALLOW_NO_WAIT;ALLOW_DAMAGED_PAYLOAD"
-                        "PAYLOAD;FORM;OUTPUT_DIRECTORY;VERSION;SIGN_PKCS12;SIGN_PASSWORD_FILE"
-                        "SOURCES")
-  if(NOT ARG_PAYLOAD AND NOT ARG_NO_PAYLOAD)
-    message(FATAL_ERROR "kvupdater_add_executable(${NAME}): PAYLOAD or NO_PAYLOAD is required")
-  endif()
+function(kvupdater_add_stub NAME)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "FORM;OUTPUT_DIRECTORY" "SOURCES")
   if(NOT ARG_FORM)
     set(ARG_FORM ${KV_UPDATER_SOURCE_DIR}/fmDoKVUpdate.dfm)
   endif()
   if(NOT ARG_OUTPUT_DIRECTORY)
     set(ARG_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${NAME})
   endif()
+  # The stub's own version: the project's, until zlbtool sets the release's.
+  set(KV_VERSION ${PROJECT_VERSION}.0)
+  string(REPLACE "." "," KV_VERSION_COMMAS ${KV_VERSION})
+  set(KV_MANIFEST ${CMAKE_BINARY_DIR}/updater-common/KVUpdater.manifest)
+  set(common_rc ${CMAKE_BINARY_DIR}/updater-common/KVUpdater.rc)
+  configure_file(${KV_UPDATER_SOURCE_DIR}/KVUpdater.manifest ${KV_MANIFEST} @ONLY)
+  configure_file(${KV_UPDATER_SOURCE_DIR}/KVUpdater.rc.in ${common_rc} @ONLY)
 
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${NAME}-resources.rc)
+  file(CONFIGURE OUTPUT ${rc}
+       CONTENT "#include \"${common_rc}\"\nTFORM1 RCDATA \"${ARG_FORM}\"\n")
+  set_source_files_properties(${rc} PROPERTIES
+                              OBJECT_DEPENDS "${common_rc};${KV_MANIFEST};${ARG_FORM}")
+  add_executable(${NAME} WIN32 ${KV_UPDATER_SOURCE_DIR}/KVUpdater.cpp ${rc} ${ARG_SOURCES})
+  target_link_libraries(${NAME} PRIVATE kvupdater_core kv_warnings)
+  string(REGEX REPLACE "\\.exe$" "" stub_name ${KV_STUB_FILE_NAME})
+  set_target_properties(${NAME} PROPERTIES OUTPUT_NAME ${stub_name}
+                                           RUNTIME_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIRECTORY})
+endfunction()
+
+function(kvupdater_add_executable NAME)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "ALLOW_NO_WAIT;ALLOW_DAMAGED_PAYLOAD"
+                        "PAYLOAD;RELEASE_DIR;FORM;OUTPUT_DIRECTORY;VERSION;SIGN_PKCS12;SIGN_PASSWORD_FILE"
+                        "RELEASE_FILES;SOURCES;DEPENDS")
+  if((ARG_PAYLOAD AND ARG_RELEASE_DIR) OR (NOT ARG_PAYLOAD AND NOT ARG_RELEASE_DIR))
+    message(FATAL_ERROR "kvupdater_add_executable(${NAME}): PAYLOAD or RELEASE_DIR, one of them")
+  endif()
+  if(NOT ARG_OUTPUT_DIRECTORY)
+    set(ARG_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${NAME})
+  endif()
   if(NOT ARG_VERSION)
     set(ARG_VERSION ${KVUPDATER_RELEASE_VERSION})
   endif()
-  if(NOT ARG_VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+  # zlbtool's rule, told here already when the build is configured.
+  set(number "(0|[1-9][0-9]?[0-9]?[0-9]?[0-9]?)")
+  if(NOT ARG_VERSION MATCHES "^${number}\\.${number}\\.${number}\\.${number}$")
     message(FATAL_ERROR "kvupdater_add_executable(${NAME}): the version '${ARG_VERSION}' is not "
-                        "four numbers a.b.c.d (set KVUPDATER_RELEASE_VERSION)")
+                        "four numbers a.b.c.d without leading zeros (set KVUPDATER_RELEASE_VERSION)")
   endif()
   foreach(part 1 2 3 4)
     if(CMAKE_MATCH_${part} GREATER 65535)
       message(FATAL_ERROR "kvupdater_add_executable(${NAME}): ${ARG_VERSION}: parts go to 65535")
     endif()
   endforeach()
-  set(KV_VERSION ${ARG_VERSION})
-  string(REPLACE "." "," KV_VERSION_COMMAS ${ARG_VERSION})
   set(timestamp_url)
   if(NOT ARG_SIGN_PKCS12)
     set(ARG_SIGN_PKCS12 ${KVUPDATER_SIGN_PKCS12})
@@ -113,54 +138,69 @@ function(kvupdater_add_executable NAME)
     set(timestamp_url ${KVUPDATER_SIGN_TIMESTAMP_URL})
   endif()
 
-  set(KV_MANIFEST ${CMAKE_BINARY_DIR}/updater-common/KVUpdater.manifest)
-  set(common_rc ${CMAKE_BINARY_DIR}/updater-common/KVUpdater-${ARG_VERSION}.rc)
-  configure_file(${KV_UPDATER_SOURCE_DIR}/KVUpdater.manifest ${KV_MANIFEST} @ONLY)
-  configure_file(${KV_UPDATER_SOURCE_DIR}/KVUpdater.rc.in ${common_rc} @ONLY)
-
-  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${NAME}-resources.rc)
-  set(content "#include \"${common_rc}\"\nTFORM1 RCDATA \"${ARG_FORM}\"\n")
-  set(depends ${common_rc} ${KV_MANIFEST} ${ARG_FORM})
-  set(checked)
-  if(ARG_PAYLOAD)
-    string(APPEND content "${KV_PAYLOAD_RESOURCE} RCDATA \"${ARG_PAYLOAD}\"\n")
-    list(APPEND depends ${ARG_PAYLOAD})
-    if(NOT ARG_ALLOW_NO_WAIT AND NOT ARG_ALLOW_DAMAGED_PAYLOAD)
-      set(checked ${CMAKE_CURRENT_BINARY_DIR}/${NAME}-payload.checked)
-      add_custom_command(
-        OUTPUT ${checked}
-        COMMAND ${CMAKE_COMMAND} -DZLBTOOL=${KV_HOST_ZLBTOOL} -DPAYLOAD=${ARG_PAYLOAD}
-                -DSTAMP=${checked} -P ${KV_CHECK_PAYLOAD_SCRIPT}
-        DEPENDS host_tools ${KV_HOST_ZLBTOOL} ${ARG_PAYLOAD} ${KV_CHECK_PAYLOAD_SCRIPT}
-        COMMENT "Checking that the payload of ${NAME} carries wait.exe"
-        VERBATIM)
-      list(APPEND depends ${checked})
+  set(stub ${KV_UPDATER_STUB})
+  if(ARG_FORM OR ARG_SOURCES)
+    set(stub ${NAME}_stub)
+    set(form)
+    if(ARG_FORM)
+      set(form FORM ${ARG_FORM})
     endif()
+    kvupdater_add_stub(${stub} ${form} SOURCES ${ARG_SOURCES}
+                       OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${NAME}-stub)
   endif()
-  file(CONFIGURE OUTPUT ${rc} CONTENT "${content}")
-  set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS "${depends}")
 
-  add_executable(${NAME} WIN32 ${KV_UPDATER_SOURCE_DIR}/KVUpdater.cpp ${rc} ${ARG_SOURCES}
-                               ${checked})
-  target_link_libraries(${NAME} PRIVATE kvupdater_core kv_warnings)
-  set_target_properties(${NAME} PROPERTIES OUTPUT_NAME KVUpdater
-                                           RUNTIME_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIRECTORY})
+  set(program ${ARG_OUTPUT_DIRECTORY}/KVUpdater.exe)
+  set(made ${program})
   if(ARG_SIGN_PKCS12)
-    kvupdater_sign(${NAME} PKCS12 ${ARG_SIGN_PKCS12} PASSWORD_FILE ${ARG_SIGN_PASSWORD_FILE}
-                   TIMESTAMP_URL "${timestamp_url}")
+    set(made ${program}.unsigned)
   endif()
-  # After signing, so that what is checked is what ships.
-  if(ARG_PAYLOAD AND NOT ARG_ALLOW_DAMAGED_PAYLOAD)
-    set(allow_no_wait)
-    if(ARG_ALLOW_NO_WAIT)
-      set(allow_no_wait -DALLOW_NO_WAIT=ON)
+  set(checks)
+  if(ARG_ALLOW_DAMAGED_PAYLOAD)
+    set(checks --allow-damaged-payload)
+  elseif(ARG_ALLOW_NO_WAIT)
+    set(checks --allow-no-wait)
+  endif()
+  if(ARG_PAYLOAD)
+    set(release --payload ${ARG_PAYLOAD})
+    set(release_depends ${ARG_PAYLOAD})
+  else()
+    set(release ${ARG_RELEASE_DIR})
+    set(release_depends ${ARG_RELEASE_FILES} ${ARG_DEPENDS})
+  endif()
+  set(commands
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${ARG_OUTPUT_DIRECTORY}
+    COMMAND ${KV_HOST_ZLBTOOL} updater --stub $<TARGET_FILE:${stub}> --version ${ARG_VERSION}
+            ${checks} -o ${made} ${release})
+  if(ARG_SIGN_PKCS12)
+    find_program(KV_OSSLSIGNCODE osslsigncode)
+    if(NOT EXISTS "${KV_OSSLSIGNCODE}")
+      message(FATAL_ERROR "Signing needs osslsigncode (scripts/setup installs it)")
     endif()
-    add_dependencies(${NAME} host_tools)
-    add_custom_command(TARGET ${NAME} POST_BUILD
-      COMMAND ${CMAKE_COMMAND} -DZLBTOOL=${KV_HOST_ZLBTOOL} -DPAYLOAD=$<TARGET_FILE:${NAME}>
-              -DTEST_ENTRIES=ON ${allow_no_wait} -DREMOVE_ON_FAILURE=ON
-              -P ${KV_CHECK_PAYLOAD_SCRIPT}
-      COMMENT "Checking the payload that ${NAME} carries"
-      VERBATIM)
+    set(timestamp)
+    if(timestamp_url)
+      set(timestamp -ts ${timestamp_url})
+    endif()
+    list(APPEND commands
+      COMMAND ${KV_OSSLSIGNCODE} sign -pkcs12 ${ARG_SIGN_PKCS12} -readpass ${ARG_SIGN_PASSWORD_FILE}
+              -h sha256 -n "Konvoro updater" ${timestamp} -in ${made} -out ${program}.signed
+      COMMAND ${CMAKE_COMMAND} -E rm ${made})
+    # What is checked is what ships.
+    if(NOT ARG_ALLOW_DAMAGED_PAYLOAD)
+      set(allow_no_wait)
+      if(ARG_ALLOW_NO_WAIT)
+        set(allow_no_wait -DALLOW_NO_WAIT=ON)
+      endif()
+      list(APPEND commands
+        COMMAND ${CMAKE_COMMAND} -DZLBTOOL=${KV_HOST_ZLBTOOL} -DPAYLOAD=${program}.signed
+                -DTEST_ENTRIES=ON ${allow_no_wait} -DREMOVE_ON_FAILURE=ON
+                -P ${KV_CHECK_PAYLOAD_SCRIPT})
+    endif()
+    list(APPEND commands COMMAND ${CMAKE_COMMAND} -E rename ${program}.signed ${program})
   endif()
+  add_custom_command(OUTPUT ${program} ${commands}
+    DEPENDS host_tools ${KV_HOST_ZLBTOOL} ${stub} ${release_depends} ${KV_CHECK_PAYLOAD_SCRIPT}
+    COMMENT "Making ${program} with zlbtool updater"
+    VERBATIM)
+  add_custom_target(${NAME} ALL DEPENDS ${program})
+  set_target_properties(${NAME} PROPERTIES KVUPDATER_FILE ${program})
 endfunction()

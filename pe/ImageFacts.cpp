@@ -3,6 +3,7 @@
 
 #include "Binary.h"
 #include "Format.h"
+#include "ImageWriterMessages.h"
 #include "PEImage.h"
 #include "PEMessages.h"
 
@@ -108,6 +109,25 @@ std::string VersionText(const TVersionNumber& V) {
          std::to_string(V[3]);
 }
 
+std::optional<TVersionNumber> ParseVersion(std::string_view Text) {
+  TVersionNumber Version{};
+  for (size_t Part = 0; Part < Version.size(); ++Part) {
+    if (Part != 0) {
+      if (Text.empty() || Text[0] != '.') return std::nullopt;
+      Text.remove_prefix(1);
+    }
+    size_t Digits = 0;
+    uint32_t Value = 0;
+    while (Digits < Text.size() && Text[Digits] >= '0' && Text[Digits] <= '9' && Digits < 6)
+      Value = Value * 10 + uint32_t(Text[Digits++] - '0');
+    if (Digits == 0 || Value > 0xFFFF || (Digits > 1 && Text[0] == '0')) return std::nullopt;
+    Version[Part] = uint16_t(Value);
+    Text.remove_prefix(Digits);
+  }
+  if (!Text.empty()) return std::nullopt;
+  return Version;
+}
+
 TVersionInfo DecodeVersionInfo(std::span<const uint8_t> Bytes) {
   TVersionInfo Info;
   const TBlock Root = ReadBlock(Bytes, 0, Bytes.size());
@@ -128,6 +148,93 @@ TVersionInfo DecodeVersionInfo(std::span<const uint8_t> Bytes) {
     });
   });
   return Info;
+}
+
+namespace {
+
+// A block as stored: header, key, value and children, each child (and the
+// value) starting 4-aligned from the block's start, which is itself aligned.
+std::vector<uint8_t> EncodeBlock(const std::vector<uint16_t>& Key, uint16_t ValueLength,
+                                 uint16_t Type, std::span<const uint8_t> Value,
+                                 const std::vector<std::vector<uint8_t>>& Children) {
+  std::vector<uint8_t> B(6, 0);
+  for (const uint16_t Unit : Key)
+    AppendU16LE(B, Unit);
+  AppendU16LE(B, 0);
+  B.resize(Align4(B.size()), 0);
+  B.insert(B.end(), Value.begin(), Value.end());
+  for (const std::vector<uint8_t>& Child : Children) {
+    B.resize(Align4(B.size()), 0);
+    B.insert(B.end(), Child.begin(), Child.end());
+  }
+  if (B.size() > MaxVersionResourceBytes)
+    throw EPEFormatError(Format(messages::SVersionTooLarge, std::to_string(B.size())));
+  PutU16LE(B, 0, uint16_t(B.size()));
+  PutU16LE(B, 2, ValueLength);
+  PutU16LE(B, 4, Type);
+  return B;
+}
+
+// The block B as it stands, or as Change makes it: Change returns nullopt
+// to keep a block, else its new bytes.
+template <class F>
+std::vector<std::vector<uint8_t>> Children(std::span<const uint8_t> Bytes, const TBlock& B,
+                                           F&& Change) {
+  std::vector<std::vector<uint8_t>> Out;
+  ForEachChild(Bytes, B, [&](const TBlock& Child) {
+    std::optional<std::vector<uint8_t>> Changed = Change(Child);
+    Out.push_back(Changed ? std::move(*Changed)
+                          : std::vector<uint8_t>(Bytes.begin() + ptrdiff_t(Child.Start),
+                                                 Bytes.begin() + ptrdiff_t(Child.End)));
+  });
+  return Out;
+}
+
+std::span<const uint8_t> ValueOf(std::span<const uint8_t> Bytes, const TBlock& B) {
+  return Bytes.subspan(B.ValueStart, B.ValueEnd - B.ValueStart);
+}
+
+}  // namespace
+
+std::vector<uint8_t> WithVersion(std::span<const uint8_t> Bytes, const TVersionNumber& Version) {
+  namespace L = fixed_info_layout;
+  const TBlock Root = ReadBlock(Bytes, 0, Bytes.size());
+  if (!KeyIs(Root, "VS_VERSION_INFO")) Malformed("the root block is not VS_VERSION_INFO");
+  std::vector<uint8_t> Fixed(Bytes.begin() + ptrdiff_t(Root.ValueStart),
+                             Bytes.begin() + ptrdiff_t(Root.ValueEnd));
+  if (Fixed.size() < L::Size || GetU32LE(&Fixed[L::Signature]) != L::SignatureValue)
+    Malformed("it has no fixed file information");
+  const uint32_t MS = uint32_t(Version[0]) << 16 | Version[1];
+  const uint32_t LS = uint32_t(Version[2]) << 16 | Version[3];
+  PutU32LE(Fixed, L::FileVersionMS, MS);
+  PutU32LE(Fixed, L::FileVersionLS, LS);
+  PutU32LE(Fixed, L::ProductVersionMS, MS);
+  PutU32LE(Fixed, L::ProductVersionLS, LS);
+
+  // The strings as resource compilers write them: the text and its NUL,
+  // the value's length counting both, in characters.
+  std::vector<uint8_t> Text;
+  const std::string Written = VersionText(Version);
+  for (const char C : Written)
+    AppendU16LE(Text, uint16_t(C));
+  AppendU16LE(Text, 0);
+  auto NewString = [&](const TBlock& String) -> std::optional<std::vector<uint8_t>> {
+    if (!KeyIs(String, "FileVersion") && !KeyIs(String, "ProductVersion")) return std::nullopt;
+    return EncodeBlock(String.Key, uint16_t(Written.size() + 1), 1, Text, {});
+  };
+  auto NewTable = [&](const TBlock& Table) -> std::optional<std::vector<uint8_t>> {
+    return EncodeBlock(Table.Key, GetU16LE(&Bytes[Table.Start + 2]),
+                       GetU16LE(&Bytes[Table.Start + 4]), ValueOf(Bytes, Table),
+                       Children(Bytes, Table, NewString));
+  };
+  auto NewFileInfo = [&](const TBlock& FileInfo) -> std::optional<std::vector<uint8_t>> {
+    if (!KeyIs(FileInfo, "StringFileInfo")) return std::nullopt;
+    return EncodeBlock(FileInfo.Key, GetU16LE(&Bytes[FileInfo.Start + 2]),
+                       GetU16LE(&Bytes[FileInfo.Start + 4]), ValueOf(Bytes, FileInfo),
+                       Children(Bytes, FileInfo, NewTable));
+  };
+  return EncodeBlock(Root.Key, GetU16LE(&Bytes[2]), GetU16LE(&Bytes[4]), Fixed,
+                     Children(Bytes, Root, NewFileInfo));
 }
 
 std::optional<std::string> RequestedExecutionLevel(std::string_view Xml) {

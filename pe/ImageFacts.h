@@ -46,12 +46,22 @@ struct TVersionInfo {
 
 // "a.b.c.d".
 std::string VersionText(const TVersionNumber& Version);
+// The version that Text writes as "a.b.c.d": four decimal numbers of 0 to
+// 65535, without signs, blanks or leading zeros; nullopt for anything else.
+std::optional<TVersionNumber> ParseVersion(std::string_view Text);
 
 // Decodes a VS_VERSIONINFO resource: the fixed part when its signature is
 // right, and the strings of StringFileInfo. Every block length is checked
 // against its parent; raises EPEFormatError ("the version resource is
 // malformed: ...") for blocks that do not fit.
 TVersionInfo DecodeVersionInfo(std::span<const uint8_t> Bytes);
+
+// Bytes, a VS_VERSIONINFO resource, with Version as its fixed file and
+// product versions and as the value of each FileVersion and ProductVersion
+// string; every other block is kept byte for byte. Raises EPEFormatError as
+// DecodeVersionInfo does, and when the resource has no fixed part or the
+// result would outgrow MaxVersionResourceBytes.
+std::vector<uint8_t> WithVersion(std::span<const uint8_t> Bytes, const TVersionNumber& Version);
 
 // The level attribute of the manifest's requestedExecutionLevel element
 // (any namespace prefix, attributes in any order, either quote), skipping

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <set>
 
 #include "Binary.h"
 #include "Format.h"
@@ -83,6 +84,9 @@ TPEImage::TPEImage(TStream& Stream) : FStream(Stream), FFileSize(Stream.GetSize(
     throw EPEFormatError(
         Format(messages::SOptionalHeaderTooSmall, Dec(OptionalSize), Dec(CountAt + 4)));
   FSubsystem = GetU16LE(&Optional[optional_layout::Subsystem]);
+  FLayout.OptionalHeader = OptionalOffset;
+  FLayout.SectionAlignment = GetU32LE(&Optional[optional_layout::SectionAlignment]);
+  FLayout.FileAlignment = GetU32LE(&Optional[optional_layout::FileAlignment]);
   // Windows reads at most sixteen directories, whatever the count claims.
   const size_t Directories =
       std::min<uint32_t>(GetU32LE(&Optional[CountAt]), optional_layout::MaxDirectories);
@@ -94,10 +98,13 @@ TPEImage::TPEImage(TStream& Stream) : FStream(Stream), FFileSize(Stream.GetSize(
     const uint8_t* D = &Optional[CountAt + 4 + I * optional_layout::DirectorySize];
     FDirectories.push_back({GetU32LE(D), GetU32LE(D + 4)});
   }
+  FLayout.Directories = OptionalOffset + int64_t(CountAt) + 4;
+  FLayout.DirectoryCount = Directories;
 
   if (SectionCount > MaxSections)
     throw EPEFormatError(Format(messages::STooManySections, Dec(SectionCount)));
   const int64_t TableOffset = OptionalOffset + OptionalSize;
+  FLayout.SectionTable = TableOffset;
   for (size_t I = 0; I < SectionCount; ++I) {
     std::array<uint8_t, section_layout::Size> S{};
     ReadAt(TableOffset + int64_t(I * S.size()), S.data(), S.size(), "section table");
@@ -108,6 +115,7 @@ TPEImage::TPEImage(TStream& Stream) : FStream(Stream), FFileSize(Stream.GetSize(
     Section.VirtualAddress = GetU32LE(&S[section_layout::VirtualAddress]);
     Section.SizeOfRawData = GetU32LE(&S[section_layout::SizeOfRawData]);
     Section.PointerToRawData = GetU32LE(&S[section_layout::PointerToRawData]);
+    Section.Characteristics = GetU32LE(&S[section_layout::Characteristics]);
     if (Section.SizeOfRawData != 0 &&
         !RangeInside(Section.PointerToRawData, Section.SizeOfRawData, FFileSize))
       throw EPEFormatError(Format(messages::SSectionPastEnd, Dec(I + 1), Section.Name));
@@ -184,7 +192,7 @@ void TPEImage::VisitEntries(uint32_t DirOffset, TResourceKey Key,
   const uint32_t Named = GetU16LE(&Header[L::NamedEntries]);
   const uint32_t Count = Named + GetU16LE(&Header[L::IdEntries]);
   if (!RangeInside(int64_t(DirOffset) + L::DirectorySize, int64_t(Count) * L::EntrySize,
-              FResourceLength))
+                   FResourceLength))
     throw EPEFormatError(Format(messages::SResourceEntryCount, Hex(DirOffset), Dec(Count)));
 
   // Entries are read a few dozen at a time.
@@ -263,6 +271,92 @@ std::optional<TFileRange> TPEImage::FindResource(TResourceKey Type, TResourceKey
   const std::vector<TResourceData> Found = FindResources(Type, Name, 1);
   if (Found.empty()) return std::nullopt;
   return Found.front().Range;
+}
+
+std::vector<TPEImage::TEntry> TPEImage::ReadEntries(uint32_t DirOffset) const {
+  namespace L = resource_layout;
+  if (!RangeInside(DirOffset, L::DirectorySize, FResourceLength))
+    throw EPEFormatError(
+        Format(messages::SResourcePastSection, "the resource directory", Hex(DirOffset)));
+  std::array<uint8_t, L::DirectorySize> Header{};
+  ReadAt(FResourceBase + DirOffset, Header.data(), Header.size(), "resource directory");
+  const uint32_t Count =
+      uint32_t(GetU16LE(&Header[L::NamedEntries])) + GetU16LE(&Header[L::IdEntries]);
+  // Checked before anything is allocated for them.
+  if (!RangeInside(int64_t(DirOffset) + L::DirectorySize, int64_t(Count) * L::EntrySize,
+                   FResourceLength))
+    throw EPEFormatError(Format(messages::SResourceEntryCount, Hex(DirOffset), Dec(Count)));
+  std::vector<uint8_t> Bytes(size_t(Count) * L::EntrySize);
+  if (Count != 0)
+    ReadAt(FResourceBase + DirOffset + L::DirectorySize, Bytes.data(), Bytes.size(),
+           "resource directory");
+  std::vector<TEntry> Entries;
+  for (size_t I = 0; I < Count; ++I)
+    Entries.push_back({GetU32LE(&Bytes[I * L::EntrySize + L::EntryName]),
+                       GetU32LE(&Bytes[I * L::EntrySize + L::EntryOffset])});
+  return Entries;
+}
+
+std::u16string TPEImage::ReadName(uint32_t NameOffset) const {
+  if (!RangeInside(NameOffset, 2, FResourceLength))
+    throw EPEFormatError(
+        Format(messages::SResourcePastSection, "a resource name", Hex(NameOffset)));
+  uint8_t Length[2];
+  ReadAt(FResourceBase + NameOffset, Length, 2, "resource name");
+  const uint16_t Chars = GetU16LE(Length);
+  if (!RangeInside(int64_t(NameOffset) + 2, int64_t(Chars) * 2, FResourceLength))
+    throw EPEFormatError(
+        Format(messages::SResourcePastSection, "a resource name", Hex(NameOffset)));
+  std::vector<uint8_t> Units(size_t(Chars) * 2);
+  if (Chars != 0)
+    ReadAt(FResourceBase + NameOffset + 2, Units.data(), Units.size(), "resource name");
+  std::u16string Name;
+  for (size_t I = 0; I < Chars; ++I)
+    Name += char16_t(GetU16LE(&Units[I * 2]));
+  return Name;
+}
+
+void TPEImage::AddLeaves(int Level, uint32_t DirOffset, std::vector<TResourceId>& Path,
+                         std::set<uint32_t>& Visited, std::vector<TResourceLeaf>& Leaves) const {
+  namespace L = resource_layout;
+  for (const TEntry& Entry : ReadEntries(DirOffset)) {
+    TResourceId Id = (Entry.Name & HighBit) != 0
+                         ? TResourceId::ByName(ReadName(Entry.Name & ~HighBit))
+                         : TResourceId::ById(Entry.Name);
+    const bool IsDirectory = (Entry.Offset & HighBit) != 0;
+    const uint32_t Target = Entry.Offset & ~HighBit;
+    if (Level + 1 < ResourceLevels) {
+      if (!IsDirectory)
+        throw EPEFormatError(Format(messages::SResourceDataTooHigh, Dec(uint64_t(Level + 1))));
+      // Every directory once: this also ends any loop, and keeps the walk
+      // within the entries the section holds.
+      if (!Visited.insert(Target).second)
+        throw EPEFormatError(Format(messages::SResourceReachedTwice, Hex(Target)));
+      Path.push_back(std::move(Id));
+      AddLeaves(Level + 1, Target, Path, Visited, Leaves);
+      Path.pop_back();
+      continue;
+    }
+    if (IsDirectory) throw EPEFormatError(messages::SResourceTooDeep);
+    if (!RangeInside(Target, L::DataEntrySize, FResourceLength))
+      throw EPEFormatError(
+          Format(messages::SResourcePastSection, "a resource data entry", Hex(Target)));
+    std::array<uint8_t, L::DataEntrySize> Data{};
+    ReadAt(FResourceBase + Target, Data.data(), Data.size(), "resource data entry");
+    const uint32_t Rva = GetU32LE(&Data[L::DataRva]);
+    const uint32_t Size = GetU32LE(&Data[L::DataSize]);
+    Leaves.push_back({Path[0], Path[1], std::move(Id), GetU32LE(&Data[L::DataCodePage]),
+                      TFileRange{RvaToFileOffset(Rva, Size, "resource data"), Size}});
+  }
+}
+
+std::vector<TResourceLeaf> TPEImage::ResourceLeaves() const {
+  std::vector<TResourceLeaf> Leaves;
+  if (Directory(ResourceDirectory).Address == 0) return Leaves;
+  std::vector<TResourceId> Path;
+  std::set<uint32_t> Visited{0};
+  AddLeaves(0, 0, Path, Visited, Leaves);
+  return Leaves;
 }
 
 std::optional<TFileRange> TPEImage::CertificateTable() const {

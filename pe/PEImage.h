@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,7 +47,13 @@ namespace optional_layout {
 inline constexpr size_t Magic = 0;
 inline constexpr uint16_t MagicPE32 = 0x10B;
 inline constexpr uint16_t MagicPE32Plus = 0x20B;
-inline constexpr size_t Subsystem = 68;  // the same in both forms
+// These fields lie at the same offsets in both forms.
+inline constexpr size_t SizeOfInitializedData = 8;
+inline constexpr size_t SectionAlignment = 32;
+inline constexpr size_t FileAlignment = 36;
+inline constexpr size_t SizeOfImage = 56;
+inline constexpr size_t CheckSum = 64;
+inline constexpr size_t Subsystem = 68;
 // NumberOfRvaAndSizes and the data directories, which follow it.
 inline constexpr size_t DirectoryCountPE32 = 92;
 inline constexpr size_t DirectoryCountPE32Plus = 108;
@@ -63,6 +70,7 @@ inline constexpr size_t VirtualAddress = 12;
 inline constexpr size_t SizeOfRawData = 16;
 inline constexpr size_t PointerToRawData = 20;
 inline constexpr size_t Characteristics = 36;
+inline constexpr uint32_t InitializedData = 0x40;  // IMAGE_SCN_CNT_INITIALIZED_DATA
 inline constexpr size_t Size = 40;
 static_assert(Characteristics + 4 == Size);
 }  // namespace section_layout
@@ -91,6 +99,7 @@ static_assert(DataCodePage + 8 == DataEntrySize);
 inline constexpr size_t ResourceDirectory = 2;
 // Its address is a file offset, not an RVA: the table is not loaded.
 inline constexpr size_t CertificateDirectory = 4;
+inline constexpr size_t BaseRelocationDirectory = 5;
 
 // Resource types.
 inline constexpr uint16_t RT_VERSION = 16;
@@ -109,6 +118,18 @@ struct TSection {
   uint32_t VirtualAddress = 0;
   uint32_t SizeOfRawData = 0;
   uint32_t PointerToRawData = 0;
+  uint32_t Characteristics = 0;
+};
+
+// Where the headers lie in the file, and the alignments they declare: what
+// a writer needs to lay out a changed image.
+struct THeaderLayout {
+  int64_t OptionalHeader = 0;  // file offset of the optional header
+  int64_t Directories = 0;     // file offset of the first data directory
+  size_t DirectoryCount = 0;   // directories present, at most sixteen
+  int64_t SectionTable = 0;    // file offset of the first section header
+  uint32_t SectionAlignment = 0;
+  uint32_t FileAlignment = 0;
 };
 
 struct TDataDirectory {
@@ -142,6 +163,27 @@ struct TResourceKey {
   static TResourceKey AnyFirst() { return {}; }
 };
 
+// A type, name or language as the resource tree holds it: a number, or a
+// name of UTF-16 code units.
+struct TResourceId {
+  bool Named = false;
+  uint32_t Id = 0;
+  std::u16string Name;
+
+  static TResourceId ById(uint32_t Value) { return {false, Value, {}}; }
+  static TResourceId ByName(std::u16string Value) { return {true, 0, std::move(Value)}; }
+  bool operator==(const TResourceId&) const = default;
+};
+
+// One resource of an image: where the tree files it and where its data lie.
+struct TResourceLeaf {
+  TResourceId Type;
+  TResourceId Name;
+  TResourceId Language;
+  uint32_t CodePage = 0;
+  TFileRange Data;
+};
+
 // The start of a file "claims" an executable image when it is "MZ": every
 // Windows program and DLL, and MS-DOS programs, begin so.
 bool StartsAsExecutable(TStream& Stream);
@@ -163,6 +205,7 @@ class TPEImage {
   // An absent directory (beyond NumberOfRvaAndSizes) reads as zero.
   TDataDirectory Directory(size_t Index) const;
   int64_t FileSize() const { return FFileSize; }
+  const THeaderLayout& Layout() const { return FLayout; }
 
   // Where Size bytes at Rva lie in the file: inside one section's data.
   // Raises EPEFormatError ("WHAT at RVA ... lies in no section", or past its
@@ -184,6 +227,12 @@ class TPEImage {
   // first of FindResources); nullopt when the image has none. Raises as
   // FindResources.
   std::optional<TFileRange> FindResource(TResourceKey Type, TResourceKey Name) const;
+
+  // Every resource of the image, in the tree's order; empty when it has no
+  // resource directory. Raises EPEFormatError as FindResource does, and when
+  // a directory is reached twice (a tree has one way to each) or a leaf is
+  // not at the third level.
+  std::vector<TResourceLeaf> ResourceLeaves() const;
 
   // The certificate table (Authenticode signatures); nullopt when there is
   // none. Raises EPEFormatError when it reaches past the end of the file.
@@ -209,6 +258,12 @@ class TPEImage {
             const std::array<TResourceKey, ResourceLevels>& Keys, size_t Limit,
             std::vector<TResourceData>& Found) const;
   bool NameMatches(uint32_t NameOffset, std::string_view Name) const;
+  // The entries of the directory at DirOffset, all of them, and the name at
+  // NameOffset, each checked against the resource section.
+  std::vector<TEntry> ReadEntries(uint32_t DirOffset) const;
+  std::u16string ReadName(uint32_t NameOffset) const;
+  void AddLeaves(int Level, uint32_t DirOffset, std::vector<TResourceId>& Path,
+                 std::set<uint32_t>& Visited, std::vector<TResourceLeaf>& Leaves) const;
 
   TStream& FStream;
   int64_t FFileSize = 0;
@@ -217,6 +272,7 @@ class TPEImage {
   uint16_t FSubsystem = 0;
   std::vector<TDataDirectory> FDirectories;
   std::vector<TSection> FSections;
+  THeaderLayout FLayout;
   // The resource tree: its file offset and the bytes to its section's end,
   // which every offset inside it is checked against.
   int64_t FResourceBase = 0;

@@ -30,6 +30,8 @@ inline constexpr const char* SResourceEntryCount =
     "the resource directory at %s claims %s entries, more than fit in the resource section";
 inline constexpr const char* SResourceLoop =
     "the resource directory at %s refers back to itself or to a directory above it";
+inline constexpr const char* SResourceReachedTwice =
+    "the resource directory at %s is reached twice";
 inline constexpr const char* SResourceTooDeep = "the resource tree is deeper than three levels";
 // %s: the level (1 or 2).
 inline constexpr const char* SResourceDataTooHigh =

@@ -4,9 +4,12 @@
 // seek.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <span>
+#include <vector>
 
 namespace kv {
 
@@ -32,6 +35,24 @@ constexpr void PutU32LE(uint8_t* P, uint32_t V) {
 }
 constexpr void PutI32LE(uint8_t* P, int32_t V) {
   PutU32LE(P, static_cast<uint32_t>(V));
+}
+
+// Value into the two or four bytes at At, which must lie inside Bytes.
+inline void PutU16LE(std::span<uint8_t> Bytes, size_t At, uint16_t Value) {
+  PutU16LE(Bytes.subspan(At, 2).data(), Value);
+}
+inline void PutU32LE(std::span<uint8_t> Bytes, size_t At, uint32_t Value) {
+  PutU32LE(Bytes.subspan(At, 4).data(), Value);
+}
+
+// Value appended to Bytes.
+inline void AppendU16LE(std::vector<uint8_t>& Bytes, uint16_t Value) {
+  Bytes.push_back(uint8_t(Value));
+  Bytes.push_back(uint8_t(Value >> 8));
+}
+inline void AppendU32LE(std::vector<uint8_t>& Bytes, uint32_t Value) {
+  AppendU16LE(Bytes, uint16_t(Value));
+  AppendU16LE(Bytes, uint16_t(Value >> 16));
 }
 
 // True when Length bytes from Offset lie inside Size bytes, that is when

@@ -1,4 +1,4 @@
-# Runs the check that follows every link of KVUpdater.exe on a copy of
+# Runs the check that follows the signing of KVUpdater.exe on a copy of
 # PROGRAM, as the build runs it (cmake -DZLBTOOL=... -DPROGRAM=...
 # -DWORK_DIR=... -DEXPECTED=regex -DCHECK_SCRIPT=... -P): it must fail with
 # zlbtool's report matching EXPECTED and delete the copy.

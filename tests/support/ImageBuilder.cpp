@@ -182,7 +182,8 @@ TBuiltImage BuildImage(const TImageRecipe& Recipe) {
     PutU16(Tree, TypeDirAt[T] + 14, uint16_t(Names[T].size() - Named));
   }
 
-  // The headers: MS-DOS header, "PE\0\0", COFF, optional header, one section.
+  // The headers: MS-DOS header, "PE\0\0", COFF, optional header, the
+  // sections.
   TBytes& B = Out.Bytes;
   B.assign(FileAlignment, 0);
   B[0] = 'M';
@@ -192,14 +193,17 @@ TBuiltImage BuildImage(const TImageRecipe& Recipe) {
   Out.Coff = 0x44;
   const size_t OptionalSize = Recipe.PE32Plus ? 240 : 224;
   PutU16(B, Out.Coff, Recipe.Machine);
-  PutU16(B, Out.Coff + 2, 1);
+  const bool Relocated = !Recipe.Relocations.empty();
+  PutU16(B, Out.Coff + 2, Relocated ? 2 : 1);
   PutU16(B, Out.Coff + 16, uint16_t(OptionalSize));
   PutU16(B, Out.Coff + 18, 0x0102);
   Out.Optional = Out.Coff + 20;
   PutU16(B, Out.Optional, Recipe.PE32Plus ? 0x20B : 0x10B);
   PutU32(B, Out.Optional + 32, 0x1000);
   PutU32(B, Out.Optional + 36, uint32_t(FileAlignment));
-  PutU32(B, Out.Optional + 56, uint32_t(AlignUp(SectionRva + Tree.size(), 0x1000)));
+  const size_t RelocationRva = AlignUp(SectionRva + Tree.size(), 0x1000);
+  PutU32(B, Out.Optional + 56,
+         uint32_t(AlignUp(RelocationRva + Recipe.Relocations.size(), 0x1000)));
   PutU32(B, Out.Optional + 60, uint32_t(FileAlignment));
   PutU16(B, Out.Optional + 68, Recipe.Subsystem);
   const size_t CountAt = Out.Optional + (Recipe.PE32Plus ? 108 : 92);
@@ -218,6 +222,20 @@ TBuiltImage BuildImage(const TImageRecipe& Recipe) {
   Out.Resources = B.size();
   B.insert(B.end(), Tree.begin(), Tree.end());
   Pad(B, FileAlignment);
+  if (Relocated) {
+    const size_t Header = Out.SectionTable + 40;
+    std::copy_n(".reloc", 6, B.begin() + ptrdiff_t(Header));
+    PutU32(B, Header + 8, uint32_t(Recipe.Relocations.size()));
+    PutU32(B, Header + 12, uint32_t(RelocationRva));
+    PutU32(B, Header + 16, uint32_t(AlignUp(Recipe.Relocations.size(), FileAlignment)));
+    PutU32(B, Header + 20, uint32_t(B.size()));
+    PutU32(B, Header + 36, 0x42000040);
+    PutU32(B, Out.Directories + 5 * 8, uint32_t(RelocationRva));
+    PutU32(B, Out.Directories + 5 * 8 + 4, uint32_t(Recipe.Relocations.size()));
+    Out.Relocations = B.size();
+    B.insert(B.end(), Recipe.Relocations.begin(), Recipe.Relocations.end());
+    Pad(B, FileAlignment);
+  }
   for (size_t I = 0; I < Count; ++I) {
     Out.TypeDirectory[I] += Out.Resources;
     Out.LanguageDirectory[I] += Out.Resources;

@@ -1,6 +1,7 @@
 // Windows PE images made in memory for the tests: headers, one ".rsrc"
-// section holding a resource tree, an optional certificate table; and the
-// file offsets of their parts, so that a test can damage any one of them.
+// section holding a resource tree, optionally the base relocations after it
+// and a certificate table; and the file offsets of their parts, so that a
+// test can damage any one of them.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,7 @@ struct TImageRecipe {
   uint16_t Machine = 0x014C;
   uint16_t Subsystem = 2;
   std::vector<TImageResource> Resources;
+  TBytes Relocations;  // a ".reloc" section after ".rsrc" when not empty
   TBytes Certificate;  // appended as the certificate table when not empty
 };
 
@@ -34,7 +36,8 @@ struct TBuiltImage {
   size_t Coff = 0;          // the COFF header, after "PE\0\0"
   size_t Optional = 0;      // the optional header
   size_t Directories = 0;   // the first data directory
-  size_t SectionTable = 0;  // the one section header
+  size_t SectionTable = 0;  // the first section header, ".rsrc"
+  size_t Relocations = 0;   // the base relocations' data, 0 when none
   size_t Resources = 0;     // the resource tree's root; tree offsets count from here
   // Per resource, in the order given: its type's and its name's language
   // directory, its name's entry in its type's directory and its data entry.

@@ -1,5 +1,5 @@
 // zlbtool end to end: the real program on real files, its output, exit
-// status and error texts.
+// status and error texts; updaters it reads and updaters it makes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <zlib.h>
@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "ImageBuilder.h"
+#include "PEImage.h"
 #include "TestSupport.h"
 #include "ZLBFormat.h"
 #include "ZLBReader.h"
@@ -201,7 +202,7 @@ TEST_F(ZlbtoolTest, PackLeavesNothingBehindOnFailure) {
 }
 
 TEST_F(ZlbtoolTest, EveryCommandHasHelp) {
-  for (const char* Command : {"pack", "list", "extract", "test", "info"}) {
+  for (const char* Command : {"pack", "list", "extract", "test", "info", "updater"}) {
     const TRun Help = Run(std::string(Command) + " --help");
     EXPECT_EQ(Help.Status, 0) << Command;
     EXPECT_EQ(Help.Out.rfind(std::string("usage: zlbtool ") + Command, 0), 0u) << Help.Out;
@@ -799,4 +800,189 @@ TEST_F(ZlbtoolTest, HostileImagesFailWithWhatIsWrongAndQuickly) {
     }
     EXPECT_FALSE(fs::exists(Dir.Path() / "out")) << Case.Name;
   }
+}
+
+// --- updater: an updater made of the stub and a release -------------------
+
+namespace {
+
+// A stub as the build links one: version (with the stub's mark), manifest
+// and form, the base relocations after the resources, and here also a
+// signature, which a made updater must not keep.
+kvtest::TImageRecipe StubRecipe() {
+  kvtest::TImageRecipe Recipe;
+  Recipe.Resources = {{16, "", 1,
+                       kvtest::VersionResource("2.0.0.0", {{"FileVersion", "2.0.0.0"},
+                                                           {"ProductVersion", "2.0.0.0"},
+                                                           {"KVUpdaterStub", "1"}})},
+                      {24, "", 1, kvtest::ToBytes(Manifest)},
+                      {10, "TFORM1", 1, kvtest::ToBytes("form")}};
+  Recipe.Relocations = kvtest::PatternBytes(0x30C, 5);
+  Recipe.Certificate = kvtest::PatternBytes(500, 6);
+  return Recipe;
+}
+
+// The data of the resource Type/Name in the image File; empty when none.
+TBytes ResourceOf(const fs::path& File, uint16_t Type, const std::string& Name) {
+  const TBytes Bytes = kvtest::ReadAll(File);
+  kv::TReadOnlyMemoryStream Stream(Bytes.data(), int64_t(Bytes.size()));
+  const kv::pe::TPEImage Image(Stream);
+  const auto Key =
+      Name.empty() ? kv::pe::TResourceKey::AnyFirst() : kv::pe::TResourceKey::ByName(Name);
+  const auto Range = Image.FindResource(kv::pe::TResourceKey::ById(Type), Key);
+  return Range ? Image.ReadRange(*Range, Bytes.size(), "resource") : TBytes();
+}
+
+class ZlbtoolUpdaterTest : public ZlbtoolTest {
+ protected:
+  void MakeRelease() {
+    fs::create_directories(Dir.Path() / "release" / "sub");
+    kvtest::WriteAll(Dir.Path() / "release" / "konvoro.exe", kvtest::PatternBytes(90000, 7));
+    kvtest::WriteAll(Dir.Path() / "release" / "WAIT.EXE", kvtest::PatternBytes(3000, 8));
+    kvtest::WriteAll(Dir.Path() / "release" / "sub" / "notes.txt", kvtest::ToBytes("notes\r\n"));
+    kvtest::WriteAll(Dir.Path() / "stub.exe", kvtest::BuildImage(StubRecipe()).Bytes);
+  }
+
+  // Nothing that updater writes is left in the directory but Kept.
+  void ExpectOnlyLeft(const std::vector<std::string>& Kept, const std::string& Case) {
+    for (const auto& Entry : fs::directory_iterator(Dir.Path())) {
+      const std::string Name = Entry.path().filename().string();
+      if (Name.ends_with(".exe") || Name.ends_with(".partial")) {
+        EXPECT_TRUE(std::find(Kept.begin(), Kept.end(), Name) != Kept.end())
+            << Case << ": " << Name << " left behind";
+      }
+    }
+  }
+};
+
+}  // namespace
+
+TEST_F(ZlbtoolUpdaterTest, CarriesWhatPackMakesInACopyOfTheStubWithTheVersionSet) {
+  MakeRelease();
+  ASSERT_EQ(Run("pack -o release.zlb release").Status, 0);
+  const TRun Made = Run("updater --stub stub.exe --version 3.1.4.1 -o KVUpdater.exe release");
+  ASSERT_EQ(Made.Status, 0) << Made.Err;
+  EXPECT_EQ(Made.Out + Made.Err, "");
+  EXPECT_EQ(ResourceOf(Dir.Path() / "KVUpdater.exe", 10, "ZLBDATA"),
+            kvtest::ReadAll(Dir.Path() / "release.zlb"))
+      << "the payload is the archive pack makes";
+  for (const auto& [Type, Name] : {std::pair<uint16_t, const char*>{10, "TFORM1"}, {24, ""}})
+    EXPECT_EQ(ResourceOf(Dir.Path() / "KVUpdater.exe", Type, Name),
+              ResourceOf(Dir.Path() / "stub.exe", Type, Name))
+        << "kept: " << Type << " " << Name;
+  const TRun Info = Run("info KVUpdater.exe");
+  EXPECT_EQ(Info.Status, 0) << Info.Err;
+  EXPECT_EQ(Info.Out.substr(0, Info.Out.find("Payload:")),
+            "Image:            PE32, i386, Windows GUI\n"
+            "FileVersion:      3.1.4.1\n"
+            "ProductVersion:   3.1.4.1\n"
+            "Fixed versions:   file 3.1.4.1, product 3.1.4.1\n"
+            "Execution level:  requireAdministrator\n"
+            "Signature:        none\n");
+  ExpectOnlyLeft({"stub.exe", "KVUpdater.exe"}, "success");
+
+  // The same arguments, the same bytes; without --version the stub's stays.
+  ASSERT_EQ(Run("updater --stub stub.exe --version 3.1.4.1 -o again.exe release").Status, 0);
+  EXPECT_EQ(kvtest::ReadAll(Dir.Path() / "again.exe"),
+            kvtest::ReadAll(Dir.Path() / "KVUpdater.exe"));
+  ASSERT_EQ(Run("updater --stub stub.exe -o stubs.exe --payload release.zlb").Status, 0);
+  EXPECT_NE(Run("info stubs.exe").Out.find("FileVersion:      2.0.0.0\n"), std::string::npos);
+  EXPECT_EQ(ResourceOf(Dir.Path() / "stubs.exe", 10, "ZLBDATA"),
+            kvtest::ReadAll(Dir.Path() / "release.zlb"));
+}
+
+TEST_F(ZlbtoolUpdaterTest, RefusalsSayWhyAndLeaveNothingBehind) {
+  MakeRelease();
+  kvtest::WriteAll(Dir.Path() / "notes.txt", kvtest::ToBytes("not a program"));
+  kvtest::TImageRecipe NotAStub = StubRecipe();
+  NotAStub.Resources[0].Data = kvtest::VersionResource("2.0.0.0", {{"FileVersion", "2.0.0.0"}});
+  kvtest::WriteAll(Dir.Path() / "other.exe", kvtest::BuildImage(NotAStub).Bytes);
+  ASSERT_EQ(Run("updater --stub stub.exe -o made.exe release").Status, 0);
+  kvtest::TImageRecipe Unsigned = StubRecipe();
+  Unsigned.Certificate.clear();
+  TBytes Trailing = kvtest::BuildImage(Unsigned).Bytes;
+  Trailing.resize(Trailing.size() + 16, 0);
+  kvtest::WriteAll(Dir.Path() / "trailing.exe", Trailing);
+  kvtest::WriteAll(Dir.Path() / "nowait.zlb",
+                   kvtest::BuildArchive({{"konvoro.exe", kvtest::ToBytes("k")}}));
+  TBytes Damaged = kvtest::BuildArchive({{"wait.exe", kvtest::PatternBytes(5000, 9)}});
+  Damaged[20] ^= 0x10;
+  kvtest::RecomputeArchiveCRC(Damaged);
+  kvtest::WriteAll(Dir.Path() / "damaged.zlb", Damaged);
+  const std::string NoWait =
+      "the release has no wait.exe: the update script's \"@wait\" runs it from the update "
+      "folder, and without one the elevated command interpreter would run whatever \"wait\" the "
+      "PATH offers";
+  const std::string InstalledStub =
+      (fs::path(ZLBTOOL_PATH).parent_path().parent_path() / "share/zlbtool/KVUpdater-stub.exe")
+          .string();
+
+  struct TCase {
+    const char* Name;
+    std::function<void()> Setup = nullptr;
+    std::string Args;
+    std::string Err;
+  };
+  const TCase Cases[] = {
+      {.Name = "a release without wait.exe",
+       .Setup = [&] { fs::remove(Dir.Path() / "release" / "WAIT.EXE"); },
+       .Args = "--stub stub.exe release",
+       .Err = NoWait},
+      {.Name = "a file the updater would not extract",
+       .Setup = [&] { kvtest::WriteAll(Dir.Path() / "release" / "sub" / "Nul.txt", {}); },
+       .Args = "--stub stub.exe release",
+       .Err = "release/sub/Nul.txt: the updater refuses to extract a file named 'Nul.txt'"},
+      {.Name = "two files that land on one name",
+       .Setup = [&] { kvtest::WriteAll(Dir.Path() / "release" / "sub" / "wait.exe", {}); },
+       .Args = "--stub stub.exe release",
+       .Err = "two files would be stored as 'WAIT.EXE': 'release/WAIT.EXE' and "
+              "'release/sub/wait.exe' (the updater extracts every file into one folder)"},
+      {.Name = "a malformed version",
+       .Args = "--stub stub.exe --version 3.1.04.1 release",
+       .Err = "malformed version '3.1.04.1': four numbers from 0 to 65535 without leading "
+              "zeros, as 3.1.4.1\nRun 'zlbtool updater --help' for usage."},
+      {.Name = "a stub that is no program",
+       .Args = "--stub notes.txt release",
+       .Err = "notes.txt: not an executable image: it does not start with \"MZ\""},
+      {.Name = "a program that is not the stub",
+       .Args = "--stub other.exe release",
+       .Err = "other.exe: not a Konvoro updater stub: its version resource has no KVUpdaterStub "
+              "string"},
+      {.Name = "an updater for the stub",
+       .Args = "--stub made.exe release",
+       .Err = "made.exe: already carries a payload (RCDATA ZLBDATA): give the stub, not an "
+              "updater"},
+      {.Name = "a stub the writer cannot rewrite",
+       .Args = "--stub trailing.exe release",
+       .Err = "trailing.exe: 16 bytes follow the last section's data, and they are not a "
+              "certificate table"},
+      {.Name = "no stub given, none installed",
+       .Args = "release",
+       .Err = "no stub given, and none installed with zlbtool at '" + InstalledStub +
+              "' (give one with --stub FILE)"},
+      {.Name = "an archive without wait.exe",
+       .Args = "--stub stub.exe --payload nowait.zlb",
+       .Err = "out.exe: " + NoWait},
+      {.Name = "an archive that does not test clean",
+       .Args = "--stub stub.exe --payload damaged.zlb",
+       .Err = "out.exe: the payload does not test clean: wait.exe: File (0) is corrupt: "},
+  };
+  for (const TCase& Case : Cases) {
+    if (Case.Setup) Case.Setup();
+    const TRun R = Run("updater -o out.exe " + Case.Args);
+    EXPECT_EQ(R.Status, 1) << Case.Name;
+    EXPECT_EQ(R.Err.rfind("zlbtool: " + Case.Err, 0), 0u) << Case.Name << "\n" << R.Err;
+    ExpectOnlyLeft({"stub.exe", "other.exe", "made.exe", "trailing.exe"}, Case.Name);
+    fs::remove_all(Dir.Path() / "release");
+    MakeRelease();
+  }
+
+  // The build's test variants carry such payloads, saying so.
+  ASSERT_EQ(
+      Run("updater --stub stub.exe --allow-no-wait -o nowait.exe --payload nowait.zlb").Status, 0);
+  ASSERT_EQ(Run("updater --stub stub.exe --allow-damaged-payload -o damaged.exe --payload "
+                "damaged.zlb")
+                .Status,
+            0);
+  EXPECT_EQ(ResourceOf(Dir.Path() / "damaged.exe", 10, "ZLBDATA"), Damaged);
 }

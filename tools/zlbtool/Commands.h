@@ -14,5 +14,6 @@ int List(const TArgs& Args);
 int Extract(const TArgs& Args);
 int Test(const TArgs& Args);
 int Info(const TArgs& Args);
+int Updater(const TArgs& Args);
 
 }  // namespace zlbtool

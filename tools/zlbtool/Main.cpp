@@ -1,4 +1,4 @@
-// zlbtool: packs, lists, tests and extracts ZLB archives.
+// zlbtool: packs, lists, tests and extracts ZLB archives, and makes updaters.
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -18,6 +18,7 @@ constexpr const char* Usage =
     "  test     check every entry as extraction would take it\n"
     "  extract  extract entries into a directory\n"
     "  info     show what an updater is and carries, or what an archive holds\n"
+    "  updater  make an updater (KVUpdater.exe) of the stub and a release\n"
     "\n"
     "list, test, extract and info also take an updater (KVUpdater.exe): they\n"
     "read the archive in its RCDATA resource ZLBDATA in place.\n"
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
     if (Command == "test") return zlbtool::Test(Args);
     if (Command == "extract") return zlbtool::Extract(Args);
     if (Command == "info") return zlbtool::Info(Args);
+    if (Command == "updater") return zlbtool::Updater(Args);
     std::fprintf(stderr, "zlbtool: unknown command '%s'\n%s", Command.c_str(), Usage);
     return 1;
   } catch (const zlbtool::EUsageError& E) {
