@@ -14,6 +14,7 @@
 # whatever "wait" the PATH offers, and folders users can write to may be on
 # it.
 cmake_minimum_required(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/PayloadFacts.cmake)
 
 function(refuse Text)
   if(REMOVE_ON_FAILURE)
@@ -38,10 +39,12 @@ if(NOT ALLOW_NO_WAIT)
   endif()
   # Entry names are listed as JSON strings; only ASCII letters change case.
   string(TOLOWER "${Listing}" Listing)
-  if(NOT Listing MATCHES "\"name\": \"wait\\.exe\",")
+  string(REPLACE "." "\\." wait_pattern "${KV_PAYLOAD_WAIT_PROGRAM}")
+  if(NOT Listing MATCHES "\"name\": \"${wait_pattern}\",")
     refuse(
-      "The payload ${PAYLOAD} has no entry named wait.exe. The update script's \"@wait\" runs "
-      "wait.exe from the update folder; without one, the elevated command interpreter would run "
+      "The payload ${PAYLOAD} has no entry named ${KV_PAYLOAD_WAIT_PROGRAM}. The update script's "
+      "\"@wait\" runs ${KV_PAYLOAD_WAIT_PROGRAM} from the update folder; without one, the "
+      "elevated command interpreter would run "
       "any \"wait\" found on the PATH. Add the release's wait.exe (a program that waits until "
       "KVUpdater.exe has ended), or, for a test variant, pass ALLOW_NO_WAIT.")
   endif()

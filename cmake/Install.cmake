@@ -55,7 +55,6 @@ file(GLOB kv_platform_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/*
 install(FILES ${kv_platform_headers}
               ${PROJECT_SOURCE_DIR}/archive/ArchiveMessages.h
               ${PROJECT_SOURCE_DIR}/archive/CRC32.h
-              ${PROJECT_SOURCE_DIR}/archive/PayloadResource.h
               ${PROJECT_SOURCE_DIR}/archive/ZLBFormat.h
               ${PROJECT_SOURCE_DIR}/archive/ZLBReader.h
               ${PROJECT_SOURCE_DIR}/archive/ZLIBArchive.h

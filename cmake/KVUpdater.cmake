@@ -42,23 +42,10 @@
 set(KV_UPDATER_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/../updater)
 set(KV_CHECK_PAYLOAD_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/CheckPayload.cmake)
 
-# The payload's resource name (in the upper case that resource compilers
-# store) and the stub's mark, read from the header the programs take them
-# from.
-set(payload_header ${CMAKE_CURRENT_LIST_DIR}/../archive/PayloadResource.h)
-foreach(fact KV_PAYLOAD_RESOURCE:PayloadResourceName KV_STUB_MARKER:PayloadStubMarker)
-  string(REPLACE ":" ";" fact ${fact})
-  list(GET fact 0 variable)
-  list(GET fact 1 name)
-  file(STRINGS ${payload_header} value REGEX "${name} = \"[^\"]+\"")
-  string(REGEX REPLACE ".*\"([^\"]+)\".*" "\\1" value "${value}")
-  if(NOT value MATCHES "^[A-Za-z0-9_]+$")
-    message(FATAL_ERROR "No ${name} found in ${payload_header}")
-  endif()
-  set(${variable} ${value})
-endforeach()
-string(TOUPPER "${KV_PAYLOAD_RESOURCE}" KV_PAYLOAD_RESOURCE)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${payload_header})
+# The payload's resource name, in the upper case that resource compilers
+# store, and the stub's mark (cmake/PayloadFacts.cmake).
+string(TOUPPER "${KV_PAYLOAD_RESOURCE_NAME}" KV_PAYLOAD_RESOURCE)
+set(KV_STUB_MARKER ${KV_PAYLOAD_STUB_MARKER})
 
 # Authenticode signing of every KVUpdater.exe: SHA-256, by osslsigncode,
 # which reads the password from its file, so that it never shows on a

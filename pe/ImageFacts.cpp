@@ -322,4 +322,30 @@ std::string Utf16ToUtf8(std::span<const uint16_t> Units) {
   return Out;
 }
 
+TImageFacts ReadImageFacts(const TPEImage& Image) {
+  TImageFacts Facts;
+  Facts.Format = Image.ImageFormat() == TImageFormat::PE32 ? "PE32" : "PE32+";
+  Facts.Machine = MachineName(Image.Machine());
+  Facts.Subsystem = Image.Subsystem();
+  if (const auto Version = Image.FindResource(TResourceKey::ById(RT_VERSION), {})) {
+    // The root block counts at most 64 KiB; anything beyond is not part of it.
+    TFileRange Head = *Version;
+    Head.Size = std::min<int64_t>(Head.Size, MaxVersionResourceBytes);
+    const TVersionInfo Info =
+        DecodeVersionInfo(Image.ReadRange(Head, MaxVersionResourceBytes, "version resource"));
+    Facts.FileVersion = Info.String("FileVersion");
+    Facts.ProductVersion = Info.String("ProductVersion");
+    if (Info.FixedFileVersion) Facts.FixedFileVersion = VersionText(*Info.FixedFileVersion);
+    if (Info.FixedProductVersion)
+      Facts.FixedProductVersion = VersionText(*Info.FixedProductVersion);
+  }
+  if (const auto Manifest = Image.FindResource(TResourceKey::ById(RT_MANIFEST), {})) {
+    const std::vector<uint8_t> Bytes = Image.ReadRange(*Manifest, MaxManifestBytes, "manifest");
+    Facts.ExecutionLevel = RequestedExecutionLevel(
+        std::string_view(reinterpret_cast<const char*>(Bytes.data()), Bytes.size()));
+  }
+  if (const auto Table = Image.CertificateTable()) Facts.SignatureBytes = Table->Size;
+  return Facts;
+}
+
 }  // namespace kv::pe

@@ -68,6 +68,26 @@ std::vector<uint8_t> WithVersion(std::span<const uint8_t> Bytes, const TVersionN
 // comments, processing instructions and CDATA; nullopt when there is none.
 std::optional<std::string> RequestedExecutionLevel(std::string_view Manifest);
 
+class TPEImage;
+
+// What an image tells of itself: its headers' format, machine and
+// subsystem, the versions of its version resource, the execution level its
+// manifest requests, and the size of its Authenticode signature (presence
+// only: nothing here verifies one).
+struct TImageFacts {
+  std::string Format;  // "PE32" or "PE32+"
+  std::string Machine;
+  uint16_t Subsystem = 0;
+  std::optional<std::string> FileVersion, ProductVersion;
+  std::optional<std::string> FixedFileVersion, FixedProductVersion;
+  std::optional<std::string> ExecutionLevel;
+  std::optional<int64_t> SignatureBytes;
+};
+// Reads Image's facts. Raises EPEFormatError for a version resource,
+// manifest or certificate table that is malformed or reaches outside the
+// file.
+TImageFacts ReadImageFacts(const TPEImage& Image);
+
 // UTF-16LE code units as UTF-8; a lone surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::span<const uint16_t> Units);
 

@@ -43,10 +43,5 @@ inline constexpr const char* SCertificatesPastEnd =
 inline constexpr const char* SResourceTooLarge = "the %s of %s bytes is larger than %s bytes";
 // %s: what is wrong inside it.
 inline constexpr const char* SBadVersionResource = "the version resource is malformed: %s";
-// %s: the resource's name.
-inline constexpr const char* SNoPayloadResource = "no %s resource";
-// %s: the resource's name, %s: the languages it is filed under.
-inline constexpr const char* SSeveralPayloads =
-    "more than one %s resource (languages %s): which one runs depends on the user's language";
 
 }  // namespace kv::pe::messages

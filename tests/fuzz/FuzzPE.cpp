@@ -18,6 +18,7 @@ namespace {
 
 using kvfuzz::Fail;
 using namespace kv::pe;
+using namespace kv::payload;
 
 // What the reader hands out lies inside the file.
 void CheckInside(const TFileRange& Range, size_t Size, const char* What) {
@@ -29,21 +30,12 @@ void CheckInside(const TFileRange& Range, size_t Size, const char* What) {
 void ReadImage(kv::TStream& Stream, size_t Size) {
   const TPEImage Image(Stream);
   if (Image.Sections().size() > MaxSections) Fail("more sections than the limit");
-  if (const auto Version = Image.FindResource(TResourceKey::ById(RT_VERSION), {})) {
-    CheckInside(*Version, Size, "the version resource");
-    TFileRange Head = *Version;
-    Head.Size = std::min<int64_t>(Head.Size, MaxVersionResourceBytes);
-    const TVersionInfo Info =
-        DecodeVersionInfo(Image.ReadRange(Head, MaxVersionResourceBytes, "version resource"));
-    (void)Info.String("FileVersion");
-  }
-  if (const auto Manifest = Image.FindResource(TResourceKey::ById(RT_MANIFEST), {})) {
-    CheckInside(*Manifest, Size, "the manifest");
-    const std::vector<uint8_t> Bytes = Image.ReadRange(*Manifest, MaxManifestBytes, "manifest");
-    (void)RequestedExecutionLevel(
-        std::string_view(reinterpret_cast<const char*>(Bytes.data()), Bytes.size()));
-  }
+  for (const uint16_t Type : {RT_VERSION, RT_MANIFEST})
+    if (const auto Range = Image.FindResource(TResourceKey::ById(Type), {}))
+      CheckInside(*Range, Size, "a resource");
   if (const auto Table = Image.CertificateTable()) CheckInside(*Table, Size, "the certificates");
+  // Read as zlbtool info reads them.
+  (void)ReadImageFacts(Image);
 }
 
 }  // namespace

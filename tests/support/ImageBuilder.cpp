@@ -257,4 +257,23 @@ TBuiltImage BuildImage(const TImageRecipe& Recipe) {
   return Out;
 }
 
+const std::string UpdaterManifest =
+    "<?xml version=\"1.0\"?>\n<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\">"
+    "<trustInfo><security><requestedPrivileges>\n"
+    "<!-- <requestedExecutionLevel level=\"asInvoker\"/> -->\n"
+    "<requestedExecutionLevel uiAccess='false' level = 'requireAdministrator'/>\n"
+    "</requestedPrivileges></security></trustInfo></assembly>\n";
+
+TImageRecipe UpdaterRecipe(const TBytes& Payload) {
+  TImageRecipe Recipe;
+  Recipe.Resources = {{16, "", 1,
+                       VersionResource("2.0.0.0", {{"CompanyName", "Konvoro"},
+                                                   {"FileVersion", "2.0.0.0"},
+                                                   {"ProductVersion", "2.0.0.0"}})},
+                      {24, "", 1, TBytes(UpdaterManifest.begin(), UpdaterManifest.end())},
+                      {10, "TFORM1", 1, {'f', 'o', 'r', 'm'}},
+                      {10, "ZlbData", 1, Payload}};
+  return Recipe;
+}
+
 }  // namespace kvtest

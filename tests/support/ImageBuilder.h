@@ -51,6 +51,13 @@ TBuiltImage BuildImage(const TImageRecipe& Recipe);
 TBytes VersionResource(const std::string& FixedVersion,
                        const std::vector<std::pair<std::string, std::string>>& Strings);
 
+// The manifest of the updaters the build makes, with the execution level
+// that zlbtool info reads behind a commented-out decoy.
+extern const std::string UpdaterManifest;
+// An updater as the build makes one: version, manifest, form and Payload as
+// RCDATA "ZlbData" (any letter case must be found).
+TImageRecipe UpdaterRecipe(const TBytes& Payload);
+
 // Little-endian stores into a built image.
 void PutU16(TBytes& Bytes, size_t At, uint16_t Value);
 void PutU32(TBytes& Bytes, size_t At, uint32_t Value);

@@ -484,27 +484,6 @@ TEST_F(ZlbtoolTest, TestChecksEveryEntryAndNamesTheBadOne) {
 
 namespace {
 
-const std::string Manifest =
-    "<?xml version=\"1.0\"?>\n<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\">"
-    "<trustInfo><security><requestedPrivileges>\n"
-    "<!-- <requestedExecutionLevel level=\"asInvoker\"/> -->\n"
-    "<requestedExecutionLevel uiAccess='false' level = 'requireAdministrator'/>\n"
-    "</requestedPrivileges></security></trustInfo></assembly>\n";
-
-// An updater as the build makes one: version, manifest, form and payload.
-kvtest::TImageRecipe UpdaterRecipe(const TBytes& Payload) {
-  kvtest::TImageRecipe Recipe;
-  Recipe.Resources = {{16, "", 1,
-                       kvtest::VersionResource("2.0.0.0", {{"CompanyName", "Konvoro"},
-                                                           {"FileVersion", "2.0.0.0"},
-                                                           {"ProductVersion", "2.0.0.0"}})},
-                      {24, "", 1, kvtest::ToBytes(Manifest)},
-                      {10, "TFORM1", 1, kvtest::ToBytes("form")},
-                      // Compilers store names in upper case; any case must be found.
-                      {10, "ZlbData", 1, Payload}};
-  return Recipe;
-}
-
 TBytes PayloadArchive() {
   return kvtest::BuildArchive({{"konvoro.exe", kvtest::PatternBytes(90000, 7)},
                                {"WAIT.EXE", kvtest::PatternBytes(3000, 8)},
@@ -516,7 +495,8 @@ TBytes PayloadArchive() {
 TEST_F(ZlbtoolTest, UpdaterIsListedTestedAndExtractedAsTheArchiveItCarries) {
   const TBytes Archive = PayloadArchive();
   kvtest::WriteAll(Dir.Path() / "payload.zlb", Archive);
-  kvtest::WriteAll(Dir.Path() / "KVUpdater.exe", kvtest::BuildImage(UpdaterRecipe(Archive)).Bytes);
+  kvtest::WriteAll(Dir.Path() / "KVUpdater.exe",
+                   kvtest::BuildImage(kvtest::UpdaterRecipe(Archive)).Bytes);
   for (const char* Command : {"list", "list --json", "test", "extract -d out --with-paths"}) {
     const TRun Plain = Run(std::string(Command) + " payload.zlb");
     const std::vector<std::pair<std::string, TBytes>> PlainFiles = kvtest::Snapshot(Dir.Path());
@@ -532,7 +512,8 @@ TEST_F(ZlbtoolTest, UpdaterIsListedTestedAndExtractedAsTheArchiveItCarries) {
   // A damaged payload fails as the same damaged archive does.
   TBytes Damaged = Archive;
   Damaged[Damaged.size() / 2] ^= 0x01;
-  kvtest::WriteAll(Dir.Path() / "damaged.exe", kvtest::BuildImage(UpdaterRecipe(Damaged)).Bytes);
+  kvtest::WriteAll(Dir.Path() / "damaged.exe",
+                   kvtest::BuildImage(kvtest::UpdaterRecipe(Damaged)).Bytes);
   const TRun Bad = Run("test damaged.exe");
   EXPECT_EQ(Bad.Status, 1);
   EXPECT_EQ(Bad.Err, "zlbtool: The archive file appears to be corrupted\n");
@@ -540,7 +521,7 @@ TEST_F(ZlbtoolTest, UpdaterIsListedTestedAndExtractedAsTheArchiveItCarries) {
 
 TEST_F(ZlbtoolTest, InfoReportsTheImageAndItsPayload) {
   const TBytes Archive = PayloadArchive();
-  kvtest::TImageRecipe Signed = UpdaterRecipe(Archive);
+  kvtest::TImageRecipe Signed = kvtest::UpdaterRecipe(Archive);
   Signed.Certificate = kvtest::PatternBytes(1000, 9);
   kvtest::TImageRecipe Plus;
   Plus.PE32Plus = true;
@@ -628,175 +609,40 @@ TEST_F(ZlbtoolTest, StoredArchiveThatStartsWithAProgramIsReadAsAnArchive) {
   EXPECT_EQ(ObjectLines(Run("list --json s.zlb").Out).size(), 2u);
 }
 
-TEST_F(ZlbtoolTest, HostileImagesFailWithWhatIsWrongAndQuickly) {
-  using kvtest::PutU16;
-  using kvtest::PutU32;
+// The PE reader's faults are tested with it (tests/pe); here, that zlbtool
+// names the file and the fault, refuses an image that carries two payloads,
+// and writes nothing, for every command that reads an updater.
+TEST_F(ZlbtoolTest, HostileImagesFailWithWhatIsWrong) {
   const TBytes Payload = kvtest::BuildArchive({{"a", kvtest::ToBytes("a")}});
-  const kvtest::TBuiltImage Good = kvtest::BuildImage(UpdaterRecipe(Payload));
-  const size_t Size = Good.Bytes.size();
-  const size_t Z = 3;                           // the payload's resource; 0 is the version resource
-  const size_t RootType = Good.Resources + 16;  // RCDATA's entry in the root
-  auto Rel = [&](size_t FileOffset) { return uint32_t(FileOffset - Good.Resources); };
-  auto U32At = [&](size_t At) {
-    return uint32_t(Good.Bytes[At] | Good.Bytes[At + 1] << 8 | Good.Bytes[At + 2] << 16 |
-                    uint32_t(Good.Bytes[At + 3]) << 24);
-  };
-  auto Hex = [](uint64_t Value) {
-    char Text[24];
-    std::snprintf(Text, sizeof Text, "0x%llX", static_cast<unsigned long long>(Value));
-    return std::string(Text);
-  };
-  const uint32_t PayloadRva = U32At(Good.DataEntry[Z]);
-  // The image with a second payload beside the first, which Windows would
-  // pick on some machines and not on others.
-  const auto WithSecondPayload = [&](uint16_t FirstLanguage, kvtest::TImageResource Second) {
-    kvtest::TImageRecipe Recipe = UpdaterRecipe(Payload);
-    Recipe.Resources.back().Language = FirstLanguage;
-    Recipe.Resources.push_back(std::move(Second));
-    return kvtest::BuildImage(Recipe).Bytes;
-  };
-  const TBytes Other = kvtest::BuildArchive({{"other", kvtest::ToBytes("another release")}});
-  const size_t Version = 0x200 + (U32At(Good.DataEntry[0]) - 0x1000);
-  const uint32_t Sub = 0x80000000u;
-  struct TCase {
+  const kvtest::TBuiltImage Good = kvtest::BuildImage(kvtest::UpdaterRecipe(Payload));
+  TBytes LfanewPastEnd = Good.Bytes;
+  kvtest::PutU32(LfanewPastEnd, 60, 0x7FFFFFF0);
+  kvtest::TImageRecipe TwoPayloads = kvtest::UpdaterRecipe(Payload);
+  TwoPayloads.Resources.back().Language = 0x407;
+  TwoPayloads.Resources.push_back(
+      {.Type = 10, .Name = "ZlbData", .Data = kvtest::BuildArchive({{"b", kvtest::ToBytes("b")}})});
+  const struct {
     const char* Name;
-    std::function<void(TBytes&)> Damage;
+    TBytes Bytes;
     std::string Message;
-    bool InfoOnly = false;  // what only info reads
-  };
-  const TCase Cases[] = {
-      {.Name = "file ends in the MS-DOS header",
-       .Damage = [](TBytes& B) { B.resize(40); },
-       .Message = "the file ends within the MS-DOS header at 0x0"},
+  } Cases[] = {
       {.Name = "e_lfanew past the end",
-       .Damage = [](TBytes& B) { PutU32(B, 60, 0x7FFFFFF0); },
-       .Message = "e_lfanew (0x7FFFFFF0) points past the end of the file (" + std::to_string(Size) +
-                  " bytes)"},
-      {.Name = "e_lfanew and the signature overflow 32 bits",
-       .Damage = [](TBytes& B) { PutU32(B, 60, 0xFFFFFFFE); },
-       .Message = "e_lfanew (0xFFFFFFFE) points past the end of the file (" + std::to_string(Size) +
-                  " bytes)"},
-      {.Name = "an MS-DOS program",
-       .Damage = [](TBytes& B) { B[0x40] = 'N'; },
-       .Message = "no PE signature at e_lfanew (0x40): an MS-DOS program, not a Windows image"},
-      {.Name = "file ends in the COFF header",
-       .Damage = [&](TBytes& B) { B.resize(Good.Coff + 10); },
-       .Message = "the file ends within the COFF header at 0x40"},
-      {.Name = "file ends in the optional header",
-       .Damage = [&](TBytes& B) { B.resize(Good.Optional + 100); },
-       .Message = "the file ends within the optional header at 0x58"},
-      {.Name = "unknown optional header",
-       .Damage = [&](TBytes& B) { PutU16(B, Good.Optional, 0x107); },
-       .Message = "unknown optional header magic 0x107"},
-      {.Name = "optional header shorter than its fields",
-       .Damage = [&](TBytes& B) { PutU16(B, Good.Coff + 16, 90); },
-       .Message = "the optional header of 90 bytes is too small for its fields (96 bytes)"},
-      {.Name = "data directories beyond the optional header",
-       .Damage = [&](TBytes& B) { PutU16(B, Good.Coff + 16, 120); },
-       .Message = "the optional header of 120 bytes is too small for its fields (224 bytes)"},
-      {.Name = "absurd section count",
-       .Damage = [&](TBytes& B) { PutU16(B, Good.Coff + 2, 0xFFFF); },
-       .Message = "65535 sections, more than Windows loads (96)"},
-      {.Name = "section table past the end",
-       .Damage = [&](TBytes& B) { PutU16(B, Good.Coff + 16, uint16_t(Size - 20 - Good.Optional)); },
-       .Message = "the file ends within the section table at " + Hex(Size - 20)},
-      {.Name = "section data past the end",
-       .Damage = [&](TBytes& B) { PutU32(B, Good.SectionTable + 16, 0x10000000); },
-       .Message = "section 1 (.rsrc) reaches past the end of the file"},
-      {.Name = "section offset and size overflow 32 bits",
-       .Damage = [&](TBytes& B) { PutU32(B, Good.SectionTable + 20, 0xFFFFFE00); },
-       .Message = "section 1 (.rsrc) reaches past the end of the file"},
-      {.Name = "resource directory in no section",
-       .Damage = [&](TBytes& B) { PutU32(B, Good.Directories + 16, 0x00900000); },
-       .Message = "the resource directory at RVA 0x900000 (16 bytes) lies in no section"},
-      {.Name = "resource directory that refers to itself",
-       .Damage = [&](TBytes& B) { PutU32(B, RootType + 4, Sub | 0); },
-       .Message = "the resource directory at 0x0 refers back to itself or to a directory above it"},
-      {.Name = "resource directory that refers to one above it",
-       .Damage = [&](TBytes& B) { PutU32(B, Good.NameEntry[Z] + 4, Sub | 0); },
-       .Message = "the resource directory at 0x0 refers back to itself or to a directory above it"},
-      {.Name = "resource tree deeper than three levels",
-       .Damage = [&](TBytes& B) { PutU32(B, Good.LanguageDirectory[Z] + 20, Sub | 0x10); },
-       .Message = "the resource tree is deeper than three levels"},
-      {.Name = "data where the type's directory belongs",
-       .Damage = [&](TBytes& B) { PutU32(B, RootType + 4, Rel(Good.DataEntry[Z])); },
-       .Message = "a resource entry at level 1 names data where a directory belongs"},
-      {.Name = "absurd entry count",
-       .Damage = [&](TBytes& B) { PutU16(B, Good.Resources + 14, 0xFFFF); },
-       .Message = "the resource directory at 0x0 claims 65535 entries, more than fit in the "
-                  "resource section"},
-      {.Name = "subdirectory past the resource section",
-       .Damage = [&](TBytes& B) { PutU32(B, Good.NameEntry[Z] + 4, Sub | 0x7FFFFFF8); },
-       .Message = "the resource directory at 0x7FFFFFF8 reaches past the resource section"},
-      {.Name = "name past the resource section",
-       .Damage = [&](TBytes& B) { PutU32(B, Good.NameEntry[Z], Sub | 0x7FFFFFFF); },
-       .Message = "a resource name at 0x7FFFFFFF reaches past the resource section"},
-      {.Name = "name whose length reaches past the resource section",
-       .Damage =
-           [&](TBytes& B) {
-             PutU16(B, Size - 2, 100);
-             PutU32(B, Good.NameEntry[Z], Sub | Rel(Size - 2));
-           },
-       .Message =
-           "a resource name at " + Hex(Rel(Size - 2)) + " reaches past the resource section"},
-      {.Name = "data entry past the resource section",
-       .Damage = [&](TBytes& B) { PutU32(B, Good.LanguageDirectory[Z] + 20, 0x7FFFFFF0); },
-       .Message = "a resource data entry at 0x7FFFFFF0 reaches past the resource section"},
-      {.Name = "payload in no section",
-       .Damage = [&](TBytes& B) { PutU32(B, Good.DataEntry[Z], 0x00400000); },
-       .Message = "resource data at RVA 0x400000 (" + std::to_string(Payload.size()) +
-                  " bytes) lies in no section"},
-      {.Name = "payload RVA and size overflow 32 bits",
-       .Damage = [&](TBytes& B) { PutU32(B, Good.DataEntry[Z] + 4, 0xFFFFFFF0); },
-       .Message = "resource data at RVA " + Hex(PayloadRva) +
-                  " (4294967280 bytes) reaches past its section's data in the file"},
+       .Bytes = LfanewPastEnd,
+       .Message = "e_lfanew (0x7FFFFFF0) points past the end of the file (" +
+                  std::to_string(Good.Bytes.size()) + " bytes)"},
       {.Name = "payloads in German and in English",
-       .Damage =
-           [&](TBytes& B) {
-             B = WithSecondPayload(0x407, {.Type = 10, .Name = "ZlbData", .Data = Other});
-           },
+       .Bytes = kvtest::BuildImage(TwoPayloads).Bytes,
        .Message = "more than one ZLBDATA resource (languages 0x0407, 0x0409): which one runs "
                   "depends on the user's language"},
-      {.Name = "the payload's name twice, in other letter case",
-       .Damage =
-           [&](TBytes& B) {
-             B = WithSecondPayload(0x409, {.Type = 10, .Name = "ZLBDATA", .Data = Other});
-           },
-       .Message = "more than one ZLBDATA resource (languages 0x0409, 0x0409): which one runs "
-                  "depends on the user's language"},
-      {.Name = "no payload",
-       .Damage = [&](TBytes& B) { PutU32(B, RootType, 11); },
-       .Message = "no ZLBDATA resource"},
-      {.Name = "certificate table past the end",
-       .Damage =
-           [&](TBytes& B) {
-             PutU32(B, Good.Directories + 32, 0x100);
-             PutU32(B, Good.Directories + 36, 0xFFFFFFF0);
-           },
-       .Message = "the certificate table (offset 0x100, 4294967280 bytes) reaches past the end "
-                  "of the file",
-       .InfoOnly = true},
-      {.Name = "version block longer than the resource",
-       .Damage = [&](TBytes& B) { PutU16(B, Version, 0xFFFF); },
-       .Message = "the version resource is malformed: the block at 0x0 has a length that does "
-                  "not fit (65535 bytes)",
-       .InfoOnly = true},
   };
-  ASSERT_EQ(Run("list --json bad.exe").Status, 1) << "no file yet";
   kvtest::WriteAll(Dir.Path() / "bad.exe", Good.Bytes);
   ASSERT_EQ(Run("info bad.exe").Status, 0) << "the undamaged image passes";
-  for (const TCase& Case : Cases) {
-    TBytes Bytes = Good.Bytes;
-    Case.Damage(Bytes);
-    kvtest::WriteAll(Dir.Path() / "bad.exe", Bytes);
+  for (const auto& Case : Cases) {
+    kvtest::WriteAll(Dir.Path() / "bad.exe", Case.Bytes);
     for (const char* Command : {"list", "test", "extract -d out", "info --json"}) {
-      if (Case.InfoOnly && std::string(Command) != "info --json") continue;
-      const auto Started = std::chrono::steady_clock::now();
       const TRun R = Run(std::string(Command) + " bad.exe");
-      const auto Took = std::chrono::steady_clock::now() - Started;
       EXPECT_EQ(R.Status, 1) << Case.Name << ", " << Command;
       EXPECT_EQ(R.Err, "zlbtool: bad.exe: " + Case.Message + "\n") << Case.Name << ", " << Command;
-      EXPECT_LT(Took, std::chrono::seconds(1)) << Case.Name << ", " << Command;
     }
     EXPECT_FALSE(fs::exists(Dir.Path() / "out")) << Case.Name;
   }
@@ -815,7 +661,7 @@ kvtest::TImageRecipe StubRecipe() {
                        kvtest::VersionResource("2.0.0.0", {{"FileVersion", "2.0.0.0"},
                                                            {"ProductVersion", "2.0.0.0"},
                                                            {"KVUpdaterStub", "1"}})},
-                      {24, "", 1, kvtest::ToBytes(Manifest)},
+                      {24, "", 1, kvtest::ToBytes(kvtest::UpdaterManifest)},
                       {10, "TFORM1", 1, kvtest::ToBytes("form")}};
   Recipe.Relocations = kvtest::PatternBytes(0x30C, 5);
   Recipe.Certificate = kvtest::PatternBytes(500, 6);

@@ -41,49 +41,12 @@ constexpr const char* InfoUsage =
     "           \"payload\": null | {\"entries\", \"packed\", \"unpacked\" (numbers, null\n"
     "           when the directory cannot be read), \"crc_ok\", \"wait_exe\"}}\n";
 
-struct TImageReport {
-  std::string Format;
-  std::string Machine;
-  uint16_t Subsystem = 0;
-  std::optional<std::string> FileVersion, ProductVersion;
-  std::optional<std::string> FixedFileVersion, FixedProductVersion;
-  std::optional<std::string> ExecutionLevel;
-  std::optional<int64_t> SignatureBytes;
-};
-
 struct TPayloadReport {
   bool CRCHolds = false;
   bool DirectoryRead = false;
   int64_t Entries = 0, Packed = 0, Unpacked = 0;
   bool HasWait = false;
 };
-
-TImageReport ReportImage(kv::TStream& Stream) {
-  using namespace kv::pe;
-  const TPEImage Image(Stream);
-  TImageReport R;
-  R.Format = Image.ImageFormat() == TImageFormat::PE32 ? "PE32" : "PE32+";
-  R.Machine = MachineName(Image.Machine());
-  R.Subsystem = Image.Subsystem();
-  if (const auto Version = Image.FindResource(TResourceKey::ById(RT_VERSION), {})) {
-    // The root block counts at most 64 KiB; anything beyond is not part of it.
-    TFileRange Head = *Version;
-    Head.Size = std::min<int64_t>(Head.Size, MaxVersionResourceBytes);
-    const TVersionInfo Info =
-        DecodeVersionInfo(Image.ReadRange(Head, MaxVersionResourceBytes, "version resource"));
-    R.FileVersion = Info.String("FileVersion");
-    R.ProductVersion = Info.String("ProductVersion");
-    if (Info.FixedFileVersion) R.FixedFileVersion = VersionText(*Info.FixedFileVersion);
-    if (Info.FixedProductVersion) R.FixedProductVersion = VersionText(*Info.FixedProductVersion);
-  }
-  if (const auto Manifest = Image.FindResource(TResourceKey::ById(RT_MANIFEST), {})) {
-    const std::vector<uint8_t> Bytes = Image.ReadRange(*Manifest, MaxManifestBytes, "manifest");
-    R.ExecutionLevel = RequestedExecutionLevel(
-        std::string_view(reinterpret_cast<const char*>(Bytes.data()), Bytes.size()));
-  }
-  if (const auto Table = Image.CertificateTable()) R.SignatureBytes = Table->Size;
-  return R;
-}
 
 // Reads the archive in Stream as the updater does (an empty or very short
 // file too), but reports a failing CRC instead of stopping at it.
@@ -115,7 +78,7 @@ std::string TextOptional(const std::optional<std::string>& Value) {
   return Value ? *Value : "(none)";
 }
 
-void PrintJson(const std::string& File, const std::optional<TImageReport>& Image,
+void PrintJson(const std::string& File, const std::optional<kv::pe::TImageFacts>& Image,
                const std::optional<TPayloadReport>& Payload) {
   std::printf("{\n  \"file\": %s,\n  \"image\": ", JsonString(File).c_str());
   if (Image) {
@@ -151,7 +114,7 @@ void PrintJson(const std::string& File, const std::optional<TImageReport>& Image
   }
 }
 
-void PrintText(const std::optional<TImageReport>& Image,
+void PrintText(const std::optional<kv::pe::TImageFacts>& Image,
                const std::optional<TPayloadReport>& Payload) {
   if (Image) {
     std::printf("Image:            %s, %s, %s\n", Image->Format.c_str(), Image->Machine.c_str(),
@@ -195,12 +158,12 @@ int Info(const TArgs& Args) {
   if (Parsed.Operands.size() != 1) throw EUsageError("info takes exactly one file");
   const std::string& File = Parsed.Operands[0];
 
-  std::optional<TImageReport> Image;
+  std::optional<kv::pe::TImageFacts> Image;
   std::optional<TPayloadReport> Payload;
   try {
     kv::TFileStream Stream(File, kv::fmOpenRead | kv::fmShareDenyWrite);
-    const kv::pe::TPayloadLocation Location = kv::pe::LocatePayload(Stream);
-    if (Location.IsImage) Image = ReportImage(Stream);
+    const kv::payload::TPayloadLocation Location = kv::payload::LocatePayload(Stream);
+    if (Location.IsImage) Image = kv::pe::ReadImageFacts(kv::pe::TPEImage(Stream));
     if (Location.Archive) {
       // The archive is read in place, through a window when it is embedded.
       kv::TRangeStream Window(
@@ -218,7 +181,7 @@ int Info(const TArgs& Args) {
     PrintText(Image, Payload);
   std::fflush(stdout);
   if (!Payload) {
-    std::fprintf(stderr, "zlbtool: %s: %s\n", File.c_str(), kv::pe::NoPayloadMessage().c_str());
+    std::fprintf(stderr, "zlbtool: %s: %s\n", File.c_str(), kv::payload::NoPayloadMessage().c_str());
     return 1;
   }
   if (!Payload->CRCHolds || !Payload->DirectoryRead) {

@@ -37,15 +37,15 @@ namespace {
 // the updater it is.
 std::unique_ptr<kv::TArchiveSource> ArchiveIn(const std::string& File, kv::TFileHandle Handle) {
   kv::THeldFileSource Held(File, std::move(Handle));
-  kv::pe::TPayloadLocation Location;
+  kv::payload::TPayloadLocation Location;
   try {
-    Location = kv::pe::LocatePayload(*Held.Open());
+    Location = kv::payload::LocatePayload(*Held.Open());
   } catch (const kv::pe::EPEFormatError& E) {
     throw kv::Exception(File + ": " + E.Message());
   }
   if (!Location.IsImage) return std::make_unique<kv::THeldFileSource>(std::move(Held));
-  if (!Location.Archive) throw kv::Exception(File + ": " + kv::pe::NoPayloadMessage());
-  return std::make_unique<kv::pe::TEmbeddedArchiveSource>(std::move(Held), *Location.Archive);
+  if (!Location.Archive) throw kv::Exception(File + ": " + kv::payload::NoPayloadMessage());
+  return std::make_unique<kv::payload::TEmbeddedArchiveSource>(std::move(Held), *Location.Archive);
 }
 
 // Where an entry's extraction reads, as the directory tells. A stored entry

@@ -22,7 +22,7 @@ class TInput {
   // resource through a window on the file (nothing is copied), under File's
   // name either way. Raises what OpenArchive raises, and
   // kv::Exception("FILE: what is wrong") for an executable image that is
-  // malformed or carries no payload or several (kv::pe::LocatePayload tells
+  // malformed or carries no payload or several (kv::payload::LocatePayload tells
   // when a file counts as an image).
   TInput(kv::TZLBArchive& Archive, const std::string& File);
 

@@ -119,7 +119,7 @@ void ReadBack(const std::string& Partial, const std::string& Output, int64_t Arc
               bool AllowNoWait, bool AllowDamaged) {
   {
     kv::TFileStream Stream(Partial, kv::fmOpenRead | kv::fmShareDenyWrite);
-    const kv::pe::TPayloadLocation Location = kv::pe::LocatePayload(Stream);
+    const kv::payload::TPayloadLocation Location = kv::payload::LocatePayload(Stream);
     if (!Location.IsImage || !Location.Archive || Location.Archive->Size != ArchiveSize)
       throw kv::Exception(kv::Format(SNotCarried, Output));
   }

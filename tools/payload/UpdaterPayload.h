@@ -1,6 +1,7 @@
 // Finding the archive in what zlbtool is given: a ZLB archive file, or an
 // updater (a PE image) that carries one as its RCDATA resource ZLBDATA, which
-// is then read in place through a window on the file.
+// is then read in place through a window on the file. Where the PE reader
+// and the archive component meet, so that neither needs the other.
 #pragma once
 
 #include <memory>
@@ -11,7 +12,16 @@
 #include "PEImage.h"
 #include "ZLIBArchive.h"
 
-namespace kv::pe {
+namespace kv::payload {
+
+// Texts of the refusals, beside the PE reader's own.
+namespace messages {
+// %s: the resource's name.
+inline constexpr const char* SNoPayloadResource = "no %s resource";
+// %s: the resource's name, %s: the languages it is filed under.
+inline constexpr const char* SSeveralPayloads =
+    "more than one %s resource (languages %s): which one runs depends on the user's language";
+}  // namespace messages
 
 // What a file holds.
 struct TPayloadLocation {
@@ -20,7 +30,7 @@ struct TPayloadLocation {
   bool IsImage = false;
   // Where the archive lies: the whole file, or the payload resource.
   // Empty for an image without a payload.
-  std::optional<TFileRange> Archive;
+  std::optional<pe::TFileRange> Archive;
 };
 
 // Decides what Stream holds. A ZLB archive has no magic number: it starts
@@ -34,7 +44,7 @@ struct TPayloadLocation {
 //    trailer's CRC-32 over everything before it), since a stored archive
 //    whose first entry is a program starts with "MZ" too; only when it is
 //    none does the image's fault count.
-// Raises EPEFormatError with what is wrong with such an image, or "more
+// Raises pe::EPEFormatError with what is wrong with such an image, or "more
 // than one ZLBDATA resource (languages ...)"; an image without a payload
 // raises nothing (Archive stays empty).
 TPayloadLocation LocatePayload(TStream& Stream);
@@ -49,13 +59,13 @@ bool IsWholeArchive(TStream& Stream);
 // through a window on a second handle to that very file.
 class TEmbeddedArchiveSource : public TArchiveSource {
  public:
-  TEmbeddedArchiveSource(THeldFileSource File, TFileRange Range)
+  TEmbeddedArchiveSource(THeldFileSource File, pe::TFileRange Range)
       : FFile(std::move(File)), FRange(Range) {}
   std::unique_ptr<TStream> Open() override;
 
  private:
   THeldFileSource FFile;
-  TFileRange FRange;
+  pe::TFileRange FRange;
 };
 
-}  // namespace kv::pe
+}  // namespace kv::payload

@@ -11,7 +11,9 @@
 #include "Text.h"
 #include "ZLBReader.h"
 
-namespace kv::pe {
+namespace kv::payload {
+
+using namespace pe;
 
 namespace {
 
@@ -35,7 +37,7 @@ std::string Languages(const std::vector<TResourceData>& Payloads) {
 }  // namespace
 
 std::string NoPayloadMessage() {
-  return Format(messages::SNoPayloadResource, UpperCase(PayloadResourceName));
+  return Format(payload::messages::SNoPayloadResource, UpperCase(PayloadResourceName));
 }
 
 bool IsWholeArchive(TStream& Stream) {
@@ -60,7 +62,7 @@ TPayloadLocation LocatePayload(TStream& Stream) {
                             TResourceKey::ByName(PayloadResourceName), MaxLanguagesTold + 1);
     if (Payloads.size() > 1)
       throw EPEFormatError(
-          Format(messages::SSeveralPayloads, UpperCase(PayloadResourceName), Languages(Payloads)));
+          Format(payload::messages::SSeveralPayloads, UpperCase(PayloadResourceName), Languages(Payloads)));
     if (!Payloads.empty()) return {true, Payloads.front().Range};
   } catch (const EPEFormatError&) {
     if (IsWholeArchive(Stream)) return {false, TFileRange{0, Size}};
@@ -74,4 +76,4 @@ std::unique_ptr<TStream> TEmbeddedArchiveSource::Open() {
   return std::make_unique<TRangeStream>(FFile.Open(), FRange.Offset, FRange.Size);
 }
 
-}  // namespace kv::pe
+}  // namespace kv::payload
