@@ -1,7 +1,7 @@
 // The standard CRC-32: slicing-by-8 tables built on first use, and on x86
 // processors with the carry-less multiply instruction, folding 64 bytes a
 // step.
-#include "CRC32.h"
+#include "konvoro/zlb/CRC32.h"
 
 #include <cstring>
 

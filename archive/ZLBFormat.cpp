@@ -1,12 +1,12 @@
 // The ZLB archive records, decoded and encoded as little-endian bytes.
-#include "ZLBFormat.h"
+#include "konvoro/zlb/ZLBFormat.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "ArchiveMessages.h"
-#include "Binary.h"
-#include "Exceptions.h"
+#include "konvoro/Binary.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/zlb/ArchiveMessages.h"
 
 namespace kv {
 

@@ -1,16 +1,16 @@
 // The reading of ZLB archives over any seekable stream.
-#include "ZLBReader.h"
+#include "konvoro/zlb/ZLBReader.h"
 
 #include <algorithm>
 #include <array>
 #include <memory>
 #include <vector>
 
-#include "ArchiveMessages.h"
-#include "Binary.h"
-#include "CRC32.h"
-#include "DecompressionStream.h"
-#include "Format.h"
+#include "konvoro/Binary.h"
+#include "konvoro/DecompressionStream.h"
+#include "konvoro/Format.h"
+#include "konvoro/zlb/ArchiveMessages.h"
+#include "konvoro/zlb/CRC32.h"
 
 namespace kv {
 

@@ -6,9 +6,9 @@
 #include <array>
 #include <memory>
 
-#include "ArchiveMessages.h"
-#include "CRC32.h"
-#include "Exceptions.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/zlb/ArchiveMessages.h"
+#include "konvoro/zlb/CRC32.h"
 
 namespace kv {
 

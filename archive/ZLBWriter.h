@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Streams.h"
-#include "ZLBFormat.h"
+#include "konvoro/Streams.h"
+#include "konvoro/zlb/ZLBFormat.h"
 
 namespace kv {
 

@@ -1,12 +1,12 @@
 // TZLBArchive: opening, validating and listing ZLB archives, progress
 // reports and the published-property table.
-#include "ZLIBArchive.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 #include <cmath>
 
-#include "ArchiveMessages.h"
-#include "ClassMessages.h"
-#include "Format.h"
+#include "konvoro/ClassMessages.h"
+#include "konvoro/Format.h"
+#include "konvoro/zlb/ArchiveMessages.h"
 
 namespace kv {
 

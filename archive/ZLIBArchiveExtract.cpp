@@ -2,10 +2,10 @@
 // that keep an entry's name and stored path inside the destination.
 #include <algorithm>
 
-#include "ArchiveMessages.h"
-#include "Format.h"
-#include "Text.h"
-#include "ZLIBArchive.h"
+#include "konvoro/Format.h"
+#include "konvoro/Text.h"
+#include "konvoro/zlb/ArchiveMessages.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace kv {
 

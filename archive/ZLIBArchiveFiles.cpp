@@ -1,5 +1,5 @@
 // TZLBArchive: temporary archive names and directory file lists.
-#include "ZLIBArchive.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace kv {
 

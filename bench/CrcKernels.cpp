@@ -16,8 +16,8 @@
 #include <functional>
 #include <vector>
 
-#include "CRC32.h"
-#include "Streams.h"
+#include "konvoro/Streams.h"
+#include "konvoro/zlb/CRC32.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "Files.h"
-#include "ZLBFormat.h"
+#include "konvoro/Files.h"
+#include "konvoro/zlb/ZLBFormat.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <exception>
 #include <string_view>
 
-#include "Streams.h"
 #include "ZLBWriter.h"
+#include "konvoro/Streams.h"
 
 namespace {
 

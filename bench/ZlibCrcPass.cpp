@@ -14,8 +14,8 @@
 #include <cstdio>
 #include <exception>
 
-#include "Streams.h"
-#include "ZLBFormat.h"
+#include "konvoro/Streams.h"
+#include "konvoro/zlb/ZLBFormat.h"
 
 namespace {
 

@@ -29,15 +29,15 @@ file(GLOB_RECURSE host_tool_inputs CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/archive/*
   ${PROJECT_SOURCE_DIR}/pe/*
   ${PROJECT_SOURCE_DIR}/platform/common/*
+  ${PROJECT_SOURCE_DIR}/platform/include/*
   ${PROJECT_SOURCE_DIR}/platform/posix/*
   ${PROJECT_SOURCE_DIR}/tools/*
   ${PROJECT_SOURCE_DIR}/tests/support/*)
-file(GLOB host_tool_top_inputs CONFIGURE_DEPENDS
-  ${PROJECT_SOURCE_DIR}/platform/*.h
-  ${PROJECT_SOURCE_DIR}/cmake/*.cmake)
+file(GLOB host_tool_top_inputs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/*)
 list(APPEND host_tool_inputs ${host_tool_top_inputs}
   ${PROJECT_SOURCE_DIR}/CMakeLists.txt
   ${PROJECT_SOURCE_DIR}/platform/CMakeLists.txt
+  ${PROJECT_SOURCE_DIR}/updater/PayloadResource.h.in
   ${PROJECT_SOURCE_DIR}/tests/e2e/CMakeLists.txt
   ${PROJECT_SOURCE_DIR}/tests/e2e/MakePayloads.cpp)
 

@@ -6,7 +6,8 @@
 #     bin/KVUpdater-stub.exe beside zlbtool.exe, or on Linux, when the
 #     build made one (cmake/StubBuild.cmake), share/zlbtool/KVUpdater-stub.exe
 #   the archive component for other projects (component "development"):
-#     include/konvoro-zlb/   the reader's and the platform layer's headers
+#     include/konvoro/zlb/   the reader's headers: #include <konvoro/zlb/ZLIBArchive.h>
+#     include/konvoro/       the platform layer's headers that they include
 #     lib/                   their static libraries
 #     lib/cmake/KonvoroZLB/  the package: find_package(KonvoroZLB CONFIG)
 #                            gives the target KonvoroZLB::archive
@@ -28,7 +29,7 @@ endif()
 # without the writer and without anything of the tests.
 set(kv_package KonvoroZLB)
 set(kv_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/${kv_package})
-set(kv_include_dir ${CMAKE_INSTALL_INCLUDEDIR}/konvoro-zlb)
+set(kv_include_dir ${CMAKE_INSTALL_INCLUDEDIR})
 set_target_properties(kvarchive PROPERTIES EXPORT_NAME archive)
 set_target_properties(kvplatform PROPERTIES EXPORT_NAME platform)
 # Its headers use C++20; a consumer compiles them so too.
@@ -49,16 +50,17 @@ endif()
 install(TARGETS kvarchive kvplatform EXPORT ${kv_package}Targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
         INCLUDES DESTINATION ${kv_include_dir})
-# The portable interface of the platform layer (not its win32/ part) and the
-# reader's headers.
-file(GLOB kv_platform_headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/platform/*.h)
-install(FILES ${kv_platform_headers}
-              ${PROJECT_SOURCE_DIR}/archive/ArchiveMessages.h
-              ${PROJECT_SOURCE_DIR}/archive/CRC32.h
-              ${PROJECT_SOURCE_DIR}/archive/ZLBFormat.h
-              ${PROJECT_SOURCE_DIR}/archive/ZLBReader.h
-              ${PROJECT_SOURCE_DIR}/archive/ZLIBArchive.h
-        DESTINATION ${kv_include_dir} COMPONENT development)
+# The reader's headers and the platform layer's that they include (none of
+# its win32/ part), each below konvoro/ as in the tree, so that no installed
+# header is reachable by a bare generic name such as Files.h.
+set(kv_archive_headers ArchiveMessages.h CRC32.h ZLBFormat.h ZLBReader.h ZLIBArchive.h)
+set(kv_platform_headers Component.h Exceptions.h Files.h OSError.h Streams.h StringList.h
+                        UniqueHandle.h)
+list(TRANSFORM kv_archive_headers PREPEND ${PROJECT_SOURCE_DIR}/archive/include/konvoro/zlb/)
+list(TRANSFORM kv_platform_headers PREPEND ${PROJECT_SOURCE_DIR}/platform/include/konvoro/)
+install(FILES ${kv_archive_headers} DESTINATION ${kv_include_dir}/konvoro/zlb
+        COMPONENT development)
+install(FILES ${kv_platform_headers} DESTINATION ${kv_include_dir}/konvoro COMPONENT development)
 install(EXPORT ${kv_package}Targets NAMESPACE ${kv_package}:: DESTINATION ${kv_package_dir}
         COMPONENT development)
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/${kv_package}Config.cmake.in

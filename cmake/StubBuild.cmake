@@ -43,7 +43,7 @@ file(GLOB_RECURSE stub_inputs CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/archive/*
   ${PROJECT_SOURCE_DIR}/platform/*
   ${PROJECT_SOURCE_DIR}/updater/*)
-file(GLOB stub_top_inputs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/*.cmake)
+file(GLOB stub_top_inputs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/*)
 list(APPEND stub_inputs ${stub_top_inputs} ${PROJECT_SOURCE_DIR}/CMakeLists.txt)
 ExternalProject_Add_Step(stub_build inputs
   COMMENT "Updater stub: sources changed"

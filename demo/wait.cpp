@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "Text.h"
 #include "WinHandles.h"
+#include "konvoro/Text.h"
 
 // Needs the types of windows.h, which WinHandles.h brings in.
 #include <tlhelp32.h>

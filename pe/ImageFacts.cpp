@@ -1,11 +1,11 @@
 // The version resource and the manifest's requested execution level.
 #include "ImageFacts.h"
 
-#include "Binary.h"
-#include "Format.h"
 #include "ImageWriterMessages.h"
 #include "PEImage.h"
 #include "PEMessages.h"
+#include "konvoro/Binary.h"
+#include "konvoro/Format.h"
 
 namespace kv::pe {
 

@@ -86,7 +86,7 @@ struct TImageFacts {
 // Reads Image's facts. Raises EPEFormatError for a version resource,
 // manifest or certificate table that is malformed or reaches outside the
 // file.
-TImageFacts ReadImageFacts(const TPEImage& Image);
+[[nodiscard]] TImageFacts ReadImageFacts(const TPEImage& Image);
 
 // UTF-16LE code units as UTF-8; a lone surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::span<const uint16_t> Units);

@@ -5,10 +5,10 @@
 #include <array>
 #include <span>
 
-#include "Binary.h"
-#include "ClassMessages.h"
-#include "Format.h"
 #include "ImageWriterMessages.h"
+#include "konvoro/Binary.h"
+#include "konvoro/ClassMessages.h"
+#include "konvoro/Format.h"
 
 namespace kv::pe {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "PEImage.h"
-#include "Streams.h"
+#include "konvoro/Streams.h"
 
 namespace kv::pe {
 

@@ -5,10 +5,10 @@
 #include <array>
 #include <set>
 
-#include "Binary.h"
-#include "Format.h"
 #include "PEMessages.h"
-#include "Text.h"
+#include "konvoro/Binary.h"
+#include "konvoro/Format.h"
+#include "konvoro/Text.h"
 
 namespace kv::pe {
 

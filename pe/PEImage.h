@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Exceptions.h"
-#include "Streams.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/Streams.h"
 
 namespace kv::pe {
 

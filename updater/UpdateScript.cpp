@@ -2,11 +2,11 @@
 #include "UpdateScript.h"
 
 #include "CodePages.h"
-#include "Exceptions.h"
-#include "Files.h"
-#include "Format.h"
-#include "Text.h"
 #include "UpdaterNames.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/Files.h"
+#include "konvoro/Format.h"
+#include "konvoro/Text.h"
 
 namespace kv::updater {
 

@@ -4,19 +4,19 @@
 #include <algorithm>
 #include <optional>
 
-#include "ArchiveMessages.h"
 #include "Dialogs.h"
-#include "Environment.h"
-#include "Exceptions.h"
-#include "Files.h"
-#include "Format.h"
 #include "Resources.h"
 #include "Shell.h"
-#include "StringList.h"
 #include "UpdateScript.h"
 #include "UpdaterNames.h"
 #include "VMUpdate.h"
-#include "ZLIBArchive.h"
+#include "konvoro/Environment.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/Files.h"
+#include "konvoro/Format.h"
+#include "konvoro/StringList.h"
+#include "konvoro/zlb/ArchiveMessages.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace kv::updater {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "Forms.h"
-#include "Streams.h"
+#include "konvoro/Streams.h"
 
 namespace kv::updater {
 

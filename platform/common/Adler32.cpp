@@ -1,5 +1,5 @@
 // Adler-32 with 32-byte vector steps (SSSE3) and a scalar remainder.
-#include "Adler32.h"
+#include "konvoro/Adler32.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

@@ -1,14 +1,14 @@
 // The object model of the class library: published properties by name,
 // components and their owners.
-#include "Component.h"
+#include "konvoro/Component.h"
 
 #include <algorithm>
 #include <charconv>
 
-#include "ClassMessages.h"
-#include "Exceptions.h"
-#include "Format.h"
-#include "Text.h"
+#include "konvoro/ClassMessages.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/Format.h"
+#include "konvoro/Text.h"
 
 namespace kv {
 

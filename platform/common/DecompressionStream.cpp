@@ -4,16 +4,16 @@
 // zlib inflates the raw deflate data; the two-byte header and the Adler-32
 // check value around it are handled here, the check value computed with
 // vector instructions, which zlib's own does not use.
-#include "DecompressionStream.h"
+#include "konvoro/DecompressionStream.h"
 
 #include <zlib.h>
 
 #include <cstring>
 #include <memory>
 
-#include "Adler32.h"
-#include "ClassMessages.h"
-#include "Exceptions.h"
+#include "konvoro/Adler32.h"
+#include "konvoro/ClassMessages.h"
+#include "konvoro/Exceptions.h"
 
 namespace kv {
 

@@ -1,5 +1,5 @@
 // The causes of failures, told after their texts.
-#include "Exceptions.h"
+#include "konvoro/Exceptions.h"
 
 #include <vector>
 

@@ -1,13 +1,13 @@
 // Reads a form's stored properties from their text description.
-#include "FormReader.h"
+#include "konvoro/FormReader.h"
 
 #include <string>
 #include <vector>
 
-#include "ClassMessages.h"
-#include "Exceptions.h"
-#include "Format.h"
-#include "Text.h"
+#include "konvoro/ClassMessages.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/Format.h"
+#include "konvoro/Text.h"
 
 namespace kv {
 
@@ -57,7 +57,7 @@ void SetPath(TComponent& Root, std::string_view Path, std::string_view Value) {
     const TPropInfo* Info = FindPropInfo(*Target, Head);
     if (Info == nullptr) throw EPropertyError(Format(messages::SUnknownProperty, Head));
     if (Info->Kind != TTypeKind::tkClass) throw EPropertyError(messages::SInvalidPropertyValue);
-    Target = Info->GetObject(*Target);
+    Target = Info->ObjectOf(*Target);
     Path.remove_prefix(Dot + 1);
   }
   const TPropInfo* Info = FindPropInfo(*Target, Path);

@@ -1,5 +1,5 @@
 // Message formatting with the class library's placeholders.
-#include "Format.h"
+#include "konvoro/Format.h"
 
 namespace kv {
 

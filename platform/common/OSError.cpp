@@ -1,7 +1,7 @@
 // The category of the ports' error codes.
-#include "OSError.h"
+#include "konvoro/OSError.h"
 
-#include "Files.h"
+#include "konvoro/Files.h"
 
 namespace kv {
 

@@ -6,10 +6,10 @@
 #include <array>
 #include <string>
 
-#include "ClassMessages.h"
-#include "Exceptions.h"
-#include "Files.h"
-#include "Text.h"
+#include "konvoro/ClassMessages.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/Files.h"
+#include "konvoro/Text.h"
 
 namespace kv {
 

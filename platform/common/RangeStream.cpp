@@ -1,10 +1,10 @@
 // A window on another stream.
-#include "RangeStream.h"
+#include "konvoro/RangeStream.h"
 
 #include <algorithm>
 
-#include "Binary.h"
-#include "Exceptions.h"
+#include "konvoro/Binary.h"
+#include "konvoro/Exceptions.h"
 
 namespace kv {
 

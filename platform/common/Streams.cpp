@@ -1,13 +1,13 @@
 // Streams: the abstract stream, the file stream and the memory streams.
-#include "Streams.h"
+#include "konvoro/Streams.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "Binary.h"
-#include "ClassMessages.h"
-#include "Exceptions.h"
-#include "Format.h"
+#include "konvoro/Binary.h"
+#include "konvoro/ClassMessages.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/Format.h"
 
 namespace kv {
 

@@ -1,9 +1,9 @@
 // String lists.
-#include "StringList.h"
+#include "konvoro/StringList.h"
 
-#include "ClassMessages.h"
-#include "Exceptions.h"
-#include "Format.h"
+#include "konvoro/ClassMessages.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/Format.h"
 
 namespace kv {
 

@@ -1,5 +1,5 @@
 // Small text rules used across the layers.
-#include "Text.h"
+#include "konvoro/Text.h"
 
 #include <algorithm>
 

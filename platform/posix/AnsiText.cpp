@@ -1,6 +1,6 @@
 // Characters in the ANSI code page on POSIX, which has none: names are
 // plain bytes there, and every byte is a character of its own.
-#include "Text.h"
+#include "konvoro/Text.h"
 
 namespace kv {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Environment.h"
+#include "konvoro/Environment.h"
 
 namespace kv {
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "Environment.h"
-#include "Files.h"
-#include "Text.h"
+#include "konvoro/Environment.h"
+#include "konvoro/Files.h"
+#include "konvoro/Text.h"
 
 namespace kv {
 

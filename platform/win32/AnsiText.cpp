@@ -5,7 +5,7 @@
 #include <array>
 
 #include "CodePages.h"
-#include "Text.h"
+#include "konvoro/Text.h"
 
 namespace kv {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "CodePages.h"
-#include "Environment.h"
+#include "konvoro/Environment.h"
 
 namespace kv {
 

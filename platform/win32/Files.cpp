@@ -1,15 +1,15 @@
 // Files and directories on Windows, through kernel32's ANSI calls with
 // explicit share modes, and ntdll's native calls where a name is taken
 // relative to a folder held open.
-#include "Files.h"
+#include "konvoro/Files.h"
 
 #include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "Text.h"
 #include "WinHandles.h"
+#include "konvoro/Text.h"
 
 // After windows.h: the native calls, and RtlGenRandom.
 #include <ntsecapi.h>

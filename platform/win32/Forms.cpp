@@ -1,13 +1,13 @@
 // The application object, forms and the message loop, over user32.
 #include "Forms.h"
 
-#include "ClassMessages.h"
 #include "CodePages.h"
-#include "Environment.h"
-#include "Exceptions.h"
-#include "FormReader.h"
 #include "Resources.h"
-#include "Text.h"
+#include "konvoro/ClassMessages.h"
+#include "konvoro/Environment.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/FormReader.h"
+#include "konvoro/Text.h"
 
 namespace kv {
 

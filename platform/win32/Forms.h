@@ -13,8 +13,8 @@
 #include <span>
 #include <string>
 
-#include "Component.h"
 #include "WinHandles.h"
+#include "konvoro/Component.h"
 
 namespace kv {
 

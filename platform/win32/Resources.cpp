@@ -1,10 +1,10 @@
 // The running executable's own resources, through kernel32.
 #include "Resources.h"
 
-#include "ClassMessages.h"
-#include "Exceptions.h"
-#include "Format.h"
 #include "WinApi.h"
+#include "konvoro/ClassMessages.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/Format.h"
 
 namespace kv {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "Streams.h"
+#include "konvoro/Streams.h"
 
 namespace kv {
 

@@ -1,8 +1,8 @@
 // Starting documents and programs through shell32.
 #include "Shell.h"
 
-#include "OSError.h"
 #include "WinApi.h"
+#include "konvoro/OSError.h"
 
 #include <shellapi.h>
 

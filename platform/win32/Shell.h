@@ -13,8 +13,8 @@ inline constexpr int SW_HIDE_COMMAND = 0;
 // empty string, not null, when empty), directory and show command, and no
 // owner window. Fails with the system's reason when the shell did not start
 // the file.
-std::error_code ShellExecute(const std::string& Operation, const std::string& File,
-                             const std::string& Parameters, const std::string& Directory,
-                             int ShowCommand);
+[[nodiscard]] std::error_code ShellExecute(const std::string& Operation, const std::string& File,
+                                           const std::string& Parameters,
+                                           const std::string& Directory, int ShowCommand);
 
 }  // namespace kv

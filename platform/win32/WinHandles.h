@@ -7,8 +7,8 @@
 // written once for every program.
 #pragma once
 
-#include "UniqueHandle.h"
 #include "WinApi.h"
+#include "konvoro/UniqueHandle.h"
 
 namespace kv {
 

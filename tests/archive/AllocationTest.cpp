@@ -9,7 +9,7 @@
 #include <new>
 
 #include "TestSupport.h"
-#include "ZLBReader.h"
+#include "konvoro/zlb/ZLBReader.h"
 
 namespace {
 bool GWatching = false;

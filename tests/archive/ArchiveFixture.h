@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "ZLBReader.h"
-#include "ZLIBArchive.h"
+#include "konvoro/zlb/ZLBReader.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 using TReport = std::pair<std::string, int32_t>;
 using TReports = std::vector<TReport>;

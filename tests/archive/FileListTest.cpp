@@ -76,6 +76,6 @@ TEST(TempArchiveName, IsANewFileInTheTemporaryDirectoryWithPrefixZLB) {
     EXPECT_EQ(ExtractFilePath(Name), GetTempPath());
     EXPECT_EQ(ExtractFileName(Name).rfind("ZLB", 0), 0u) << Name;
     EXPECT_TRUE(FileExists(Name)) << "the name is reserved by creating the file";
-    DeleteFile(Name);
+    EXPECT_FALSE(DeleteFile(Name)) << "and can be removed";
   }
 }

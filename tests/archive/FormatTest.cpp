@@ -5,9 +5,9 @@
 
 #include <array>
 
-#include "CRC32.h"
 #include "TestSupport.h"
-#include "ZLBFormat.h"
+#include "konvoro/zlb/CRC32.h"
+#include "konvoro/zlb/ZLBFormat.h"
 
 using namespace kv;
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "Streams.h"
 #include "TestSupport.h"
 #include "ZLBWriter.h"
+#include "konvoro/Streams.h"
 
 namespace fs = std::filesystem;
 using kvtest::BuildArchive;

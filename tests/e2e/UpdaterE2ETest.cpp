@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "CodePages.h"
-#include "Files.h"
 #include "SchedulerValue.h"
 #include "TestSupport.h"
 #include "WinHandles.h"
 #include "WindowDriver.h"
+#include "konvoro/Files.h"
 
 namespace {
 

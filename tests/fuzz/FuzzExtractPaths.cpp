@@ -7,7 +7,7 @@
 
 #include "FuzzSupport.h"
 #include "TestSupport.h"
-#include "ZLIBArchive.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace fs = std::filesystem;
 

@@ -10,9 +10,9 @@
 #include "FuzzSupport.h"
 #include "ImageFacts.h"
 #include "PEImage.h"
-#include "RangeStream.h"
 #include "UpdaterPayload.h"
-#include "ZLBReader.h"
+#include "konvoro/RangeStream.h"
+#include "konvoro/zlb/ZLBReader.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 
 #include "FuzzSupport.h"
 #include "TestSupport.h"
-#include "ZLBReader.h"
-#include "ZLIBArchive.h"
+#include "konvoro/zlb/ZLBReader.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace fs = std::filesystem;
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "Streams.h"
 #include "ZLBWriter.h"
+#include "konvoro/Streams.h"
 
 namespace kvfuzz {
 

@@ -15,12 +15,17 @@ endfunction()
 file(REMOVE_RECURSE ${WORK_DIR})
 set(Prefix ${WORK_DIR}/prefix)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${Prefix})
-foreach(Installed bin/zlbtool include/konvoro-zlb/ZLIBArchive.h include/konvoro-zlb/Streams.h
+foreach(Installed bin/zlbtool include/konvoro/zlb/ZLIBArchive.h include/konvoro/Streams.h
         lib/cmake/KonvoroZLB/KonvoroZLBConfig.cmake)
   if(NOT EXISTS ${Prefix}/${Installed})
     message(FATAL_ERROR "the install tree lacks ${Installed}")
   endif()
 endforeach()
+# Every installed header lies below konvoro/: none answers to a bare name.
+file(GLOB Bare ${Prefix}/include/*.h)
+if(Bare)
+  message(FATAL_ERROR "headers reachable by a bare name: ${Bare}")
+endif()
 file(GLOB_RECURSE Leaked ${Prefix}/*ZLBWriter* ${Prefix}/*kvtest* ${Prefix}/*FailingSystem*)
 if(Leaked)
   message(FATAL_ERROR "the install tree holds what is not the component's: ${Leaked}")

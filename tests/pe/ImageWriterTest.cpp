@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "CRC32.h"
 #include "ImageBuilder.h"
 #include "ImageFacts.h"
 #include "ImageWriter.h"
 #include "PEImage.h"
 #include "TestSupport.h"
+#include "konvoro/zlb/CRC32.h"
 
 using namespace kv;
 using namespace kv::pe;

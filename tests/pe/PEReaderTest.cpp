@@ -10,12 +10,12 @@
 #include <optional>
 #include <string>
 
-#include "Binary.h"
 #include "ImageBuilder.h"
 #include "ImageFacts.h"
 #include "PEImage.h"
 #include "TestSupport.h"
 #include "UpdaterPayload.h"
+#include "konvoro/Binary.h"
 
 using namespace kv;
 using namespace kv::pe;

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include "Adler32.h"
-#include "DecompressionStream.h"
-#include "Exceptions.h"
 #include "TestSupport.h"
+#include "konvoro/Adler32.h"
+#include "konvoro/DecompressionStream.h"
+#include "konvoro/Exceptions.h"
 
 using namespace kv;
 using kvtest::MessageOf;

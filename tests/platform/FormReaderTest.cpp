@@ -2,11 +2,11 @@
 // events bound to published methods, and damaged descriptions refused.
 #include <gtest/gtest.h>
 
-#include "Component.h"
-#include "Exceptions.h"
-#include "FormReader.h"
 #include "TestSupport.h"
-#include "Text.h"
+#include "konvoro/Component.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/FormReader.h"
+#include "konvoro/Text.h"
 
 using namespace kv;
 using kvtest::MessageOf;

@@ -5,13 +5,13 @@
 #include <limits>
 #include <memory>
 
-#include "Exceptions.h"
 #include "FailingSystem.h"
-#include "Files.h"
-#include "RangeStream.h"
-#include "Streams.h"
 #include "TestSupport.h"
-#include "ZLIBArchive.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/Files.h"
+#include "konvoro/RangeStream.h"
+#include "konvoro/Streams.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 #ifdef _WIN32
 #include <windows.h>

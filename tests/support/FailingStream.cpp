@@ -1,8 +1,8 @@
 // A stream decorator for tests that makes one read or write fail.
 #include "FailingStream.h"
 
-#include "ClassMessages.h"
-#include "Exceptions.h"
+#include "konvoro/ClassMessages.h"
+#include "konvoro/Exceptions.h"
 
 namespace kvtest {
 

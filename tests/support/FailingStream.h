@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "Streams.h"
+#include "konvoro/Streams.h"
 
 namespace kvtest {
 

@@ -1,7 +1,7 @@
 // Windows PE images made in memory for the tests.
 #include "ImageBuilder.h"
 
-#include "Binary.h"
+#include "konvoro/Binary.h"
 
 #include <algorithm>
 #include <sstream>

@@ -8,10 +8,10 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "CRC32.h"
-#include "Environment.h"
-#include "Files.h"
-#include "Streams.h"
+#include "konvoro/Environment.h"
+#include "konvoro/Files.h"
+#include "konvoro/Streams.h"
+#include "konvoro/zlb/CRC32.h"
 
 #include <zlib.h>
 

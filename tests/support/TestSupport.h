@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "Exceptions.h"
 #include "ZLBWriter.h"
+#include "konvoro/Exceptions.h"
 
 namespace kvtest {
 

@@ -16,8 +16,8 @@
 #include "ImageBuilder.h"
 #include "PEImage.h"
 #include "TestSupport.h"
-#include "ZLBFormat.h"
-#include "ZLBReader.h"
+#include "konvoro/zlb/ZLBFormat.h"
+#include "konvoro/zlb/ZLBReader.h"
 
 namespace fs = std::filesystem;
 using kvtest::TBytes;

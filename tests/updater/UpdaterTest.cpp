@@ -13,21 +13,21 @@
 #include <optional>
 
 #include "CodePages.h"
-#include "Exceptions.h"
 #include "FailingSystem.h"
-#include "Files.h"
 #include "Forms.h"
 #include "PayloadResource.h"
 #include "Registry.h"
 #include "Resources.h"
 #include "SchedulerValue.h"
 #include "Shell.h"
-#include "StringList.h"
 #include "TestSupport.h"
 #include "UpdateScript.h"
 #include "VMUpdate.h"
-#include "ZLIBArchive.h"
 #include "fmDoKVUpdate.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/Files.h"
+#include "konvoro/StringList.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace fs = std::filesystem;
 using namespace kv::updater;

@@ -12,8 +12,8 @@
 
 #include "TestPrograms.h"
 #include "TestSupport.h"
-#include "Text.h"
 #include "WindowDriver.h"
+#include "konvoro/Text.h"
 
 using namespace std::chrono_literals;
 using windriver::TChildProcess;

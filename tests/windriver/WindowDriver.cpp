@@ -10,8 +10,8 @@
 #include <string_view>
 #include <thread>
 
-#include "Files.h"
-#include "Text.h"
+#include "konvoro/Files.h"
+#include "konvoro/Text.h"
 
 namespace windriver {
 

@@ -3,13 +3,13 @@
 
 #include <cstdio>
 
-#include "ArchiveMessages.h"
-#include "Format.h"
 #include "PEMessages.h"
 #include "PayloadResource.h"
-#include "RangeStream.h"
-#include "Text.h"
-#include "ZLBReader.h"
+#include "konvoro/Format.h"
+#include "konvoro/RangeStream.h"
+#include "konvoro/Text.h"
+#include "konvoro/zlb/ArchiveMessages.h"
+#include "konvoro/zlb/ZLBReader.h"
 
 namespace kv::payload {
 
@@ -61,8 +61,8 @@ TPayloadLocation LocatePayload(TStream& Stream) {
         Image.FindResources(TResourceKey::ById(PayloadResourceType),
                             TResourceKey::ByName(PayloadResourceName), MaxLanguagesTold + 1);
     if (Payloads.size() > 1)
-      throw EPEFormatError(
-          Format(payload::messages::SSeveralPayloads, UpperCase(PayloadResourceName), Languages(Payloads)));
+      throw EPEFormatError(Format(payload::messages::SSeveralPayloads,
+                                  UpperCase(PayloadResourceName), Languages(Payloads)));
     if (!Payloads.empty()) return {true, Payloads.front().Range};
   } catch (const EPEFormatError&) {
     if (IsWholeArchive(Stream)) return {false, TFileRange{0, Size}};

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "Files.h"
 #include "PEImage.h"
-#include "ZLIBArchive.h"
+#include "konvoro/Files.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace kv::payload {
 

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "CRC32.h"
-#include "Streams.h"
+#include "konvoro/Streams.h"
+#include "konvoro/zlb/CRC32.h"
 
 namespace zlbtool {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Exceptions.h"
+#include "konvoro/Exceptions.h"
 
 namespace zlbtool {
 

@@ -1,9 +1,9 @@
 // Whether an entry is one the updater takes.
 #include "EntryCheck.h"
 
-#include "ArchiveMessages.h"
 #include "CRCSink.h"
-#include "Format.h"
+#include "konvoro/Format.h"
+#include "konvoro/zlb/ArchiveMessages.h"
 
 namespace zlbtool {
 

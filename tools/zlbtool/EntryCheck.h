@@ -6,7 +6,7 @@
 #include <string>
 
 #include "Input.h"
-#include "ZLIBArchive.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace zlbtool {
 

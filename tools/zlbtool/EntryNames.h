@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "ZLBFormat.h"
+#include "konvoro/zlb/ZLBFormat.h"
 
 namespace zlbtool {
 

@@ -7,11 +7,11 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "EntryNames.h"
-#include "Environment.h"
-#include "Files.h"
 #include "Input.h"
-#include "Text.h"
-#include "ZLIBArchive.h"
+#include "konvoro/Environment.h"
+#include "konvoro/Files.h"
+#include "konvoro/Text.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace zlbtool {
 

@@ -10,10 +10,10 @@
 #include "ImageFacts.h"
 #include "Json.h"
 #include "PayloadResource.h"
-#include "RangeStream.h"
-#include "Text.h"
 #include "UpdaterPayload.h"
-#include "ZLBReader.h"
+#include "konvoro/RangeStream.h"
+#include "konvoro/Text.h"
+#include "konvoro/zlb/ZLBReader.h"
 
 namespace zlbtool {
 
@@ -181,7 +181,8 @@ int Info(const TArgs& Args) {
     PrintText(Image, Payload);
   std::fflush(stdout);
   if (!Payload) {
-    std::fprintf(stderr, "zlbtool: %s: %s\n", File.c_str(), kv::payload::NoPayloadMessage().c_str());
+    std::fprintf(stderr, "zlbtool: %s: %s\n", File.c_str(),
+                 kv::payload::NoPayloadMessage().c_str());
     return 1;
   }
   if (!Payload->CRCHolds || !Payload->DirectoryRead) {

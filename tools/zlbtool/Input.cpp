@@ -6,11 +6,11 @@
 #include <memory>
 
 #include "EntryNames.h"
-#include "Files.h"
-#include "RangeStream.h"
-#include "Streams.h"
-#include "UniqueHandle.h"
 #include "UpdaterPayload.h"
+#include "konvoro/Files.h"
+#include "konvoro/RangeStream.h"
+#include "konvoro/Streams.h"
+#include "konvoro/UniqueHandle.h"
 
 namespace zlbtool {
 

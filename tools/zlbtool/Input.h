@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ZLIBArchive.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace zlbtool {
 

@@ -8,7 +8,7 @@
 #include "EntryNames.h"
 #include "Input.h"
 #include "Json.h"
-#include "ZLIBArchive.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace zlbtool {
 

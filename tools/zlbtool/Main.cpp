@@ -5,7 +5,7 @@
 
 #include "CommandLine.h"
 #include "Commands.h"
-#include "Exceptions.h"
+#include "konvoro/Exceptions.h"
 
 namespace {
 

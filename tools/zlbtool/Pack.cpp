@@ -5,10 +5,10 @@
 
 #include "CommandLine.h"
 #include "Commands.h"
-#include "Files.h"
 #include "Packing.h"
-#include "Streams.h"
-#include "UniqueHandle.h"
+#include "konvoro/Files.h"
+#include "konvoro/Streams.h"
+#include "konvoro/UniqueHandle.h"
 
 namespace zlbtool {
 

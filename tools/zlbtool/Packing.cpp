@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "Exceptions.h"
-#include "Files.h"
-#include "Text.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/Files.h"
+#include "konvoro/Text.h"
 
 namespace fs = std::filesystem;
 

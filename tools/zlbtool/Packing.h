@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "Streams.h"
 #include "ZLBWriter.h"
+#include "konvoro/Streams.h"
 
 namespace zlbtool {
 

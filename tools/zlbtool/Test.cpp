@@ -3,14 +3,14 @@
 #include <cstdio>
 #include <string>
 
-#include "ArchiveMessages.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "EntryCheck.h"
 #include "EntryNames.h"
-#include "Format.h"
 #include "Input.h"
-#include "ZLIBArchive.h"
+#include "konvoro/Format.h"
+#include "konvoro/zlb/ArchiveMessages.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace zlbtool {
 

@@ -6,25 +6,25 @@
 #include <string>
 #include <vector>
 
-#include "ArchiveMessages.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "EntryCheck.h"
-#include "Environment.h"
-#include "Files.h"
-#include "Format.h"
 #include "ImageFacts.h"
 #include "ImageWriter.h"
 #include "Input.h"
 #include "PEMessages.h"
 #include "Packing.h"
 #include "PayloadResource.h"
-#include "Streams.h"
-#include "Text.h"
-#include "UniqueHandle.h"
 #include "UpdaterPayload.h"
-#include "ZLBReader.h"
-#include "ZLIBArchive.h"
+#include "konvoro/Environment.h"
+#include "konvoro/Files.h"
+#include "konvoro/Format.h"
+#include "konvoro/Streams.h"
+#include "konvoro/Text.h"
+#include "konvoro/UniqueHandle.h"
+#include "konvoro/zlb/ArchiveMessages.h"
+#include "konvoro/zlb/ZLBReader.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace zlbtool {
 

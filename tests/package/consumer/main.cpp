@@ -2,7 +2,7 @@
 // checks, through the installed component.
 #include <cstdio>
 
-#include "ZLIBArchive.h"
+#include <konvoro/zlb/ZLIBArchive.h>
 
 int main(int argc, char** argv) {
   if (argc != 3) return 2;

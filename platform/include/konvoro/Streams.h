@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Files.h"
+#include "konvoro/Files.h"
 
 namespace kv {
 

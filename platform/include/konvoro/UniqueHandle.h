@@ -54,7 +54,7 @@ class TUniqueAny {
 
 // Runs a cleanup when the scope ends, unless dismissed first. Move-only.
 template <class F>
-class TScopeExit {
+class [[nodiscard]] TScopeExit {
  public:
   explicit TScopeExit(F Cleanup) : FCleanup(std::move(Cleanup)) {}
   TScopeExit(TScopeExit&& Other) noexcept
@@ -76,7 +76,7 @@ class TScopeExit {
 
 // auto Guard = ScopeExit([&] { ... });
 template <class F>
-TScopeExit<F> ScopeExit(F Cleanup) {
+[[nodiscard]] TScopeExit<F> ScopeExit(F Cleanup) {
   return TScopeExit<F>(std::move(Cleanup));
 }
 

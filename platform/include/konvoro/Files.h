@@ -12,8 +12,8 @@
 #include <system_error>
 #include <vector>
 
-#include "OSError.h"
-#include "UniqueHandle.h"
+#include "konvoro/OSError.h"
+#include "konvoro/UniqueHandle.h"
 
 namespace kv {
 
@@ -79,7 +79,7 @@ using TFileHandle = TUniqueAny<TNativeFile, &FileClose, -1>;
 // Opens FileName as Mode says.
 TErrorOr<TFileHandle> FileOpen(const std::string& FileName, TOpenMode Mode);
 // Fills Bytes from the system's random source, which nobody can foresee.
-std::error_code SystemRandom(std::span<uint8_t> Bytes);
+[[nodiscard]] std::error_code SystemRandom(std::span<uint8_t> Bytes);
 // A number that nobody can foresee, from SystemRandom: the suffix of a name
 // that another process must not guess.
 TErrorOr<uint32_t> UniqueNumber();
@@ -105,11 +105,12 @@ TErrorOr<TFileHandle> FileCreateIn(const TFileHandle& Dir, const std::string& Fi
 // folder, replacing what stands there as a directory entry: a link at
 // NewName is replaced itself and never followed. Fails with a sharing
 // violation when another process holds NewName open.
-std::error_code FileReplaceIn(const TFileHandle& Dir, const TFileHandle& File,
-                              const std::string& FileName, const std::string& NewName);
+[[nodiscard]] std::error_code FileReplaceIn(const TFileHandle& Dir, const TFileHandle& File,
+                                            const std::string& FileName,
+                                            const std::string& NewName);
 // Removes File, created by FileCreateIn as FileName; it is gone once closed.
-std::error_code FileDeleteIn(const TFileHandle& Dir, const TFileHandle& File,
-                             const std::string& FileName);
+[[nodiscard]] std::error_code FileDeleteIn(const TFileHandle& Dir, const TFileHandle& File,
+                                           const std::string& FileName);
 
 // A second handle, for reading, on the file that Handle has open: it reaches
 // that very file whatever has become of its name since (renamed, replaced,
@@ -134,17 +135,17 @@ bool FileExists(const std::string& FileName);
 // True when Name names an existing directory.
 bool DirectoryExists(const std::string& Name);
 // Creates one directory.
-std::error_code CreateDir(const std::string& Dir);
+[[nodiscard]] std::error_code CreateDir(const std::string& Dir);
 // Creates Dir and every missing directory above it. Succeeds when Dir exists
 // afterwards; else fails with the reason of the creation that failed, or
 // std::errc::not_a_directory where something other than a directory stands
 // in the way. Raises EInOutError("Unable to create directory") for an empty
 // Dir.
-std::error_code ForceDirectories(std::string Dir);
+[[nodiscard]] std::error_code ForceDirectories(std::string Dir);
 // Deletes a file.
-std::error_code DeleteFile(const std::string& FileName);
+[[nodiscard]] std::error_code DeleteFile(const std::string& FileName);
 // Renames a file, replacing an existing target.
-std::error_code RenameFile(const std::string& OldName, const std::string& NewName);
+[[nodiscard]] std::error_code RenameFile(const std::string& OldName, const std::string& NewName);
 // The absolute form of FileName, as the platform resolves a relative name
 // against the current directory.
 std::string ExpandFileName(const std::string& FileName);

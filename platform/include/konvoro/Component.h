@@ -45,7 +45,7 @@ struct TPropInfo {
   // cannot hold. MethodOwner resolves an event's method name.
   void (*Set)(TPersistent& Instance, std::string_view Value, TPersistent* MethodOwner);
   // For a class-typed property: the object it holds.
-  TPersistent* (*GetObject)(TPersistent& Instance);
+  TPersistent* (*ObjectOf)(TPersistent& Instance);
 };
 
 class TPersistent : public TObject {

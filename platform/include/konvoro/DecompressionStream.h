@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "Streams.h"
+#include "konvoro/Streams.h"
 
 namespace kv {
 

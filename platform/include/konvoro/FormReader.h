@@ -12,7 +12,7 @@
 
 #include <string_view>
 
-#include "Component.h"
+#include "konvoro/Component.h"
 
 namespace kv {
 

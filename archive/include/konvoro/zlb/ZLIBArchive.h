@@ -9,12 +9,12 @@
 #include <span>
 #include <string>
 
-#include "CRC32.h"
-#include "Component.h"
-#include "Streams.h"
-#include "StringList.h"
-#include "ZLBFormat.h"
-#include "ZLBReader.h"
+#include "konvoro/Component.h"
+#include "konvoro/Streams.h"
+#include "konvoro/StringList.h"
+#include "konvoro/zlb/CRC32.h"
+#include "konvoro/zlb/ZLBFormat.h"
+#include "konvoro/zlb/ZLBReader.h"
 
 namespace kv {
 

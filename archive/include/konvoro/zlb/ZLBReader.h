@@ -8,9 +8,9 @@
 #include <functional>
 #include <string>
 
-#include "Exceptions.h"
-#include "Streams.h"
-#include "ZLBFormat.h"
+#include "konvoro/Exceptions.h"
+#include "konvoro/Streams.h"
+#include "konvoro/zlb/ZLBFormat.h"
 
 namespace kv {
 

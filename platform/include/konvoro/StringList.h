@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "Streams.h"
+#include "konvoro/Streams.h"
 
 namespace kv {
 

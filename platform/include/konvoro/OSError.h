@@ -24,7 +24,7 @@ inline std::error_code OSError(int Code) noexcept {
 
 // A value, or the reason why there is none.
 template <class T>
-class TErrorOr {
+class [[nodiscard]] TErrorOr {
  public:
   TErrorOr(T Value) : FValue(std::move(Value)) {}
   TErrorOr(std::error_code Error) : FValue(Error) {}
