@@ -43,7 +43,7 @@ _kv_server_dir_name() {
 # Status 0 when PID is a live Xvfb (a zombie has no command line).
 _kv_is_xvfb() {
   local command
-  [ -n "$1" ] && command=$(tr '\0' ' ' <"/proc/$1/cmdline" 2>/dev/null) &&
+  [ -n "$1" ] && command=$(tr '\0' ' ' 2>/dev/null <"/proc/$1/cmdline") &&
     [[ "${command%% *}" == *Xvfb ]]
 }
 
