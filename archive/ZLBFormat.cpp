@@ -66,6 +66,16 @@ void TZLBArchiveTrailer::Encode(std::span<uint8_t, Size> Bytes) const {
     PutU32LE(P + L::Reserved2 + 4 * I, Reserved2[I]);
 }
 
+std::optional<uint32_t> RecordedCodePage(const TZLBArchiveTrailer& Trailer) {
+  if (Trailer.Reserved2[0] != CodePageRecordTag) return std::nullopt;
+  return Trailer.Reserved2[1];
+}
+
+void RecordCodePage(TZLBArchiveTrailer& Trailer, uint32_t CodePage) {
+  Trailer.Reserved2[0] = CodePageRecordTag;
+  Trailer.Reserved2[1] = CodePage;
+}
+
 TZLBFileEntry TZLBFileEntry::Decode(std::span<const uint8_t, Size> Bytes) {
   namespace L = entry_layout;
   const uint8_t* P = Bytes.data();

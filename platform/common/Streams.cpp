@@ -81,27 +81,39 @@ TFileStream::TFileStream(const std::string& FileName, TOpenMode Mode) : FFileNam
 }
 
 TReplacingFileStream::TReplacingFileStream(const std::string& FileName)
-    : TFileStream(std::string(), TFileHandle()), FTarget(FileName) {
+    : TFileStream(std::string(), TFileHandle()), FTarget(FileName), FShownName(FileName) {
   TErrorOr<TFileHandle> Dir = DirectoryOpen(ExtractFilePath(FileName));
   if (!Dir) RaiseCreateError(FileName, Dir.Error());
-  FDir = std::move(*Dir);
-  TErrorOr<TFileHandle> File = CreateUniqueBeside(FDir, FileName, FFileName);
+  FOwnDir = std::move(*Dir);
+  FDir = &FOwnDir;
+  TErrorOr<TFileHandle> File = CreateUniqueBeside(*FDir, FileName, FFileName);
   if (!File) RaiseCreateError(FileName, File.Error());
+  FHandle = std::move(*File);
+}
+
+TReplacingFileStream::TReplacingFileStream(const TFileHandle& Dir, const std::string& Name,
+                                           const std::string& ShownName)
+    : TFileStream(std::string(), TFileHandle()),
+      FTarget(ExtractFileName(Name)),
+      FShownName(ShownName),
+      FDir(&Dir) {
+  TErrorOr<TFileHandle> File = CreateUniqueBeside(Dir, FTarget, FFileName);
+  if (!File) RaiseCreateError(ShownName, File.Error());
   FHandle = std::move(*File);
 }
 
 TReplacingFileStream::~TReplacingFileStream() {
   // Cleanup: the new file goes whatever the reason; there is nobody to tell.
-  if (!FDone) (void)FileDeleteIn(FDir, FHandle, FFileName);
+  if (!FDone) (void)FileDeleteIn(*FDir, FHandle, FFileName);
 }
 
 TFileHandle TReplacingFileStream::Commit() {
   FDone = true;
-  const std::error_code Error = FileReplaceIn(FDir, FHandle, FFileName, FTarget);
+  const std::error_code Error = FileReplaceIn(*FDir, FHandle, FFileName, FTarget);
   if (!Error) return std::move(FHandle);
-  (void)FileDeleteIn(FDir, FHandle, FFileName);
+  (void)FileDeleteIn(*FDir, FHandle, FFileName);
   FHandle.Reset();
-  RaiseCreateError(FTarget, Error);
+  RaiseCreateError(FShownName, Error);
 }
 
 namespace {

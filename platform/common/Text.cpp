@@ -11,7 +11,18 @@ bool IsBlank(char C) {
   return C == ' ' || C == '\t' || C == '\r' || C == '\n';
 }
 
+class TSystemAnsiRules final : public TCharRules {
+ public:
+  size_t CharLength(std::string_view Text) const override { return AnsiCharLength(Text); }
+  bool IsValid(std::string_view Text) const override { return IsValidAnsiText(Text); }
+};
+
 }  // namespace
+
+const TCharRules& SystemAnsiRules() {
+  static const TSystemAnsiRules Rules;
+  return Rules;
+}
 
 std::string UpperCase(std::string_view S) {
   std::string Out(S);

@@ -1,6 +1,7 @@
 // The process's environment on POSIX systems.
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -32,6 +33,26 @@ TExactPath GetExactModuleFileName() {
 TExactPath GetExactEnvironmentPath(const std::string& Name) {
   std::string Path = GetEnvironmentVariable(Name);
   return {Path, Path};
+}
+
+// Names are bytes here, whatever the encoding.
+void SetPathEncoding(TPathEncoding) {}
+
+TPathEncoding GetPathEncoding() {
+  return TPathEncoding::Utf8;
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
+void WriteStandard(TStandardStream Stream, std::string_view Text) {
+  std::FILE* To = Stream == TStandardStream::Output ? stdout : stderr;
+  std::fwrite(Text.data(), 1, Text.size(), To);
+}
+
+uint32_t SystemAnsiCodePage() {
+  return 0;
 }
 
 bool StandardErrorIsTerminal() {

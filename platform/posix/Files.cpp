@@ -90,11 +90,21 @@ void FileClose(int File) noexcept {
 }
 
 TErrorOr<TFileHandle> FileOpen(const std::string& FileName, TOpenMode Mode) {
-  TFileHandle File(::open(NativePath(FileName).c_str(), OpenFlags(Mode), 0666));
+  // A FIFO opened for reading would wait for a writer: opened without
+  // waiting, it is then refused.
+  const bool ReadOnly = Mode.Access == TAccess::Read;
+  TFileHandle File(
+      ::open(NativePath(FileName).c_str(), OpenFlags(Mode) | (ReadOnly ? O_NONBLOCK : 0), 0666));
   if (!File) return LastError();
-  // Windows opens no directory as a file; neither does this port.
   struct stat St {};
-  if (::fstat(File.Get(), &St) == 0 && S_ISDIR(St.st_mode)) return OSError(EISDIR);
+  if (::fstat(File.Get(), &St) != 0) return LastError();
+  // Windows opens no directory as a file; neither does this port.
+  if (S_ISDIR(St.st_mode)) return OSError(EISDIR);
+  if (ReadOnly) {
+    if (!S_ISREG(St.st_mode)) return OSError(EINVAL);
+    const int Flags = ::fcntl(File.Get(), F_GETFL);
+    if (Flags < 0 || ::fcntl(File.Get(), F_SETFL, Flags & ~O_NONBLOCK) != 0) return LastError();
+  }
   return File;
 }
 
@@ -148,6 +158,108 @@ std::error_code FileDeleteIn(const TFileHandle& Dir, const TFileHandle&,
                              const std::string& FileName) {
   if (::unlinkat(Dir.Get(), ExtractFileName(FileName).c_str(), 0) != 0) return LastError();
   return {};
+}
+
+namespace {
+
+TFileKind KindOf(mode_t Mode) {
+  if (S_ISREG(Mode)) return TFileKind::File;
+  if (S_ISDIR(Mode)) return TFileKind::Directory;
+  if (S_ISLNK(Mode)) return TFileKind::Link;
+  return TFileKind::Other;
+}
+
+TFileIdentity IdentityOf(const struct stat& St) {
+  return {uint64_t(St.st_dev), uint64_t(St.st_ino)};
+}
+
+}  // namespace
+
+TErrorOr<TFileIdentity> FileIdentityOf(const TFileHandle& File) {
+  struct stat St {};
+  if (::fstat(File.Get(), &St) != 0) return LastError();
+  return IdentityOf(St);
+}
+
+TErrorOr<TNameInfo> NameInfoIn(const TFileHandle& Dir, const std::string& Name) {
+  struct stat St {};
+  if (::fstatat(Dir.Get(), ExtractFileName(Name).c_str(), &St, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return TNameInfo{};
+    return LastError();
+  }
+  return TNameInfo{KindOf(St.st_mode), IdentityOf(St)};
+}
+
+TErrorOr<TFileHandle> DirectoryOpenIn(const TFileHandle& Dir, const std::string& Name,
+                                      bool Create) {
+  const std::string Last = ExtractFileName(Name);
+  for (int Attempt = 0; Attempt < 2; ++Attempt) {
+    TFileHandle Folder(
+        ::openat(Dir.Get(), Last.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (Folder) return Folder;
+    const int Error = errno;
+    if (Error == ENOENT && Create && Attempt == 0) {
+      // Made here unless someone made it meanwhile; the open decides.
+      if (::mkdirat(Dir.Get(), Last.c_str(), 0777) != 0 && errno != EEXIST) return LastError();
+      continue;
+    }
+    // O_NOFOLLOW fails on a link with ELOOP, O_DIRECTORY on anything else
+    // with ENOTDIR; which stands there tells.
+    if (Error == ELOOP || Error == ENOTDIR) {
+      struct stat St {};
+      const bool IsLink =
+          ::fstatat(Dir.Get(), Last.c_str(), &St, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(St.st_mode);
+      return OSError(IsLink ? ELOOP : ENOTDIR);
+    }
+    return OSError(Error);
+  }
+  return OSError(ENOENT);
+}
+
+TErrorOr<std::vector<TDirectoryEntry>> ListDirectory(const std::string& Dir) {
+  const TDirectory Handle(::opendir(Dir.empty() ? "." : NativePath(Dir).c_str()));
+  if (!Handle) return LastError();
+  const int Fd = ::dirfd(Handle.Get());
+  std::vector<TDirectoryEntry> Entries;
+  for (;;) {
+    errno = 0;
+    const dirent* Found = ::readdir(Handle.Get());
+    if (Found == nullptr) {
+      if (errno != 0) return LastError();
+      break;
+    }
+    TDirectoryEntry Entry;
+    Entry.Name = Found->d_name;
+    if (Entry.Name == "." || Entry.Name == "..") continue;
+    struct stat St {};
+    if (::fstatat(Fd, Entry.Name.c_str(), &St, AT_SYMLINK_NOFOLLOW) != 0) {
+      // Gone since it was listed: nothing stands there now.
+      if (errno == ENOENT) continue;
+      return LastError();
+    }
+    Entry.Kind = KindOf(St.st_mode);
+    if (Entry.Kind == TFileKind::Link) {
+      if (::fstatat(Fd, Entry.Name.c_str(), &St, 0) == 0)
+        Entry.Target = KindOf(St.st_mode);
+      else if (errno != ENOENT && errno != ELOOP && errno != ENOTDIR)
+        return LastError();
+    }
+    const TFileKind Kind = Entry.Kind == TFileKind::Link ? Entry.Target : Entry.Kind;
+    if (Kind == TFileKind::File) Entry.Size = int64_t(St.st_size);
+    Entries.push_back(std::move(Entry));
+  }
+  return Entries;
+}
+
+TErrorOr<TPathInfo> PathInfo(const std::string& Path) {
+  struct stat St {};
+  if (::stat(NativePath(Path).c_str(), &St) != 0) {
+    if (errno == ENOENT || errno == ELOOP) return TPathInfo{};
+    return LastError();
+  }
+  TPathInfo Info{KindOf(St.st_mode), 0};
+  if (Info.Kind == TFileKind::File) Info.Size = int64_t(St.st_size);
+  return Info;
 }
 
 TErrorOr<TFileHandle> FileDuplicate(const TFileHandle& Handle) {

@@ -76,7 +76,9 @@ using TFileHandle = TUniqueAny<TNativeFile, &FileClose, -1>;
 // Every call that can fail returns its reason (OSError.h), taken at the
 // failing call.
 
-// Opens FileName as Mode says.
+// Opens FileName as Mode says. A file opened for reading alone must be a
+// file on a disk: a FIFO, socket, device or pipe is refused at once
+// (std::errc::invalid_argument), never opened and waited on.
 TErrorOr<TFileHandle> FileOpen(const std::string& FileName, TOpenMode Mode);
 // Fills Bytes from the system's random source, which nobody can foresee.
 [[nodiscard]] std::error_code SystemRandom(std::span<uint8_t> Bytes);
@@ -111,6 +113,61 @@ TErrorOr<TFileHandle> FileCreateIn(const TFileHandle& Dir, const std::string& Fi
 // Removes File, created by FileCreateIn as FileName; it is gone once closed.
 [[nodiscard]] std::error_code FileDeleteIn(const TFileHandle& Dir, const TFileHandle& File,
                                            const std::string& FileName);
+
+// What stands at a name, seen without following a link there.
+enum class TFileKind : uint8_t {
+  None,       // nothing of that name
+  File,       // a regular file
+  Directory,  // a folder
+  Link,       // a symbolic link or junction, whatever it leads to
+  Other,      // a FIFO, socket or device
+};
+
+// Which file an open file or a name is, whatever name reached it: the
+// volume it lies on and its number there. Two names or handles with one
+// identity are one file.
+struct TFileIdentity {
+  uint64_t Volume = 0;
+  uint64_t Index = 0;
+  friend bool operator==(const TFileIdentity&, const TFileIdentity&) = default;
+};
+TErrorOr<TFileIdentity> FileIdentityOf(const TFileHandle& File);
+
+// What Name (its last part alone) is in the folder Dir holds, seen without
+// following a link at it. Identity is set for every kind but None.
+struct TNameInfo {
+  TFileKind Kind = TFileKind::None;
+  TFileIdentity Identity;
+};
+TErrorOr<TNameInfo> NameInfoIn(const TFileHandle& Dir, const std::string& Name);
+
+// Opens the folder Name (its last part alone) in the folder Dir holds, to
+// hold it; with Create, makes it first when nothing stands there. Never
+// follows a link: a link at Name fails with
+// std::errc::too_many_symbolic_link_levels, anything else that is no folder
+// with std::errc::not_a_directory.
+TErrorOr<TFileHandle> DirectoryOpenIn(const TFileHandle& Dir, const std::string& Name, bool Create);
+
+// One entry of a folder: its name, what it is, and for a link what it leads
+// to when followed as the system follows it (None when it leads nowhere,
+// in a loop included). Size is a file's size in bytes, followed through a
+// link; 0 for the other kinds.
+struct TDirectoryEntry {
+  std::string Name;
+  TFileKind Kind = TFileKind::None;
+  TFileKind Target = TFileKind::None;
+  int64_t Size = 0;
+};
+// Every entry of the folder Dir but "." and "..", in no particular order.
+TErrorOr<std::vector<TDirectoryEntry>> ListDirectory(const std::string& Dir);
+
+// What Path is with every link on it followed: File, Directory or Other
+// (None when nothing is there, or a link leads nowhere), and a file's size.
+struct TPathInfo {
+  TFileKind Kind = TFileKind::None;
+  int64_t Size = 0;
+};
+TErrorOr<TPathInfo> PathInfo(const std::string& Path);
 
 // A second handle, for reading, on the file that Handle has open: it reaches
 // that very file whatever has become of its name since (renamed, replaced,

@@ -100,6 +100,11 @@ class TReplacingFileStream : public TFileStream {
   // when no new file can be made beside it, or what was made is no file on
   // a disk in that folder.
   explicit TReplacingFileStream(const std::string& FileName);
+  // As above, in the folder Dir holds, which must outlive the stream: the
+  // file takes the place of Name (its last part alone) there, and texts
+  // call it ShownName.
+  TReplacingFileStream(const TFileHandle& Dir, const std::string& Name,
+                       const std::string& ShownName);
   ~TReplacingFileStream() override;
 
   // Moves the file into FileName's place and hands its open file over; the
@@ -111,7 +116,9 @@ class TReplacingFileStream : public TFileStream {
 
  private:
   std::string FTarget;
-  TFileHandle FDir;  // the folder the file is made and moved in
+  std::string FShownName;
+  TFileHandle FOwnDir;                // the folder held, when the stream opened it itself
+  const TFileHandle* FDir = nullptr;  // the folder the file is made and moved in
   bool FDone = false;
 };
 

@@ -36,14 +36,41 @@ size_t AnsiCharLength(std::string_view Text);
 // True when Text is a byte sequence that the ANSI code page defines: no lead
 // byte without its trail byte, no sequence the code page lacks.
 bool IsValidAnsiText(std::string_view Text);
-// The characters of Text in order, each as the bytes it takes.
+
+// The character rules of byte text in one code page: where each character
+// ends, and whether the bytes are text of that code page at all. The
+// system's ANSI code page has them (SystemAnsiRules, as the port knows it);
+// so has each Windows code page that CodePage.h knows, the same on every
+// platform, for text meant for another system.
+class TCharRules {
+ public:
+  virtual ~TCharRules() = default;
+  // As AnsiCharLength, in this code page: 2 for a lead byte followed by its
+  // trail byte, else 1; 0 for empty Text. Only the double-byte code pages
+  // (932, 936, 949, 950) have lead bytes; in UTF-8 every byte of a longer
+  // character is 0x80 or above, so each counts as one here and none is ever
+  // taken for a separator.
+  virtual size_t CharLength(std::string_view Text) const = 0;
+  // As IsValidAnsiText, in this code page.
+  virtual bool IsValid(std::string_view Text) const = 0;
+};
+// The rules of the system's ANSI code page: AnsiCharLength and
+// IsValidAnsiText.
+const TCharRules& SystemAnsiRules();
+
+// The characters of Text in order under Rules, each as the bytes it takes.
 template <class F>
-void ForEachAnsiChar(std::string_view Text, F&& Visit) {
+void ForEachChar(const TCharRules& Rules, std::string_view Text, F&& Visit) {
   while (!Text.empty()) {
-    const size_t Length = AnsiCharLength(Text);
+    const size_t Length = Rules.CharLength(Text);
     Visit(Text.substr(0, Length));
     Text.remove_prefix(Length);
   }
+}
+// The characters of Text in the ANSI code page, each as the bytes it takes.
+template <class F>
+void ForEachAnsiChar(std::string_view Text, F&& Visit) {
+  ForEachChar(SystemAnsiRules(), Text, static_cast<F&&>(Visit));
 }
 // The last character of Text, "" for empty Text.
 std::string_view LastAnsiChar(std::string_view Text);

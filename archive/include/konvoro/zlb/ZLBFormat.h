@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -62,6 +63,18 @@ struct TZLBArchiveTrailer {
   friend bool operator==(const TZLBArchiveTrailer&, const TZLBArchiveTrailer&) = default;
 };
 static_assert(sizeof(TZLBArchiveTrailer) == TZLBArchiveTrailer::Size);
+
+// The code page an archive's names are written in. Names are bytes in the
+// target system's ANSI code page, which the format itself does not record;
+// zlbtool records it in the trailer's reserved words, which every reader
+// ignores, whenever a name or path is not ASCII: Reserved2[0] holds the tag
+// below, Reserved2[1] the code page. An archive of ASCII names keeps zeros
+// there, byte for byte as before.
+inline constexpr uint32_t CodePageRecordTag = 0x50434B4Eu;  // "NKCP" as stored bytes
+// The code page Trailer records, if it records one.
+std::optional<uint32_t> RecordedCodePage(const TZLBArchiveTrailer& Trailer);
+// Trailer recording CodePage.
+void RecordCodePage(TZLBArchiveTrailer& Trailer, uint32_t CodePage);
 
 // Field offsets of the directory entry, as stored.
 namespace entry_layout {
