@@ -16,6 +16,10 @@
 
 namespace kv {
 
+namespace chartables {
+struct TCodePageTables;
+}
+
 class TCodePage final : public TCharRules {
  public:
   // The code page numbered Number, or nullptr when it is none of those
@@ -37,8 +41,12 @@ class TCodePage final : public TCharRules {
   // Utf8 in this code page exactly: what WideCharToMultiByte gives with
   // WC_NO_BEST_FIT_CHARS without using the default character (with
   // WC_ERR_INVALID_CHARS for 65001), so that the bytes convert back to the
-  // very same characters. nullopt when a character has no such form, or
-  // Utf8 is not valid UTF-8.
+  // very same characters. nullopt when a character has no such form (outside
+  // 65001, no character beyond the Basic Multilingual Plane has one), or
+  // Utf8 is not valid UTF-8. Where several byte sequences decode to one character
+  // (932's NEC and IBM duplicates), the one Windows chooses. As on Windows,
+  // the private-use characters that stand for a single-byte code page's
+  // undefined bytes convert, to bytes that ToUtf8 refuses.
   std::optional<std::string> FromUtf8(std::string_view Utf8) const;
   // Bytes of this code page as UTF-8, as MultiByteToWideChar with
   // MB_ERR_INVALID_CHARS converts them; nullopt when IsValid is false.
@@ -50,9 +58,11 @@ class TCodePage final : public TCharRules {
   // OEM code page.
   std::span<const uint32_t> OemPartners() const;
 
-  explicit TCodePage(uint32_t Number) : FNumber(Number) {}
-
  private:
+  // Find makes one for each code page known, for the program's lifetime.
+  explicit TCodePage(const chartables::TCodePageTables& Tables);
+
+  const chartables::TCodePageTables& FTables;
   uint32_t FNumber;
 };
 
