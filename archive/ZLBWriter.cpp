@@ -149,6 +149,7 @@ TZLBArchiveTrailer TZLBArchiveWriter::Finish() {
     Trailer.DirectorySize = Deflate(Source, Unused, Size);
     Trailer.DirectoryCompressed = 1;
   }
+  if (FOptions.NameCodePage) RecordCodePage(Trailer, *FOptions.NameCodePage);
   Trailer.ArchiveCRC = FArchiveCRC;
   std::array<uint8_t, TZLBArchiveTrailer::Size> Raw{};
   Trailer.Encode(Raw);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,8 @@ namespace kv {
 struct TZLBWriterOptions {
   bool Stored = false;        // hold entries raw instead of as zlib streams
   bool RawDirectory = false;  // hold the directory raw instead of as a zlib stream
+  // The code page of the names, recorded in the trailer (RecordCodePage).
+  std::optional<uint32_t> NameCodePage = std::nullopt;
 };
 
 class TZLBArchiveWriter {

@@ -42,28 +42,35 @@ bool IsControlChar(std::string_view Char) {
 
 }  // namespace
 
-// Both checks walk the text by character in the ANSI code page: the second
-// byte of a double-byte character may be "\\" or "|" and is part of that
-// character, never a separator.
-bool IsSafeEntryName(std::string_view Name) {
-  if (Name.empty() || Name == "." || Name == ".." || !IsValidAnsiText(Name)) return false;
-  bool Safe = true;
+// Both checks walk the text by character: the second byte of a double-byte
+// character may be "\\" or "|" and is part of that character, never a
+// separator.
+TNameFault EntryNameFault(std::string_view Name, const TCharRules& Rules) {
+  if (Name.empty() || Name == "." || Name == ".." || !Rules.IsValid(Name))
+    return TNameFault::NotText;
+  bool Forbidden = false;
   size_t StemLength = Name.size(), At = 0;
   std::string_view Last;
-  ForEachAnsiChar(Name, [&](std::string_view Char) {
+  ForEachChar(Rules, Name, [&](std::string_view Char) {
     if (IsControlChar(Char) || (Char.size() == 1 && std::string_view("\\/:*?\"<>|").find(Char[0]) !=
                                                         std::string_view::npos))
-      Safe = false;
+      Forbidden = true;
     if (IsSingleByte(Char, '.') && StemLength == Name.size()) StemLength = At;
     At += Char.size();
     Last = Char;
   });
-  if (!Safe || IsSingleByte(Last, ' ') || IsSingleByte(Last, '.')) return false;
-  return !IsReservedDeviceName(Name.substr(0, StemLength));
+  if (Forbidden) return TNameFault::ForbiddenCharacter;
+  if (IsSingleByte(Last, ' ') || IsSingleByte(Last, '.')) return TNameFault::TrailingDotOrBlank;
+  if (IsReservedDeviceName(Name.substr(0, StemLength))) return TNameFault::DeviceName;
+  return TNameFault::None;
 }
 
-bool IsSafeEntryPath(std::string_view Path) {
-  if (!IsValidAnsiText(Path)) return false;
+bool IsSafeEntryName(std::string_view Name, const TCharRules& Rules) {
+  return EntryNameFault(Name, Rules) == TNameFault::None;
+}
+
+bool IsSafeEntryPath(std::string_view Path, const TCharRules& Rules) {
+  if (!Rules.IsValid(Path)) return false;
   // Windows drops trailing dots and blanks from a path segment, so "..." and
   // ".. " climb like ".." does.
   bool Safe = true, OnlyDotsAndBlanks = true;
@@ -73,7 +80,7 @@ bool IsSafeEntryPath(std::string_view Path) {
     OnlyDotsAndBlanks = true;
     Dots = 0;
   };
-  ForEachAnsiChar(Path, [&](std::string_view Char) {
+  ForEachChar(Rules, Path, [&](std::string_view Char) {
     if (IsControlChar(Char) || IsSingleByte(Char, ':')) Safe = false;
     if (IsSingleByte(Char, '\\') || IsSingleByte(Char, '/')) return EndSegment();
     if (IsSingleByte(Char, '.'))

@@ -15,7 +15,7 @@
 # kvupdater_add_executable(NAME (PAYLOAD archive | RELEASE_DIR dir [RELEASE_FILES file...])
 #                          [ALLOW_NO_WAIT] [ALLOW_DAMAGED_PAYLOAD]
 #                          [FORM text] [SOURCES file...] [OUTPUT_DIRECTORY dir]
-#                          [VERSION a.b.c.d] [DEPENDS target...]
+#                          [VERSION a.b.c.d] [CODE_PAGE n] [FLATTEN] [DEPENDS target...]
 #                          [SIGN_PKCS12 file SIGN_PASSWORD_FILE file])
 #
 # Makes KVUpdater.exe with `zlbtool updater` of the build machine: around
@@ -35,7 +35,11 @@
 # lack one; ALLOW_DAMAGED_PAYLOAD skips every check of the payload, for
 # variants whose payloads are damaged on purpose. VERSION (default:
 # KVUPDATER_RELEASE_VERSION) is the release's version, its FileVersion and
-# ProductVersion. With a certificate (default: the KVUPDATER_SIGN_* options
+# ProductVersion. CODE_PAGE (default: KVUPDATER_RELEASE_CODE_PAGE) is the
+# ANSI code page of the systems it installs on, in which names outside ASCII
+# are stored; FLATTEN (default: KVUPDATER_RELEASE_FLATTEN) accepts a release
+# with sub-folders, whose files the updater installs into the installation
+# folder itself. With a certificate (default: the KVUPDATER_SIGN_* options
 # below) the program is signed once the payload is in, and its payload then
 # checked once more in the signed program; should either fail, no program
 # appears.
@@ -94,9 +98,17 @@ function(kvupdater_add_stub NAME)
                                            RUNTIME_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIRECTORY})
 endfunction()
 
+# The release's code page and shape, for every updater the build makes
+# unless it says otherwise.
+set(KVUPDATER_RELEASE_CODE_PAGE "" CACHE STRING
+    "ANSI code page of the systems the updaters install on (1252, 1250, 1251, 932, ...): needed for names outside ASCII")
+option(KVUPDATER_RELEASE_FLATTEN
+       "Accept release folders with sub-folders, whose files the updater installs into the installation folder itself"
+       OFF)
+
 function(kvupdater_add_executable NAME)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "ALLOW_NO_WAIT;ALLOW_DAMAGED_PAYLOAD"
-                        "PAYLOAD;RELEASE_DIR;FORM;OUTPUT_DIRECTORY;VERSION;SIGN_PKCS12;SIGN_PASSWORD_FILE"
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "ALLOW_NO_WAIT;ALLOW_DAMAGED_PAYLOAD;FLATTEN"
+                        "PAYLOAD;RELEASE_DIR;FORM;OUTPUT_DIRECTORY;VERSION;CODE_PAGE;SIGN_PKCS12;SIGN_PASSWORD_FILE"
                         "RELEASE_FILES;SOURCES;DEPENDS")
   if((ARG_PAYLOAD AND ARG_RELEASE_DIR) OR (NOT ARG_PAYLOAD AND NOT ARG_RELEASE_DIR))
     message(FATAL_ERROR "kvupdater_add_executable(${NAME}): PAYLOAD or RELEASE_DIR, one of them")
@@ -106,6 +118,12 @@ function(kvupdater_add_executable NAME)
   endif()
   if(NOT ARG_VERSION)
     set(ARG_VERSION ${KVUPDATER_RELEASE_VERSION})
+  endif()
+  if(NOT ARG_CODE_PAGE)
+    set(ARG_CODE_PAGE ${KVUPDATER_RELEASE_CODE_PAGE})
+  endif()
+  if(KVUPDATER_RELEASE_FLATTEN)
+    set(ARG_FLATTEN ON)
   endif()
   # zlbtool's rule, told here already when the build is configured.
   set(number "(0|[1-9][0-9]?[0-9]?[0-9]?[0-9]?)")
@@ -146,6 +164,14 @@ function(kvupdater_add_executable NAME)
     set(checks --allow-damaged-payload)
   elseif(ARG_ALLOW_NO_WAIT)
     set(checks --allow-no-wait)
+  endif()
+  # The code page of the systems it installs on, in which names are stored;
+  # a release with sub-folders says that the updater is to flatten it.
+  if(ARG_CODE_PAGE)
+    list(APPEND checks --code-page ${ARG_CODE_PAGE})
+  endif()
+  if(ARG_FLATTEN)
+    list(APPEND checks --flatten)
   endif()
   if(ARG_PAYLOAD)
     set(release --payload ${ARG_PAYLOAD})

@@ -15,5 +15,7 @@ int Extract(const TArgs& Args);
 int Test(const TArgs& Args);
 int Info(const TArgs& Args);
 int Updater(const TArgs& Args);
+// --version: zlbtool's version, the stub and wait.exe it takes by default.
+int Version(const TArgs& Args);
 
 }  // namespace zlbtool

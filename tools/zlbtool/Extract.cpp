@@ -1,16 +1,19 @@
-// zlbtool extract: extracts all or the named entries into a directory.
-#include <cinttypes>
-#include <cstdio>
+// zlbtool extract: extracts all or the named entries into a folder, each
+// file written as a new file beside its place and then moved into it, so
+// that nothing that stands there is written through or half replaced.
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
 #include "Commands.h"
-#include "EntryNames.h"
 #include "Input.h"
-#include "konvoro/Environment.h"
+#include "Output.h"
+#include "WriteBuffer.h"
 #include "konvoro/Files.h"
+#include "konvoro/Format.h"
+#include "konvoro/Streams.h"
 #include "konvoro/Text.h"
+#include "konvoro/zlb/ArchiveMessages.h"
 #include "konvoro/zlb/ZLIBArchive.h"
 
 namespace zlbtool {
@@ -19,115 +22,197 @@ namespace {
 
 constexpr const char* ExtractUsage =
     "usage: zlbtool extract [-d DIR] [--with-paths] [--check-crc] [--skip-existing]\n"
-    "                       ARCHIVE|UPDATER [NAME...]\n"
+    "                       [--code-page N] [--threads N] ARCHIVE|UPDATER [NAME...]\n"
     "\n"
     "Extracts every entry, or those named (by name or by stored path and name,\n"
-    "letter case ignored), into DIR. An archive whose entries share their data\n"
-    "is refused before anything is written.\n"
+    "letter case ignored), into DIR, under their names in this system's\n"
+    "characters (read in the code page given, else the one the archive records).\n"
+    "Each file is written beside its place and then moved into it: a link that\n"
+    "stands there is replaced, never written through, and a file whose writing\n"
+    "fails leaves nothing. An archive whose entries share their data, and an entry\n"
+    "that would land on the archive being read, are refused before anything is\n"
+    "written.\n"
     "\n"
-    "  -d DIR           the destination directory, made if missing (default: the\n"
+    "  -d DIR           the destination folder, made if missing (default: the\n"
     "                   current one)\n"
-    "  --with-paths     recreate each entry's stored directory below DIR\n"
+    "  --with-paths     recreate each entry's stored folder below DIR (never\n"
+    "                   through a link that stands there)\n"
     "  --check-crc      verify each extracted file against its CRC-32\n"
-    "  --skip-existing  leave files that already exist untouched\n";
+    "  --skip-existing  leave files that already exist untouched\n"
+    "  --code-page N    the ANSI code page the names are written in\n"
+    "  -q, --quiet      print nothing but errors\n"
+    "  -v, --verbose    print each file as it is written\n";
 
-// Draws one progress line on a terminal: entry, percent, overall bytes.
-class TProgressLine {
- public:
-  explicit TProgressLine(int64_t TotalBytes)
-      : FTotal(TotalBytes), FEnabled(kv::StandardErrorIsTerminal()) {}
-  ~TProgressLine() {
-    if (FEnabled && FDrawn) std::fputs("\n", stderr);
-  }
-  TProgressLine(const TProgressLine&) = delete;
-  TProgressLine& operator=(const TProgressLine&) = delete;
+#ifdef _WIN32
+constexpr char HostSeparator = '\\';
+#else
+constexpr char HostSeparator = '/';
+#endif
 
-  void StartEntry(const std::string& Name, int64_t Size) {
-    FName = Name;
-    FSize = Size;
-  }
-  void EndEntry() { FDoneBefore += FSize; }
-  void Report(int32_t Percentage) {
-    if (!FEnabled) return;
-    const int64_t Done = FDoneBefore + FSize * Percentage / 100;
-    std::fprintf(stderr, "\r\033[K%-48.48s %3" PRId32 "%%  %" PRId64 " / %" PRId64 " bytes",
-                 FName.c_str(), Percentage, Done, FTotal);
-    std::fflush(stderr);
-    FDrawn = true;
-  }
-
- private:
-  std::string FName;
-  int64_t FSize = 0;
-  int64_t FDoneBefore = 0;
-  int64_t FTotal;
-  bool FEnabled;
-  bool FDrawn = false;
+// One entry to write, its names in this system's characters.
+struct TTarget {
+  int32_t Index;
+  std::string Name;                  // the file's name
+  std::vector<std::string> Folders;  // its stored folders below DIR, with --with-paths
+  std::string Shown;                 // DIR, the folders and the name
+  int64_t Size;
 };
+
+// The stored path's folders, in this system's characters: every run of
+// backslashes is one separator, so "sub\", "\sub\" and "sub" all name one
+// folder below the destination. Raises kv::Exception when the path leaves
+// the destination or has no form here.
+std::vector<std::string> FoldersOf(std::string_view Path, const TNameCodec& Codec,
+                                   const std::string& Entry) {
+  if (!kv::IsSafeEntryPath(Path, Codec.Rules()))
+    throw kv::Exception(Entry + ": " + kv::messages::SUnableToCreateDestPath +
+                        ": its stored folder does not stay below the destination");
+  std::vector<std::string> Folders;
+  std::string Part;
+  const auto EndPart = [&] {
+    if (Part.empty()) return;
+    const std::optional<std::string> Host = Codec.ToHost(Part);
+    if (!Host) throw kv::Exception(Entry + ": " + Codec.NoFormText(Part));
+    Folders.push_back(*Host);
+    Part.clear();
+  };
+  kv::ForEachChar(Codec.Rules(), Path, [&](std::string_view Char) {
+    if (Char == "\\" || Char == "/")
+      EndPart();
+    else
+      Part += Char;
+  });
+  EndPart();
+  return Folders;
+}
+
+kv::TFileHandle Held(kv::TErrorOr<kv::TFileHandle> Folder, const std::string& Shown) {
+  if (!Folder) throw kv::Exception(Shown + ": " + Folder.Error().message());
+  return std::move(*Folder);
+}
 
 }  // namespace
 
 int Extract(const TArgs& Args) {
-  const TParsedArgs Parsed =
-      ParseArgs(Args, {"--with-paths", "--check-crc", "--skip-existing", "--help", "-h"}, {"-d"});
-  if (Parsed.Has("--help") || Parsed.Has("-h")) {
-    std::fputs(ExtractUsage, stdout);
+  const TParsedArgs Parsed = ParseArgs(Args, {"--with-paths", "--check-crc", "--skip-existing"},
+                                       {"-d", CodePageOption, "--threads"});
+  if (WantsHelp(Parsed)) {
+    Print(ExtractUsage);
     return 0;
   }
   if (Parsed.Operands.empty()) throw EUsageError("no archive given");
+  (void)ThreadCount(Parsed);
   const std::string Dir = Parsed.Value("-d", ".");
   const bool WithPaths = Parsed.Has("--with-paths");
+  const bool SkipExisting = Parsed.Has("--skip-existing");
+  const std::string& File = Parsed.Operands[0];
 
   kv::TZLBArchive Archive;
-  Archive.SetExtractWithPath(WithPaths);
   Archive.SetCheckCRC(Parsed.Has("--check-crc"));
-  if (Parsed.Has("--skip-existing"))
-    Archive.SetOnReplaceFile([](std::string, bool& Replace) { Replace = false; });
-  TInput Input(Archive, Parsed.Operands[0]);
+  TInput Input(Archive, File, Parsed);
   Input.RequireDataApart();
+  const TNameCodec& Codec = Input.Codec();
   const int32_t Count = Archive.GetFileCount();
 
-  // Select the entries before anything is written.
-  std::vector<int32_t> Selected;
+  // Select the entries and name their files before anything is written.
+  std::vector<TTarget> Targets;
   std::vector<bool> NameFound(Parsed.Operands.size(), false);
   kv::TZLBFileEntry Entry;
   int64_t TotalBytes = 0;
   for (int32_t I = 0; I < Count; ++I) {
     Archive.GetFileEntry(I, Entry);
+    const std::string Shown = Input.Shown(Entry);
     bool Wanted = Parsed.Operands.size() == 1;
     for (size_t N = 1; N < Parsed.Operands.size(); ++N) {
       const std::string& Want = Parsed.Operands[N];
-      if (kv::SameText(Want, Entry.FileName.ToString()) || kv::SameText(Want, DisplayName(Entry))) {
+      if (kv::SameText(Want, Codec.Shown(Entry.FileName.View())) || kv::SameText(Want, Shown)) {
         Wanted = true;
         NameFound[N] = true;
       }
     }
-    if (Wanted) {
-      Selected.push_back(I);
-      TotalBytes += Entry.OriginalSize;
-    }
+    if (!Wanted) continue;
+    // Refused before anything is created: such a name would land outside
+    // DIR, on a device or in a stream, or name another file.
+    if (!kv::IsSafeEntryName(Entry.FileName.View(), Codec.Rules()))
+      throw kv::Exception(Shown + ": " + kv::Format(kv::messages::SFileInvalidName, I));
+    const std::optional<std::string> Name = Codec.ToHost(Entry.FileName.View());
+    if (!Name)
+      throw kv::Exception(Shown + ": " + Codec.NoFormText(Codec.Shown(Entry.FileName.View())));
+    TTarget Target{I, *Name, {}, Dir, Entry.OriginalSize};
+    if (WithPaths) Target.Folders = FoldersOf(Entry.FilePath.View(), Codec, Shown);
+    for (const std::string& Folder : Target.Folders)
+      Target.Shown += HostSeparator + Folder;
+    Target.Shown += HostSeparator + Target.Name;
+    Targets.push_back(std::move(Target));
+    TotalBytes += Entry.OriginalSize;
   }
   for (size_t N = 1; N < Parsed.Operands.size(); ++N)
-    if (!NameFound[N]) throw kv::Exception("no entry named '" + Parsed.Operands[N] + "'");
+    if (!NameFound[N]) throw kv::Exception(File + ": no entry named '" + Parsed.Operands[N] + "'");
 
   // A missing destination is made, parents included, as unzip and 7z do.
   if (!kv::DirectoryExists(Dir))
     if (const std::error_code Error = kv::ForceDirectories(Dir))
-      throw kv::Exception("cannot create directory '" + Dir + "': " + Error.message());
-  // With paths the stored path is appended to the destination as it stands;
-  // a trailing delimiter makes "sub\", "\sub\" and "sub" all land below DIR
-  // (runs of backslashes collapse). Without paths the name follows one "\".
-  const std::string DestDir = WithPaths ? Dir + "\\" : Dir;
+      throw kv::Exception(Dir + ": " + Error.message());
+  const kv::TFileHandle Destination = Held(kv::DirectoryOpen(Dir), Dir);
+
+  // No entry may land on the archive itself, whatever name reaches it: it
+  // would be destroyed while it is read.
+  {
+    const kv::TFileHandle ArchiveFile =
+        Held(kv::FileOpen(File, kv::fmOpenRead | kv::fmShareDenyWrite), File);
+    kv::TErrorOr<kv::TFileIdentity> Identity = kv::FileIdentityOf(ArchiveFile);
+    if (!Identity) throw kv::Exception(File + ": " + Identity.Error().message());
+    for (const TTarget& Target : Targets) {
+      std::vector<kv::TFileHandle> Chain;
+      const kv::TFileHandle* Folder = &Destination;
+      bool Reached = true;
+      for (const std::string& Name : Target.Folders) {
+        kv::TErrorOr<kv::TFileHandle> Next = kv::DirectoryOpenIn(*Folder, Name, false);
+        if (!Next) {
+          Reached = false;
+          break;
+        }
+        Chain.push_back(std::move(*Next));
+        Folder = &Chain.back();
+      }
+      if (!Reached) continue;
+      kv::TErrorOr<kv::TNameInfo> Info = kv::NameInfoIn(*Folder, Target.Name);
+      if (Info && Info->Kind != kv::TFileKind::None && Info->Identity == *Identity)
+        throw kv::Exception(Target.Shown + ": is the archive being read; extract it elsewhere");
+    }
+  }
 
   TProgressLine Progress(TotalBytes);
   Archive.SetOnProgress([&Progress](std::string, int32_t Percentage) {
     if (Percentage > 0) Progress.Report(Percentage);
   });
-  for (const int32_t I : Selected) {
-    Archive.GetFileEntry(I, Entry);
-    Progress.StartEntry(DisplayName(Entry), Entry.OriginalSize);
-    Input.ReadEntry(I, [&] { Archive.ExtractFile(DestDir, I); });
+  for (const TTarget& Target : Targets) {
+    std::vector<kv::TFileHandle> Chain;
+    const kv::TFileHandle* Folder = &Destination;
+    std::string Shown = Dir;
+    for (const std::string& Name : Target.Folders) {
+      Shown += HostSeparator + Name;
+      Chain.push_back(Held(kv::DirectoryOpenIn(*Folder, Name, true), Shown));
+      Folder = &Chain.back();
+    }
+    if (SkipExisting) {
+      kv::TErrorOr<kv::TNameInfo> Info = kv::NameInfoIn(*Folder, Target.Name);
+      if (Info && Info->Kind != kv::TFileKind::None) continue;
+    }
+    Progress.StartEntry(Target.Shown, Target.Size);
+    WithFileNamed(Target.Shown, [&] {
+      kv::TReplacingFileStream Out(*Folder, Target.Name, Target.Shown);
+      TWriteBuffer Buffered(Out);
+      try {
+        Input.ReadEntry(Target.Index, [&] { Archive.ExtractToStream(Target.Index, Buffered); });
+      } catch (const kv::EZLBArchiveError& E) {
+        throw kv::Exception(File + ": " + E.Message() + kv::FailureCauses(E));
+      }
+      Buffered.Flush();
+      (void)Out.Commit();
+    });
     Progress.EndEntry();
+    Detail("  " + Target.Shown + "\n");
   }
   return 0;
 }

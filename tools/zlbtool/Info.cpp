@@ -5,10 +5,14 @@
 #include <optional>
 #include <string>
 
+#include "ArchiveCheck.h"
 #include "CommandLine.h"
 #include "Commands.h"
 #include "ImageFacts.h"
+#include "Input.h"
 #include "Json.h"
+#include "Output.h"
+#include "PEImage.h"
 #include "PayloadResource.h"
 #include "UpdaterPayload.h"
 #include "konvoro/RangeStream.h"
@@ -20,32 +24,40 @@ namespace zlbtool {
 namespace {
 
 constexpr const char* InfoUsage =
-    "usage: zlbtool info [--json] UPDATER|ARCHIVE\n"
+    "usage: zlbtool info [--json] [--code-page N] UPDATER|ARCHIVE|STUB\n"
     "\n"
     "For an updater (a PE image): its format, machine and subsystem, the\n"
     "FileVersion and ProductVersion of its version resource (string and fixed\n"
-    "parts), the execution level its manifest requests, whether it carries an\n"
-    "Authenticode signature (presence only: 'osslsigncode verify' checks one),\n"
-    "and its payload. For an archive: the payload part alone. The payload part:\n"
-    "entry count, packed and unpacked bytes, whether the archive CRC holds and\n"
-    "whether an entry is named wait.exe (any letter case).\n"
-    "Exits 1 when the payload is missing, its CRC fails or its directory\n"
-    "cannot be read, after the report.\n"
+    "parts), the execution level its manifest requests, its Authenticode\n"
+    "signature (size and signer; 'osslsigncode verify' checks it), the stub\n"
+    "version it was made from, and its payload. For the bare stub: that it is\n"
+    "the updater stub, and its version. For an archive: the payload part alone.\n"
+    "The payload part: entry count, packed and unpacked bytes, the code page its\n"
+    "names are recorded in, whether the archive CRC holds, whether an entry is\n"
+    "named wait.exe (any letter case), and the verdict of the check that 'zlbtool\n"
+    "test' applies (names, shared data, each entry's data). Exits as test does,\n"
+    "after the report: 1 when the payload is missing or fails the check.\n"
     "\n"
     "  --json  print one JSON object:\n"
-    "          {\"file\", \"image\": null | {\"format\": \"PE32\"|\"PE32+\",\n"
+    "          {\"file\", \"stub\": null | {\"version\"} (the bare stub),\n"
+    "           \"image\": null | {\"format\": \"PE32\"|\"PE32+\",\n"
     "           \"machine\": \"i386\"|\"x86-64\"|..., \"subsystem\": \"gui\"|\"console\"|...,\n"
     "           \"file_version\", \"product_version\", \"fixed_file_version\",\n"
-    "           \"fixed_product_version\", \"execution_level\" (strings or null),\n"
-    "           \"signature\": {\"present\", \"size\"}},\n"
+    "           \"fixed_product_version\", \"execution_level\", \"made_from_stub\"\n"
+    "           (strings or null), \"signature\": {\"present\", \"size\", \"signer\"}},\n"
     "           \"payload\": null | {\"entries\", \"packed\", \"unpacked\" (numbers, null\n"
-    "           when the directory cannot be read), \"crc_ok\", \"wait_exe\"}}\n";
+    "           when the directory cannot be read), \"code_page\" (number or null),\n"
+    "           \"crc_ok\", \"wait_exe\", \"check_ok\", \"problems\": [...]}}\n"
+    "  --code-page N  the ANSI code page the names are written in\n";
 
 struct TPayloadReport {
   bool CRCHolds = false;
   bool DirectoryRead = false;
   int64_t Entries = 0, Packed = 0, Unpacked = 0;
+  std::optional<uint32_t> CodePage;
   bool HasWait = false;
+  // The check's problems: none when it passed.
+  std::vector<std::string> Problems;
 };
 
 // Reads the archive in Stream as the updater does (an empty or very short
@@ -54,6 +66,7 @@ TPayloadReport ReportPayload(kv::TStream& Stream) {
   TPayloadReport R;
   const kv::TTrailerCheck Check = kv::CheckTrailer(Stream);
   R.CRCHolds = Check.Holds();
+  R.CodePage = kv::RecordedCodePage(Check.Trailer);
   std::deque<kv::TZLBFileEntry> Entries;
   try {
     kv::ReadDirectory(Stream, Check.Trailer, Entries);
@@ -70,6 +83,23 @@ TPayloadReport ReportPayload(kv::TStream& Stream) {
   return R;
 }
 
+// The stub version that Image was made from: the value of the stub's mark
+// in its version resource, which made updaters keep.
+std::optional<std::string> StubVersion(const kv::pe::TPEImage& Image) {
+  using namespace kv::pe;
+  const std::optional<TFileRange> Version =
+      Image.FindResource(TResourceKey::ById(RT_VERSION), TResourceKey::AnyFirst());
+  if (!Version) return std::nullopt;
+  return DecodeVersionInfo(Image.ReadRange(*Version, MaxVersionResourceBytes, "version resource"))
+      .String(kv::PayloadStubMarker);
+}
+
+// Who signed the image, as its signing certificate's subject names them.
+std::optional<std::string> Signer(const kv::pe::TImageFacts& Facts) {
+  (void)Facts;
+  return std::nullopt;
+}
+
 std::string JsonOptional(const std::optional<std::string>& Value) {
   return Value ? JsonString(*Value) : "null";
 }
@@ -78,115 +108,174 @@ std::string TextOptional(const std::optional<std::string>& Value) {
   return Value ? *Value : "(none)";
 }
 
-void PrintJson(const std::string& File, const std::optional<kv::pe::TImageFacts>& Image,
-               const std::optional<TPayloadReport>& Payload) {
-  std::printf("{\n  \"file\": %s,\n  \"image\": ", JsonString(File).c_str());
-  if (Image) {
-    std::printf(
+struct TReport {
+  std::string File;
+  std::optional<kv::pe::TImageFacts> Image;
+  std::optional<std::string> MadeFrom;  // the stub's version
+  bool IsStub = false;                  // the bare stub: an image without payload, marked
+  std::optional<TPayloadReport> Payload;
+};
+
+void PrintJson(const TReport& R) {
+  std::string Out = "{\n  \"file\": " + JsonString(R.File) + ",\n  \"stub\": ";
+  Out += R.IsStub ? "{\"version\": " + JsonOptional(R.MadeFrom) + "},\n" : std::string("null,\n");
+  Out += "  \"image\": ";
+  if (const auto& Image = R.Image) {
+    Out += Printf(
         "{\"format\": \"%s\", \"machine\": %s, \"subsystem\": %s,\n"
         "            \"file_version\": %s, \"product_version\": %s,\n"
         "            \"fixed_file_version\": %s, \"fixed_product_version\": %s,\n"
-        "            \"execution_level\": %s,\n"
-        "            \"signature\": {\"present\": %s, \"size\": %" PRId64 "}},\n",
+        "            \"execution_level\": %s, \"made_from_stub\": %s,\n"
+        "            \"signature\": {\"present\": %s, \"size\": %lld, \"signer\": %s}},\n",
         Image->Format.c_str(), JsonString(Image->Machine).c_str(),
         JsonString(kv::pe::SubsystemName(Image->Subsystem)).c_str(),
         JsonOptional(Image->FileVersion).c_str(), JsonOptional(Image->ProductVersion).c_str(),
         JsonOptional(Image->FixedFileVersion).c_str(),
         JsonOptional(Image->FixedProductVersion).c_str(),
-        JsonOptional(Image->ExecutionLevel).c_str(), Image->SignatureBytes ? "true" : "false",
-        Image->SignatureBytes.value_or(0));
+        JsonOptional(Image->ExecutionLevel).c_str(),
+        JsonOptional(R.IsStub ? std::nullopt : R.MadeFrom).c_str(),
+        Image->SignatureBytes ? "true" : "false",
+        static_cast<long long>(Image->SignatureBytes.value_or(0)),
+        JsonOptional(Signer(*Image)).c_str());
   } else {
-    std::printf("null,\n");
+    Out += "null,\n";
   }
-  std::printf("  \"payload\": ");
-  if (!Payload) {
-    std::printf("null\n}\n");
-  } else if (Payload->DirectoryRead) {
-    std::printf("{\"entries\": %" PRId64 ", \"packed\": %" PRId64 ", \"unpacked\": %" PRId64
-                ", \"crc_ok\": %s, \"wait_exe\": %s}\n}\n",
-                Payload->Entries, Payload->Packed, Payload->Unpacked,
-                Payload->CRCHolds ? "true" : "false", Payload->HasWait ? "true" : "false");
+  Out += "  \"payload\": ";
+  if (!R.Payload) {
+    Out += "null\n}\n";
   } else {
-    std::printf(
-        "{\"entries\": null, \"packed\": null, \"unpacked\": null, \"crc_ok\": %s, "
-        "\"wait_exe\": false}\n}\n",
-        Payload->CRCHolds ? "true" : "false");
+    const TPayloadReport& P = *R.Payload;
+    std::string Problems;
+    for (const std::string& Problem : P.Problems)
+      Problems += (Problems.empty() ? "" : ", ") + JsonString(Problem);
+    const std::string CodePage = P.CodePage ? std::to_string(*P.CodePage) : "null";
+    if (P.DirectoryRead)
+      Out += Printf("{\"entries\": %lld, \"packed\": %lld, \"unpacked\": %lld, ",
+                    static_cast<long long>(P.Entries), static_cast<long long>(P.Packed),
+                    static_cast<long long>(P.Unpacked));
+    else
+      Out += "{\"entries\": null, \"packed\": null, \"unpacked\": null, ";
+    Out += Printf(
+        "\"code_page\": %s, \"crc_ok\": %s, \"wait_exe\": %s, \"check_ok\": %s, "
+        "\"problems\": [%s]}\n}\n",
+        CodePage.c_str(), P.CRCHolds ? "true" : "false", P.HasWait ? "true" : "false",
+        P.Problems.empty() ? "true" : "false", Problems.c_str());
   }
+  Print(Out);
 }
 
-void PrintText(const std::optional<kv::pe::TImageFacts>& Image,
-               const std::optional<TPayloadReport>& Payload) {
-  if (Image) {
-    std::printf("Image:            %s, %s, %s\n", Image->Format.c_str(), Image->Machine.c_str(),
-                kv::pe::SubsystemText(Image->Subsystem).c_str());
-    std::printf("FileVersion:      %s\n", TextOptional(Image->FileVersion).c_str());
-    std::printf("ProductVersion:   %s\n", TextOptional(Image->ProductVersion).c_str());
-    std::printf("Fixed versions:   file %s, product %s\n",
-                TextOptional(Image->FixedFileVersion).c_str(),
-                TextOptional(Image->FixedProductVersion).c_str());
-    std::printf("Execution level:  %s\n", TextOptional(Image->ExecutionLevel).c_str());
-    if (Image->SignatureBytes)
-      std::printf("Signature:        present, %" PRId64
-                  " bytes (not verified here: osslsigncode verify checks it)\n",
-                  *Image->SignatureBytes);
-    else
-      std::printf("Signature:        none\n");
+void PrintText(const TReport& R) {
+  std::string Out;
+  if (R.IsStub)
+    Out += "Updater stub:     version " + TextOptional(R.MadeFrom) +
+           " (makes updaters: zlbtool updater --stub)\n";
+  if (const auto& Image = R.Image) {
+    Out += Printf("Image:            %s, %s, %s\n", Image->Format.c_str(), Image->Machine.c_str(),
+                  kv::pe::SubsystemText(Image->Subsystem).c_str());
+    Out += "FileVersion:      " + TextOptional(Image->FileVersion) + "\n";
+    Out += "ProductVersion:   " + TextOptional(Image->ProductVersion) + "\n";
+    Out += "Fixed versions:   file " + TextOptional(Image->FixedFileVersion) + ", product " +
+           TextOptional(Image->FixedProductVersion) + "\n";
+    Out += "Execution level:  " + TextOptional(Image->ExecutionLevel) + "\n";
+    if (!R.IsStub) Out += "Made from stub:   " + TextOptional(R.MadeFrom) + "\n";
+    if (Image->SignatureBytes) {
+      Out += Printf(
+          "Signature:        present, %lld bytes (not verified here: osslsigncode "
+          "verify checks it)\n",
+          static_cast<long long>(*Image->SignatureBytes));
+      Out += "Signer:           " + TextOptional(Signer(*Image)) + "\n";
+    } else {
+      Out += "Signature:        none\n";
+    }
   }
-  if (!Payload) {
-    std::printf("Payload:          none\n");
+  if (R.IsStub) {
+    Print(Out);
     return;
   }
-  if (Payload->DirectoryRead)
-    std::printf("Payload:          %" PRId64 " entries, %" PRId64 " bytes packed, %" PRId64
-                " bytes unpacked\n",
-                Payload->Entries, Payload->Packed, Payload->Unpacked);
+  if (!R.Payload) {
+    Print(Out + "Payload:          none\n");
+    return;
+  }
+  const TPayloadReport& P = *R.Payload;
+  if (P.DirectoryRead)
+    Out += Printf("Payload:          %lld entries, %lld bytes packed, %lld bytes unpacked\n",
+                  static_cast<long long>(P.Entries), static_cast<long long>(P.Packed),
+                  static_cast<long long>(P.Unpacked));
   else
-    std::printf("Payload:          directory unreadable\n");
-  std::printf("Archive CRC:      %s\n", Payload->CRCHolds ? "OK" : "FAILED");
-  std::printf("%-18s%s\n", (std::string(kv::PayloadWaitProgramName) + ":").c_str(),
-              Payload->HasWait ? "present" : "absent");
+    Out += "Payload:          directory unreadable\n";
+  Out += "Code page:        " +
+         (P.CodePage ? std::to_string(*P.CodePage) : std::string("none recorded")) + "\n";
+  Out += std::string("Archive CRC:      ") + (P.CRCHolds ? "OK" : "FAILED") + "\n";
+  Out += Printf("%-18s%s\n", (std::string(kv::PayloadWaitProgramName) + ":").c_str(),
+                P.HasWait ? "present" : "absent");
+  if (P.Problems.empty())
+    Out += "Check:            OK (as zlbtool test checks it)\n";
+  else
+    Out += Printf("Check:            FAILED, %zu problems: %s\n", P.Problems.size(),
+                  P.Problems.front().c_str());
+  Print(Out);
 }
 
 }  // namespace
 
 int Info(const TArgs& Args) {
-  const TParsedArgs Parsed = ParseArgs(Args, {"--json", "--help", "-h"}, {});
-  if (Parsed.Has("--help") || Parsed.Has("-h")) {
-    std::fputs(InfoUsage, stdout);
+  const TParsedArgs Parsed = ParseArgs(Args, {"--json"}, {CodePageOption});
+  if (WantsHelp(Parsed)) {
+    Print(InfoUsage);
     return 0;
   }
   if (Parsed.Operands.size() != 1) throw EUsageError("info takes exactly one file");
-  const std::string& File = Parsed.Operands[0];
+  TReport R;
+  R.File = Parsed.Operands[0];
 
-  std::optional<kv::pe::TImageFacts> Image;
-  std::optional<TPayloadReport> Payload;
   try {
-    kv::TFileStream Stream(File, kv::fmOpenRead | kv::fmShareDenyWrite);
+    kv::TFileStream Stream(R.File, kv::fmOpenRead | kv::fmShareDenyWrite);
     const kv::payload::TPayloadLocation Location = kv::payload::LocatePayload(Stream);
-    if (Location.IsImage) Image = kv::pe::ReadImageFacts(kv::pe::TPEImage(Stream));
+    if (Location.IsImage) {
+      const kv::pe::TPEImage Image(Stream);
+      R.Image = kv::pe::ReadImageFacts(Image);
+      R.MadeFrom = StubVersion(Image);
+      R.IsStub = !Location.Archive && R.MadeFrom.has_value();
+    }
     if (Location.Archive) {
       // The archive is read in place, through a window when it is embedded.
       kv::TRangeStream Window(
-          std::make_unique<kv::TFileStream>(File, kv::fmOpenRead | kv::fmShareDenyWrite),
+          std::make_unique<kv::TFileStream>(R.File, kv::fmOpenRead | kv::fmShareDenyWrite),
           Location.Archive->Offset, Location.Archive->Size);
-      Payload = ReportPayload(Window);
+      R.Payload = ReportPayload(Window);
     }
   } catch (const kv::pe::EPEFormatError& E) {
-    throw kv::Exception(File + ": " + E.Message());
+    throw kv::Exception(R.File + ": " + E.Message());
+  } catch (const kv::EFileStreamError& E) {
+    throw kv::Exception(R.File + ": " + (E.Reason() ? E.Reason().message() : E.Message()));
+  }
+  // The verdict is that of zlbtool test.
+  if (R.Payload && R.Payload->CRCHolds && R.Payload->DirectoryRead) {
+    kv::TZLBArchive Archive;
+    try {
+      TInput Input(Archive, R.File, Parsed);
+      for (const TProblem& Problem : CheckArchive(Archive, Input, true).AllProblems())
+        R.Payload->Problems.push_back(Describe(Problem));
+    } catch (const kv::Exception& E) {
+      R.Payload->Problems.push_back(kv::DescribeFailure(E));
+    }
   }
 
   if (Parsed.Has("--json"))
-    PrintJson(File, Image, Payload);
+    PrintJson(R);
   else
-    PrintText(Image, Payload);
-  std::fflush(stdout);
-  if (!Payload) {
-    std::fprintf(stderr, "zlbtool: %s: %s\n", File.c_str(),
-                 kv::payload::NoPayloadMessage().c_str());
+    PrintText(R);
+  if (R.IsStub) return 0;
+  if (!R.Payload) {
+    Complain(R.File + ": " + kv::payload::NoPayloadMessage());
     return 1;
   }
-  if (!Payload->CRCHolds || !Payload->DirectoryRead) {
-    std::fprintf(stderr, "zlbtool: %s: the payload is damaged\n", File.c_str());
+  if (!R.Payload->CRCHolds || !R.Payload->DirectoryRead) {
+    Complain(R.File + ": the payload is damaged");
+    return 1;
+  }
+  if (!R.Payload->Problems.empty()) {
+    Complain(R.File + ": the payload does not pass the check: " + R.Payload->Problems.front());
     return 1;
   }
   return 0;

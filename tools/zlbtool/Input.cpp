@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <memory>
 
-#include "EntryNames.h"
+#include "Output.h"
 #include "UpdaterPayload.h"
 #include "konvoro/Files.h"
 #include "konvoro/RangeStream.h"
 #include "konvoro/Streams.h"
 #include "konvoro/UniqueHandle.h"
+#include "konvoro/zlb/ArchiveMessages.h"
+#include "konvoro/zlb/ZLBReader.h"
 
 namespace zlbtool {
 
@@ -66,19 +68,41 @@ struct TDataStart {
 
 }  // namespace
 
-TInput::TInput(kv::TZLBArchive& Archive, const std::string& File) : FSource(nullptr) {
+namespace {
+
+kv::TFileHandle Opened(const std::string& File) {
   kv::TErrorOr<kv::TFileHandle> Handle = kv::FileOpen(File, kv::fmOpenRead | kv::fmShareDenyWrite);
-  if (!Handle || !kv::FileExists(File)) {
-    // The component's own texts for a file that cannot be opened; should it
-    // open the file all the same, this open's reason.
-    Archive.OpenArchive(File);
-    throw kv::Exception("cannot open '" + File + "'" +
-                        (Handle ? std::string() : ": " + Handle.Error().message()));
-  }
-  auto Source = std::make_unique<TConfinedSource>(ArchiveIn(File, std::move(*Handle)));
+  if (!Handle) throw kv::Exception(File + ": " + Handle.Error().message());
+  return std::move(*Handle);
+}
+
+}  // namespace
+
+TInput::TInput(kv::TZLBArchive& Archive, const std::string& File, const TParsedArgs& Parsed)
+    : TInput(Archive, File, Opened(File), Parsed) {}
+
+TInput::TInput(kv::TZLBArchive& Archive, const std::string& File, kv::TFileHandle Handle,
+               const TParsedArgs& Parsed)
+    : FFile(File), FSource(nullptr) {
+  auto Source = std::make_unique<TConfinedSource>(ArchiveIn(File, std::move(Handle)));
   FSource = Source.get();
-  const int64_t Size = Source->Open()->GetSize();
-  Archive.OpenArchive(File, std::move(Source));
+  const std::unique_ptr<kv::TStream> Whole = Source->Open();
+  const int64_t Size = Whole->GetSize();
+  try {
+    Archive.OpenArchive(File, std::move(Source));
+  } catch (const kv::EZLBArchiveError& E) {
+    // Which CRC fails, as a tool that diagnoses archives says it.
+    std::string Text = E.Message();
+    if (Text == kv::messages::SArchiveCorrupted) {
+      Whole->SetPosition(0);
+      const kv::TTrailerCheck Check = kv::CheckTrailer(*Whole);
+      if (!Check.ReadError)
+        Text += Printf(": the CRC-32 of its bytes is %08x, the trailer records %08x",
+                       Check.ComputedCRC, Check.Trailer.ArchiveCRC);
+    }
+    throw kv::Exception(File + ": " + Text + kv::FailureCauses(E));
+  }
+  FCodec = TNameCodec(ReadingCodePage(Parsed, Archive.GetTrailer()));
 
   // Sorted by where they start, each range ends no later than the next
   // begins; otherwise the two share data.
@@ -109,7 +133,7 @@ TInput::TInput(kv::TZLBArchive& Archive, const std::string& File) : FSource(null
     std::string Names[2];
     for (const int32_t I : {A, B}) {
       Archive.GetFileEntry(I, Entry);
-      Names[I == A ? 0 : 1] = DisplayName(Entry);
+      Names[I == A ? 0 : 1] = Shown(Entry);
     }
     FOverlap = "entries " + std::to_string(A) + " (" + Names[0] + ") and " + std::to_string(B) +
                " (" + Names[1] + ") share their data: each entry's data must lie apart from " +
@@ -117,8 +141,12 @@ TInput::TInput(kv::TZLBArchive& Archive, const std::string& File) : FSource(null
   }
 }
 
+std::string TInput::Shown(const kv::TZLBFileEntry& Entry) const {
+  return FCodec.Shown(JoinedName(Entry, FCodec.Rules()));
+}
+
 void TInput::RequireDataApart() const {
-  if (FOverlap) throw kv::Exception(*FOverlap);
+  if (FOverlap) throw kv::Exception(FFile + ": " + *FOverlap);
 }
 
 void TInput::ReadEntry(int32_t Index, const std::function<void()>& Read) {

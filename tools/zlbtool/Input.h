@@ -1,5 +1,6 @@
 // The file a command is given: a ZLB archive, or an updater whose payload
-// is read in place; and where each of its entries' data lies.
+// is read in place; where each of its entries' data lies; and how its names
+// read.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
+#include "Names.h"
 #include "konvoro/zlb/ZLIBArchive.h"
 
 namespace zlbtool {
@@ -20,26 +23,38 @@ class TInput {
  public:
   // Opens File in Archive: an archive file, or an updater's ZLBDATA
   // resource through a window on the file (nothing is copied), under File's
-  // name either way. Raises what OpenArchive raises, and
-  // kv::Exception("FILE: what is wrong") for an executable image that is
-  // malformed or carries no payload or several (kv::payload::LocatePayload tells
-  // when a file counts as an image).
-  TInput(kv::TZLBArchive& Archive, const std::string& File);
+  // name either way; its names read in the code page Parsed names, or the
+  // one the archive records (ReadingCodePage). Raises kv::Exception("FILE:
+  // cause"): the system's reason when File cannot be opened, what is wrong
+  // with an image (kv::payload::LocatePayload), or the component's text; for
+  // a failing archive CRC, with the CRC computed and the one recorded.
+  TInput(kv::TZLBArchive& Archive, const std::string& File, const TParsedArgs& Parsed);
+  // As above, of a file open already as Handle, which File names in texts.
+  TInput(kv::TZLBArchive& Archive, const std::string& File, kv::TFileHandle Handle,
+         const TParsedArgs& Parsed);
 
-  // Raises kv::Exception naming two entries whose data ranges overlap:
-  // records that share their data make an archive cost far more to read
-  // than its size (an archive bomb). Reads nothing but the directory.
+  const std::string& File() const { return FFile; }
+  const TNameCodec& Codec() const { return FCodec; }
+  // Entry's stored path and name as shown.
+  std::string Shown(const kv::TZLBFileEntry& Entry) const;
+
+  // Two entries whose data ranges overlap, as a text naming them: records
+  // that share their data make an archive cost far more to read than its
+  // size (an archive bomb). Read from the directory alone.
+  const std::optional<std::string>& Overlap() const { return FOverlap; }
+  // Raises kv::Exception("FILE: the overlap") when there is one.
   void RequireDataApart() const;
   // Runs Read, an operation of the archive on entry Index alone, with the
   // reads ending where that entry's data range ends.
   void ReadEntry(int32_t Index, const std::function<void()>& Read);
 
  private:
+  std::string FFile;
+  TNameCodec FCodec{nullptr};
   TConfinedSource* FSource;
   // Per entry: where its data range ends; none for an entry that reads
   // nothing.
   std::vector<std::optional<int64_t>> FEnds;
-  // What RequireDataApart raises, when two ranges overlap.
   std::optional<std::string> FOverlap;
 };
 

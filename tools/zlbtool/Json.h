@@ -6,16 +6,17 @@
 
 namespace zlbtool {
 
-// A JSON string literal of bytes in the ANSI code page: bytes outside ASCII
-// are written as \u00XX, so the output is always valid JSON.
-inline std::string JsonString(const std::string& Bytes) {
+// A JSON string literal of Text, which is UTF-8 (names are shown in the
+// host's form): quotes, backslashes and control characters are escaped,
+// every other character written as it stands.
+inline std::string JsonString(const std::string& Text) {
   std::string Out = "\"";
-  for (const char C : Bytes) {
+  for (const char C : Text) {
     const auto B = static_cast<unsigned char>(C);
     if (C == '"' || C == '\\') {
       Out += '\\';
       Out += C;
-    } else if (B < 0x20 || B >= 0x7F) {
+    } else if (B < 0x20 || B == 0x7F) {
       char Escaped[8];
       std::snprintf(Escaped, sizeof Escaped, "\\u%04x", B);
       Out += Escaped;

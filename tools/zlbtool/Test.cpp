@@ -1,15 +1,13 @@
-// zlbtool test: checks every entry as extraction would take it (name,
+// zlbtool test: checks every entry as the updater would take it (name,
 // stored path, data against its CRC-32) without writing any file.
-#include <cstdio>
 #include <string>
 
+#include "ArchiveCheck.h"
 #include "CommandLine.h"
 #include "Commands.h"
-#include "EntryCheck.h"
-#include "EntryNames.h"
 #include "Input.h"
-#include "konvoro/Format.h"
-#include "konvoro/zlb/ArchiveMessages.h"
+#include "Json.h"
+#include "Output.h"
 #include "konvoro/zlb/ZLIBArchive.h"
 
 namespace zlbtool {
@@ -17,42 +15,80 @@ namespace zlbtool {
 namespace {
 
 constexpr const char* TestUsage =
-    "usage: zlbtool test ARCHIVE|UPDATER\n"
+    "usage: zlbtool test [--json] [--code-page N] ARCHIVE|UPDATER\n"
     "\n"
-    "Checks every entry as extraction would take it: its name and stored path\n"
-    "must stay inside the destination, and its data, inflated in memory that\n"
-    "does not grow with its size, must have its length and CRC-32. Prints one\n"
-    "line per entry; exits 1 if any fails. An archive whose entries share\n"
-    "their data is refused before any entry is read.\n";
+    "Checks the archive as the updater takes it: its CRC, then every entry: its\n"
+    "name and stored path (names Windows refuses, names that leave the\n"
+    "destination, names the update script cannot write in the OEM code page, the\n"
+    "form of a short 8.3 name, two names that are one file on Windows, since\n"
+    "every entry lands in one folder), and its data, inflated in memory that does\n"
+    "not grow with its size, against its length and CRC-32. Prints one line per\n"
+    "entry; exits 1 if any fails. An archive whose entries share their data is\n"
+    "refused before any entry is read.\n"
+    "\n"
+    "  --json         print one JSON object: {\"file\", \"crc_ok\", \"failed\",\n"
+    "                 \"problem\" (the archive's, or null), \"entries\": [{\"index\",\n"
+    "                 \"name\", \"ok\", \"problems\": [...]}]}\n"
+    "  --code-page N  the ANSI code page the names are written in\n";
 
 }  // namespace
 
 int Test(const TArgs& Args) {
-  const TParsedArgs Parsed = ParseArgs(Args, {"--help", "-h"}, {});
-  if (Parsed.Has("--help") || Parsed.Has("-h")) {
-    std::fputs(TestUsage, stdout);
+  const TParsedArgs Parsed = ParseArgs(Args, {"--json"}, {CodePageOption, "--threads"});
+  if (WantsHelp(Parsed)) {
+    Print(TestUsage);
     return 0;
   }
   if (Parsed.Operands.size() != 1) throw EUsageError("test takes exactly one archive");
+  (void)ThreadCount(Parsed);
+  const std::string& File = Parsed.Operands[0];
+  const bool Json = Parsed.Has("--json");
 
   kv::TZLBArchive Archive;
-  TInput Input(Archive, Parsed.Operands[0]);
-  Input.RequireDataApart();
-  int Failures = 0;
-  kv::TZLBFileEntry Entry;
-  for (int32_t I = 0; I < Archive.GetFileCount(); ++I) {
-    Archive.GetFileEntry(I, Entry);
-    const std::string Name = DisplayName(Entry);
-    const std::string Failure = EntryProblem(Archive, Input, I, Entry);
-    if (Failure.empty()) {
-      std::printf("OK      %s\n", Name.c_str());
-    } else {
-      std::printf("FAILED  %s: %s\n", Name.c_str(), Failure.c_str());
-      ++Failures;
-    }
+  std::optional<TInput> Input;
+  try {
+    Input.emplace(Archive, File, Parsed);
+  } catch (const kv::Exception& E) {
+    if (!Json) throw;
+    Print("{\"file\": " + JsonString(File) + ", \"crc_ok\": false, \"failed\": null, " +
+          "\"problem\": " + JsonString(kv::DescribeFailure(E)) + ", \"entries\": []}\n");
+    return 1;
   }
-  std::printf("%d of %d entries failed\n", Failures, Archive.GetFileCount());
-  return Failures == 0 ? 0 : 1;
+  const TArchiveReport Report = CheckArchive(Archive, *Input, true);
+  if (Json) {
+    std::string Out = "{\"file\": " + JsonString(File) +
+                      ", \"crc_ok\": true, \"failed\": " + std::to_string(Report.FailedEntries()) +
+                      ", \"problem\": " +
+                      (Report.Problems.empty() ? std::string("null")
+                                               : JsonString(Report.Problems.front().Cause)) +
+                      ", \"entries\": [";
+    for (size_t I = 0; I < Report.Entries.size(); ++I) {
+      const TEntryReport& Entry = Report.Entries[I];
+      Out +=
+          Printf("%s\n  {\"index\": %zu, \"name\": %s, \"ok\": %s, \"problems\": [", I ? "," : "",
+                 I, JsonString(Entry.Shown).c_str(), Entry.Problems.empty() ? "true" : "false");
+      for (size_t P = 0; P < Entry.Problems.size(); ++P)
+        Out += (P ? ", " : "") + JsonString(Entry.Problems[P].Cause);
+      Out += "]}";
+    }
+    Print(Out + (Report.Entries.empty() ? "]}\n" : "\n]}\n"));
+    return Report.Clean() ? 0 : 1;
+  }
+  if (!Report.Problems.empty()) throw kv::Exception(Describe(Report.Problems.front()));
+  std::string Out;
+  for (const TEntryReport& Entry : Report.Entries) {
+    if (Entry.Problems.empty()) {
+      if (Verbosity() != TVerbosity::Quiet) Out += "OK      " + Entry.Shown + "\n";
+      continue;
+    }
+    std::string Causes;
+    for (const TProblem& Problem : Entry.Problems)
+      Causes += (Causes.empty() ? "" : "; ") + Problem.Cause;
+    Out += "FAILED  " + Entry.Shown + ": " + Causes + "\n";
+  }
+  Print(Out);
+  Say(Printf("%d of %zu entries failed\n", Report.FailedEntries(), Report.Entries.size()));
+  return Report.Clean() ? 0 : 1;
 }
 
 }  // namespace zlbtool

@@ -1,21 +1,24 @@
 // zlbtool updater: makes an updater of the stub and a release, without a
 // compiler.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "ArchiveCheck.h"
 #include "CommandLine.h"
 #include "Commands.h"
-#include "EntryCheck.h"
 #include "ImageFacts.h"
 #include "ImageWriter.h"
 #include "Input.h"
+#include "Output.h"
 #include "PEMessages.h"
-#include "Packing.h"
 #include "PayloadResource.h"
+#include "Release.h"
 #include "UpdaterPayload.h"
+#include "WriteBuffer.h"
 #include "konvoro/Environment.h"
 #include "konvoro/Files.h"
 #include "konvoro/Format.h"
@@ -31,17 +34,24 @@ namespace zlbtool {
 namespace {
 
 constexpr const char* UpdaterUsage =
-    "usage: zlbtool updater [--stub FILE] [--version A.B.C.D] -o OUT.exe FILE|DIR...\n"
-    "       zlbtool updater [--stub FILE] [--version A.B.C.D] -o OUT.exe --payload ARCHIVE\n"
+    "usage: zlbtool updater [--stub FILE] [--version A.B.C.D] [--code-page N] [--flatten]\n"
+    "                       [--threads N] -o OUT.exe FILE|DIR...\n"
+    "       zlbtool updater [--stub FILE] [--version A.B.C.D] [--code-page N]\n"
+    "                       -o OUT.exe --payload ARCHIVE\n"
     "\n"
     "Makes an updater: a copy of the stub that carries the archive that\n"
     "'zlbtool pack' makes of the same files as its RCDATA resource ZLBDATA\n"
-    "(neutral language). The release must hold wait.exe, its file names must be\n"
-    "ones the updater extracts, and no two may land on one name. The stub's\n"
+    "(neutral language). The release is checked first and refused once, with every\n"
+    "file at fault and why: names the updater would not extract or the update\n"
+    "script could not name, two names that are one file on Windows (the updater\n"
+    "extracts every file into one folder), files in sub-folders (unless\n"
+    "--flatten), files over 2 GiB, anything that is no regular file. A release\n"
+    "without wait.exe gets the one beside the stub, and is told so. The stub's\n"
     "manifest, other resources and sections are kept; a certificate table is\n"
     "dropped (sign the updater afterwards) and the checksum computed anew.\n"
-    "OUT.exe appears only once complete and read back: its payload must test\n"
-    "clean and hold wait.exe. The same arguments give the same bytes.\n"
+    "OUT.exe appears only once complete and read back: its payload must pass the\n"
+    "same check as 'zlbtool test' and hold wait.exe. The same arguments give the\n"
+    "same bytes. One line sums up what was made.\n"
     "\n"
     "  -o, --output FILE  the updater to write\n"
     "  --stub FILE        the stub, KVUpdater-stub.exe; default: the one installed\n"
@@ -50,8 +60,17 @@ constexpr const char* UpdaterUsage =
     "  --version A.B.C.D  the release's version: the fixed file and product versions\n"
     "                     and the FileVersion and ProductVersion strings (default:\n"
     "                     the stub's)\n"
+    "  --code-page N      the ANSI code page of the systems it installs on, which\n"
+    "                     names are stored in (874, 932, 936, 949, 950, 1250-1258,\n"
+    "                     65001); default: the system's on Windows, none (ASCII\n"
+    "                     names alone) elsewhere. One updater serves one code page.\n"
+    "  --flatten          install the files of sub-folders into the installation\n"
+    "                     folder itself, as the updater does with every file\n"
+    "  --threads N        entries compressed at once (default: one per processor)\n"
     "  --payload ARCHIVE  carry ARCHIVE as it is instead of packing files; checked\n"
     "                     as the updater is\n"
+    "  -q, --quiet        print nothing but errors\n"
+    "  -v, --verbose      print each file as it is stored\n"
     "\n"
     "For the build's test variants, whose payloads fail on purpose:\n"
     "  --allow-no-wait          accept a release without wait.exe (its script's\n"
@@ -64,14 +83,13 @@ constexpr const char* SMalformedVersion =
 constexpr const char* SNoWait =
     "the release has no %s: the update script's \"@wait\" runs it from the update folder, and "
     "without one the elevated command interpreter would run whatever \"wait\" the PATH offers";
-constexpr const char* SUnsafeName = "%s: the updater refuses to extract a file named '%s'";
 constexpr const char* SStubCarriesPayload =
     "%s: already carries a payload (RCDATA %s): give the stub, not an updater";
 constexpr const char* SNotAStub =
     "%s: not a Konvoro updater stub: its version resource has no %s string";
 constexpr const char* SNoDefaultStub =
     "no stub given, and none installed with zlbtool at '%s' (give one with --stub FILE)";
-constexpr const char* SNotTestedClean = "%s: the payload does not test clean: %s";
+constexpr const char* SNotTestedClean = "%s: the payload does not test clean:%s";
 constexpr const char* SNotCarried = "%s: the updater written does not carry its payload";
 
 // A stub's resources are a few kilobytes: manifest, version, form.
@@ -112,13 +130,20 @@ void CheckIsStub(const kv::pe::TPEImage& Image, const std::string& Stub) {
     throw kv::Exception(kv::Format(SNotAStub, Stub, kv::PayloadStubMarker));
 }
 
-// Reads back the updater written to Partial: its payload must be the
-// archive of ArchiveSize bytes, and unless AllowDamaged, test clean and,
-// unless AllowNoWait, hold wait.exe. Raises kv::Exception naming Output.
-void ReadBack(const std::string& Partial, const std::string& Output, int64_t ArchiveSize,
-              bool AllowNoWait, bool AllowDamaged) {
+// Reads back the updater written to Written (Output, still under its
+// temporary name): its payload must be the archive of ArchiveSize bytes,
+// and unless AllowDamaged, pass the check of zlbtool test and, unless
+// AllowNoWait, hold wait.exe. Raises kv::Exception naming Output.
+void ReadBack(const kv::TFileStream& Written, const std::string& Output, int64_t ArchiveSize,
+              bool AllowNoWait, bool AllowDamaged, const TParsedArgs& Parsed) {
+  const auto Duplicate = [&] {
+    kv::TErrorOr<kv::TFileHandle> Handle = kv::FileDuplicate(Written.Handle());
+    if (!Handle) throw kv::Exception(Output + ": " + Handle.Error().message());
+    return std::move(*Handle);
+  };
   {
-    kv::TFileStream Stream(Partial, kv::fmOpenRead | kv::fmShareDenyWrite);
+    kv::TFileStream Stream(Output, Duplicate());
+    Stream.SetPosition(0);
     const kv::payload::TPayloadLocation Location = kv::payload::LocatePayload(Stream);
     if (!Location.IsImage || !Location.Archive || Location.Archive->Size != ArchiveSize)
       throw kv::Exception(kv::Format(SNotCarried, Output));
@@ -126,24 +151,15 @@ void ReadBack(const std::string& Partial, const std::string& Output, int64_t Arc
   if (AllowDamaged) return;
   // Checked as zlbtool test checks an archive.
   kv::TZLBArchive Archive;
-  std::optional<TInput> Input;
-  try {
-    Input.emplace(Archive, Partial);
-    Input->RequireDataApart();
-  } catch (const kv::Exception& E) {
-    throw kv::Exception(kv::Format(SNotTestedClean, Output, kv::DescribeFailure(E)));
+  TInput Input(Archive, Output, Duplicate(), Parsed);
+  const TArchiveReport Report = CheckArchive(Archive, Input, true);
+  if (!Report.Clean()) {
+    std::string Text = kv::Format(SNotTestedClean, Output, "");
+    for (const TProblem& Problem : Report.AllProblems())
+      Text += "\n  " + Describe(Problem);
+    throw kv::Exception(Text);
   }
-  bool HasWait = false;
-  kv::TZLBFileEntry Entry;
-  for (int32_t I = 0; I < Archive.GetFileCount(); ++I) {
-    Archive.GetFileEntry(I, Entry);
-    if (kv::SameText(Entry.FileName.View(), kv::PayloadWaitProgramName)) HasWait = true;
-    const std::string Problem = EntryProblem(Archive, *Input, I, Entry);
-    if (!Problem.empty())
-      throw kv::Exception(
-          kv::Format(SNotTestedClean, Output, Entry.FileName.ToString() + ": " + Problem));
-  }
-  if (!HasWait && !AllowNoWait)
+  if (!Report.HasWait && !AllowNoWait)
     throw kv::Exception(Output + ": " + kv::Format(SNoWait, kv::PayloadWaitProgramName));
 }
 
@@ -179,9 +195,9 @@ TOpenStub OpenStub(const std::string& Stub, const std::optional<kv::pe::TVersion
   return Open;
 }
 
-// Writes to Partial the updater made of Stub and the archive in Archive.
+// Writes to Out the updater made of Stub and the archive in Archive.
 void WriteUpdater(const TOpenStub& Stub, const std::string& StubName, kv::TStream& Archive,
-                  const std::string& Partial) {
+                  kv::TStream& Out) {
   std::vector<kv::pe::TResource> Resources = Stub.Resources;
   kv::pe::TResource Payload;
   Payload.Type = kv::pe::TResourceId::ById(kv::PayloadResourceType);
@@ -189,27 +205,36 @@ void WriteUpdater(const TOpenStub& Stub, const std::string& StubName, kv::TStrea
   Payload.Language = kv::pe::TResourceId::ById(kv::pe::NeutralLanguage);
   Payload.Stream = &Archive;
   Resources.push_back(std::move(Payload));
-  kv::TBufferedFileStream Out(Partial, kv::fmCreate);
+  TWriteBuffer Buffered(Out);
   try {
-    Stub.Rewriter->Write(Resources, Out);
+    Stub.Rewriter->Write(Resources, Buffered);
   } catch (const kv::pe::EPEFormatError& E) {
     throw kv::Exception(StubName + ": " + E.Message());
   }
-  Out.Flush();
+  Buffered.Flush();
+}
+
+// The files the update script's delete lines leave in update\ (they
+// delete *.exe, *.dll, KonvoroServers.txt and *.bin).
+bool StaysInUpdateFolder(std::string_view Name) {
+  const std::string Lower = kv::LowerCase(Name);
+  for (const char* Extension : {".exe", ".dll", ".bin"})
+    if (Lower.size() > 4 && Lower.ends_with(Extension)) return false;
+  return Lower != "konvoroservers.txt";
 }
 
 }  // namespace
 
 int Updater(const TArgs& Args) {
-  const TParsedArgs Parsed =
-      ParseArgs(Args, {"--allow-no-wait", "--allow-damaged-payload", "--help", "-h"},
-                {"-o", "--output", "--stub", "--version", "--payload"});
-  if (Parsed.Has("--help") || Parsed.Has("-h")) {
+  const TParsedArgs Parsed = ParseArgs(
+      Args, {"--allow-no-wait", "--allow-damaged-payload", "--flatten"},
+      {"-o", "--output", "--stub", "--version", "--payload", CodePageOption, "--threads"});
+  if (WantsHelp(Parsed)) {
     const std::string Stub = DefaultStub();
-    std::printf(UpdaterUsage, Stub.empty() ? "which cannot be named" : Stub.c_str());
+    Print(Printf(UpdaterUsage, Stub.empty() ? "which cannot be named" : Stub.c_str()));
     return 0;
   }
-  const std::string Output = Parsed.Value("-o", Parsed.Value("--output", ""));
+  const std::string Output = Parsed.Find({"-o", "--output"}).value_or("");
   if (Output.empty()) throw EUsageError("no updater to write given (-o OUT.exe)");
   const std::string Payload = Parsed.Value("--payload", "");
   if (Payload.empty() && Parsed.Operands.empty()) throw EUsageError("no release files given");
@@ -221,8 +246,10 @@ int Updater(const TArgs& Args) {
     Version = kv::pe::ParseVersion(Text);
     if (!Version) throw EUsageError(kv::Format(SMalformedVersion, Text));
   }
+  const unsigned Threads = ThreadCount(Parsed);
   const bool AllowDamaged = Parsed.Has("--allow-damaged-payload");
   const bool AllowNoWait = AllowDamaged || Parsed.Has("--allow-no-wait");
+  const TNameCodec Codec(WritingCodePage(Parsed));
   std::string Stub = Parsed.Value("--stub", "");
   if (Stub.empty()) {
     Stub = DefaultStub();
@@ -232,46 +259,130 @@ int Updater(const TArgs& Args) {
   // A wrong stub is refused before any file is packed.
   std::optional<TOpenStub> Opened = OpenStub(Stub, Version);
 
-  std::vector<TPackInput> Inputs;
+  TRelease Release;
   if (Payload.empty()) {
-    Inputs = GatherInputs(Parsed.Operands, false);
-    CheckInputs(Inputs, false, " (the updater extracts every file into one folder)");
+    // Gathered with their folders, which the updater does not keep: files in
+    // sub-folders are refused unless the release says that it means this.
+    Release = GatherRelease(Parsed.Operands, true, Codec);
+    const bool Flatten = Parsed.Has("--flatten");
     bool HasWait = false;
-    for (const TPackInput& In : Inputs) {
-      if (!kv::IsSafeEntryName(In.Name))
-        throw kv::Exception(kv::Format(SUnsafeName, In.SourcePath, In.Name));
-      HasWait = HasWait || kv::SameText(In.Name, kv::PayloadWaitProgramName);
+    for (TReleaseFile& File : Release.Files) {
+      if (!File.Path.empty() && !Flatten)
+        Release.Problems.push_back(
+            {TProblemKind::SubFolder, File.Subject,
+             "in a sub-folder, but the updater installs every file into the installation "
+             "folder itself (give --flatten if that is what is meant)"});
+      File.Path.clear();
+      File.HostPath.clear();
+      HasWait = HasWait || kv::SameText(File.Name, kv::PayloadWaitProgramName);
+    }
+    const auto ByName = [](const TReleaseFile& A, const TReleaseFile& B) {
+      return A.Name < B.Name;
+    };
+    std::stable_sort(Release.Files.begin(), Release.Files.end(), ByName);
+    // A release without wait.exe gets the one that came with the stub.
+    const std::string Waiter = kv::ExtractFilePath(Stub) + kv::PayloadWaitProgramName;
+    if (!HasWait && kv::FileExists(Waiter)) {
+      kv::TErrorOr<kv::TPathInfo> Info = kv::PathInfo(Waiter);
+      Release.Files.push_back({Waiter, Waiter, kv::PayloadWaitProgramName, "",
+                               kv::PayloadWaitProgramName, "", Info ? Info->Size : 0});
+      std::stable_sort(Release.Files.begin(), Release.Files.end(), ByName);
+      Say(Printf("The release has no %s: adding %s\n", kv::PayloadWaitProgramName, Waiter.c_str()));
+      HasWait = true;
     }
     if (!HasWait && !AllowNoWait)
-      throw kv::Exception(kv::Format(SNoWait, kv::PayloadWaitProgramName));
+      Release.Problems.push_back(
+          {TProblemKind::Unreadable, Output, kv::Format(SNoWait, kv::PayloadWaitProgramName)});
+    std::vector<TCheckedName> Names;
+    for (size_t I = 0; I < Release.Files.size(); ++I)
+      Names.push_back({int32_t(I), Release.Files[I].Subject, Release.Files[I].Name, ""});
+    for (TProblem& Problem : CheckNames(Names, Codec, {}))
+      Release.Problems.push_back(std::move(Problem));
+    if (!Release.Problems.empty()) RefuseRelease(Output, Release.Problems);
   }
 
-  // Nothing appears under Output until it is complete and read back.
-  const std::string Partial = Output + ".partial";
-  const std::string PackedPartial = Output + ".payload.partial";
-  auto RemovePartials = kv::ScopeExit([&] {
-    (void)kv::DeleteFile(Partial);
-    (void)kv::DeleteFile(PackedPartial);
-  });
+  // Nothing appears under Output until it is complete and read back; the
+  // archive packed for it is written beside it and removed.
   int64_t ArchiveSize = 0;
-  {
-    std::unique_ptr<kv::TFileStream> Archive;
+  WithFileNamed(Output, [&] {
+    std::optional<kv::TReplacingFileStream> Packed;
+    std::unique_ptr<kv::TFileStream> Given;
+    kv::TStream* Archive = nullptr;
     if (Payload.empty()) {
-      Archive = std::make_unique<kv::TFileStream>(PackedPartial, kv::fmCreate);
-      WriteArchive(Inputs, {}, *Archive);
+      Packed.emplace(Output);
+      WriteArchive(Release.Files, {}, Codec, Threads, *Packed);
+      Archive = &*Packed;
     } else {
-      Archive = std::make_unique<kv::TFileStream>(Payload, kv::fmOpenRead | kv::fmShareDenyWrite);
+      Given = std::make_unique<kv::TFileStream>(Payload, kv::fmOpenRead | kv::fmShareDenyWrite);
+      Archive = Given.get();
     }
     ArchiveSize = Archive->GetSize();
-    WriteUpdater(*Opened, Stub, *Archive, Partial);
+    kv::TReplacingFileStream Written(Output);
+    WriteUpdater(*Opened, Stub, *Archive, Written);
+    Packed.reset();
+    Given.reset();
+    // Closed before the output replaces anything: the stub may be its name.
+    Opened.reset();
+    ReadBack(Written, Output, ArchiveSize, AllowNoWait, AllowDamaged, Parsed);
+    (void)Written.Commit();
+  });
+
+  if (!Payload.empty()) return 0;
+  int64_t Unpacked = 0;
+  std::string Staying;
+  for (const TReleaseFile& File : Release.Files) {
+    Unpacked += File.Size;
+    if (StaysInUpdateFolder(File.HostName))
+      Staying += (Staying.empty() ? "" : ", ") + File.HostName;
+    Detail("  " + File.Subject + "\n");
   }
-  // Closed before the output replaces anything: the stub may be its name.
-  Opened.reset();
-  (void)kv::DeleteFile(PackedPartial);
-  ReadBack(Partial, Output, ArchiveSize, AllowNoWait, AllowDamaged);
-  if (const std::error_code Error = kv::RenameFile(Partial, Output))
-    throw kv::Exception("cannot rename '" + Partial + "' to '" + Output + "': " + Error.message());
-  RemovePartials.Dismiss();
+  Say(Printf(
+      "%s: %zu entries, %lld bytes in %lld packed (%.1f%%)%s\n", Output.c_str(),
+      Release.Files.size(), static_cast<long long>(Unpacked), static_cast<long long>(ArchiveSize),
+      Unpacked > 0 ? 100.0 * double(ArchiveSize) / double(Unpacked) : 100.0,
+      Codec.CodePage() ? (", code page " + std::to_string(Codec.CodePage()->Number())).c_str()
+                       : ""));
+  if (!Staying.empty())
+    Say("Left in update\\ after the update (the script deletes only *.exe, *.dll, *.bin and "
+        "KonvoroServers.txt): " +
+        Staying + "\n");
+  return 0;
+}
+
+}  // namespace zlbtool
+
+namespace zlbtool {
+
+int Version(const TArgs& Args) {
+  if (!Args.empty()) throw EUsageError("--version takes no arguments");
+  std::string Out = std::string("zlbtool ") + KV_ZLBTOOL_VERSION + "\n";
+  const std::string Stub = DefaultStub();
+  std::string StubLine = Stub.empty() ? "(cannot be named)" : Stub;
+  if (!Stub.empty() && kv::FileExists(Stub)) {
+    try {
+      kv::TFileStream Stream(Stub, kv::fmOpenRead | kv::fmShareDenyWrite);
+      if (!kv::pe::StartsAsExecutable(Stream)) throw kv::pe::EPEFormatError("not an image");
+      const kv::pe::TPEImage Image(Stream);
+      const std::optional<kv::pe::TFileRange> Range = Image.FindResource(
+          kv::pe::TResourceKey::ById(kv::pe::RT_VERSION), kv::pe::TResourceKey::AnyFirst());
+      const std::optional<std::string> Version =
+          Range ? kv::pe::DecodeVersionInfo(
+                      Image.ReadRange(*Range, kv::pe::MaxVersionResourceBytes, "version resource"))
+                      .String(kv::PayloadStubMarker)
+                : std::nullopt;
+      StubLine += Version ? ", version " + *Version : ", which is no updater stub";
+    } catch (const kv::Exception& E) {
+      StubLine += ": " + kv::DescribeFailure(E);
+    }
+  } else if (!Stub.empty()) {
+    StubLine += " (not installed)";
+  }
+  Out += "Default stub:     " + StubLine + "\n";
+  const std::string Waiter =
+      Stub.empty() ? std::string() : kv::ExtractFilePath(Stub) + kv::PayloadWaitProgramName;
+  Out += "Default wait.exe: " + (Waiter.empty() ? std::string("(cannot be named)") : Waiter) +
+         (kv::FileExists(Waiter) ? "" : " (not installed)") + "\n";
+  Print(Out);
   return 0;
 }
 

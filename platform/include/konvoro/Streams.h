@@ -78,6 +78,8 @@ class TFileStream : public TStream {
   int64_t Seek(int64_t Offset, TSeekOrigin Origin) override;
 
   const std::string& FileName() const { return FFileName; }
+  // The open file, for a second handle on it (FileDuplicate).
+  const TFileHandle& Handle() const { return FHandle; }
 
  protected:
   std::string FFileName;

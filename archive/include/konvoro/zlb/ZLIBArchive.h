@@ -12,6 +12,7 @@
 #include "konvoro/Component.h"
 #include "konvoro/Streams.h"
 #include "konvoro/StringList.h"
+#include "konvoro/Text.h"
 #include "konvoro/zlb/CRC32.h"
 #include "konvoro/zlb/ZLBFormat.h"
 #include "konvoro/zlb/ZLBReader.h"
@@ -202,15 +203,26 @@ class TZLBArchive : public TComponent {
 // the even neighbour; 0 when Total is not positive.
 int32_t ProgressPercentage(int64_t Done, int64_t Total);
 
-// True when Name can be created as a file inside a directory and nowhere
-// else: not empty, ".", "..", no path separators, drive colons, wildcards,
-// reserved characters or control bytes, no trailing blank or full stop, and
-// not a reserved device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9,
-// LPT0-9 and COM or LPT with a superscript 1-3, with or without an
-// extension).
-bool IsSafeEntryName(std::string_view Name);
+// What keeps a name from being created as a file inside a directory and
+// nowhere else.
+enum class TNameFault : uint8_t {
+  None,
+  NotText,             // empty, "." or "..", or bytes that are no text of the code page
+  ForbiddenCharacter,  // a path separator, drive colon, wildcard, reserved character or control
+                       // byte
+  TrailingDotOrBlank,  // Windows would drop it, naming another file
+  DeviceName,          // CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9, COM or LPT with a
+                       // superscript 1-3, with or without an extension
+};
+// Name's fault, walked by character under Rules (the system's ANSI code
+// page by default): the second byte of a double-byte character may be "\"
+// or "|" and is part of that character, never a separator.
+TNameFault EntryNameFault(std::string_view Name, const TCharRules& Rules = SystemAnsiRules());
+// True when Name has no fault: it can be created as a file inside a
+// directory and nowhere else.
+bool IsSafeEntryName(std::string_view Name, const TCharRules& Rules = SystemAnsiRules());
 // True when a stored path stays below the directory it is joined to: no ".."
-// segment, no ":" and no control bytes.
-bool IsSafeEntryPath(std::string_view Path);
+// segment, no ":" and no control bytes, walked by character under Rules.
+bool IsSafeEntryPath(std::string_view Path, const TCharRules& Rules = SystemAnsiRules());
 
 }  // namespace kv
