@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -180,8 +182,8 @@ TEST_F(ZlbtoolTest, ListOfADamagedArchiveFails) {
   for (const char* Command : {"list", "test", "extract -d out"}) {
     const TRun R = Run(std::string(Command) + " t.zlb");
     EXPECT_EQ(R.Status, 1) << Command;
-    EXPECT_EQ(R.Err,
-              "zlbtool: t.zlb: The archive file appears to be corrupted: " + std::string(Crcs) + "\n")
+    EXPECT_EQ(R.Err, "zlbtool: t.zlb: The archive file appears to be corrupted: " +
+                         std::string(Crcs) + "\n")
         << Command;
   }
   EXPECT_EQ(Run("list missing.zlb").Err, "zlbtool: missing.zlb: No such file or directory\n");
@@ -230,8 +232,9 @@ TEST_F(ZlbtoolTest, EveryCommandHasHelp) {
   const TRun Quiet = Run("test -q t.zlb");
   EXPECT_EQ(Quiet.Status, 0);
   EXPECT_EQ(Quiet.Out + Quiet.Err, "");
-  EXPECT_EQ(Run("test t.zlb").Out, "OK      a.bin\nOK      b.txt\nOK      c.dat\nOK      empty\n"
-                                   "0 of 4 entries failed\n");
+  EXPECT_EQ(Run("test t.zlb").Out,
+            "OK      a.bin\nOK      b.txt\nOK      c.dat\nOK      empty\n"
+            "0 of 4 entries failed\n");
 }
 
 TEST_F(ZlbtoolTest, ExtractWithPathsReproducesTheTree) {
@@ -606,9 +609,9 @@ TEST_F(ZlbtoolTest, InfoReportsTheImageAndItsPayload) {
       << PlusJson.Out;
 
   // An archive: the payload part alone.
-  EXPECT_EQ(Run("info --json payload.zlb").Out,
-            "{\n  \"file\": \"payload.zlb\",\n  \"stub\": null,\n  \"image\": null,\n" +
-                PayloadJson);
+  EXPECT_EQ(
+      Run("info --json payload.zlb").Out,
+      "{\n  \"file\": \"payload.zlb\",\n  \"stub\": null,\n  \"image\": null,\n" + PayloadJson);
   // A payload whose CRC fails is reported, and the run fails.
   TBytes Damaged = Archive;
   Damaged[10] ^= 0x01;
@@ -747,7 +750,8 @@ TEST_F(ZlbtoolUpdaterTest, CarriesWhatPackMakesInACopyOfTheStubWithTheVersionSet
   // update\ are named.
   const int64_t Packed = int64_t(fs::file_size(Dir.Path() / "release.zlb"));
   char Summary[160];
-  std::snprintf(Summary, sizeof Summary, "KVUpdater.exe: 3 entries, 93007 bytes in %lld packed (%.1f%%)\n",
+  std::snprintf(Summary, sizeof Summary,
+                "KVUpdater.exe: 3 entries, 93007 bytes in %lld packed (%.1f%%)\n",
                 static_cast<long long>(Packed), 100.0 * double(Packed) / 93007.0);
   EXPECT_EQ(Made.Out, std::string(Summary) +
                           "Left in update\\ after the update (the script deletes only *.exe, "
@@ -838,11 +842,12 @@ TEST_F(ZlbtoolUpdaterTest, RefusalsSayWhyAndLeaveNothingBehind) {
              kvtest::WriteAll(Dir.Path() / "release" / "KONVOR~1.TXT", {});
            },
        .Args = "--stub stub.exe --flatten release",
-       .Err = "out.exe: not written, for 3 reasons:\n"
-              "  release/KONVOR~1.TXT: the form of a short (8.3) name, which on Windows may name "
-              "another file\n"
-              "  release/a<b.txt: a character Windows does not allow in a file name\n"
-              "  release/sub/Nul.txt: a reserved device name (CON, PRN, AUX, NUL, COM1, LPT1, ...)"},
+       .Err =
+           "out.exe: not written, for 3 reasons:\n"
+           "  release/KONVOR~1.TXT: the form of a short (8.3) name, which on Windows may name "
+           "another file\n"
+           "  release/a<b.txt: a character Windows does not allow in a file name\n"
+           "  release/sub/Nul.txt: a reserved device name (CON, PRN, AUX, NUL, COM1, LPT1, ...)"},
       {.Name = "two files that land on one name",
        .Setup = [&] { kvtest::WriteAll(Dir.Path() / "release" / "sub" / "wait.exe", {}); },
        .Args = "--stub stub.exe --flatten release",
@@ -920,4 +925,170 @@ TEST_F(ZlbtoolUpdaterTest, RefusalsSayWhyAndLeaveNothingBehind) {
                 .Status,
             0);
   EXPECT_EQ(ResourceOf(Dir.Path() / "damaged.exe", 10, "ZLBDATA"), Damaged);
+}
+
+// Names are stored in the target system's ANSI code page, converted exactly
+// from UTF-8, checked by character in that code page, recorded in the
+// trailer, and shown and extracted here as UTF-8 again.
+TEST_F(ZlbtoolTest, NamesAreStoredInTheTargetsCodePageAndReadBackExactly) {
+  const struct {
+    uint32_t CodePage;
+    std::vector<std::string> Names;
+    TBytes FirstNameBytes;  // of the first name, as the target's system has it
+  } Rows[] = {
+      {1250, {"Kraków.txt", "Łódź.txt"}, {'K', 'r', 'a', 'k', 0xF3, 'w', '.', 't', 'x', 't'}},
+      {1251, {"Привет.dll"}, {0xCF, 0xF0, 0xE8, 0xE2, 0xE5, 0xF2, '.', 'd', 'l', 'l'}},
+      // The second byte of 表 is "\\": one character in code page 932.
+      {932, {"ソフト.txt", "表.txt"}, {0x83, 0x5C, 0x83, 0x74, 0x83, 0x67, '.', 't', 'x', 't'}},
+  };
+  for (const auto& Row : Rows) {
+    const std::string Page = std::to_string(Row.CodePage);
+    fs::remove_all(Dir.Path() / "rel");
+    fs::remove_all(Dir.Path() / "out");
+    fs::create_directories(Dir.Path() / "rel");
+    for (const std::string& Name : Row.Names)
+      kvtest::WriteAll(Dir.Path() / "rel" / Name, kvtest::ToBytes(Name));
+    // Without a code page, a name outside ASCII is refused, naming the option.
+    const TRun Refused = Run("pack -o a.zlb rel");
+    EXPECT_EQ(Refused.Status, 1) << Page;
+    EXPECT_NE(Refused.Err.find("is not ASCII: name the target system's ANSI code page with "
+                               "--code-page"),
+              std::string::npos)
+        << Refused.Err;
+    ASSERT_EQ(Run("pack -o a.zlb --raw-directory --code-page " + Page + " rel").Status, 0) << Page;
+    const TBytes Archive = kvtest::ReadAll(Dir.Path() / "a.zlb");
+    EXPECT_EQ(kvtest::TrailerOf(Archive).Reserved2[1], Row.CodePage);
+    EXPECT_EQ(kv::RecordedCodePage(kvtest::TrailerOf(Archive)), Row.CodePage);
+    const std::vector<std::string> Listed = ObjectLines(Run("list --json a.zlb").Out);
+    ASSERT_EQ(Listed.size(), Row.Names.size());
+    EXPECT_EQ(Field(Listed[0], "name"), "\"" + Row.Names[0] + "\"") << Page;
+    // The bytes the target's system reads, walked by its characters.
+    const TBytes& Bytes = Row.FirstNameBytes;
+    EXPECT_NE(std::search(Archive.begin(), Archive.end(), Bytes.begin(), Bytes.end()), Archive.end());
+    EXPECT_EQ(Run("test a.zlb").Status, 0) << Run("test a.zlb").Out;
+    ASSERT_EQ(Run("extract -d out a.zlb").Status, 0);
+    for (const std::string& Name : Row.Names)
+      EXPECT_EQ(kvtest::ReadAll(Dir.Path() / "out" / Name), kvtest::ToBytes(Name));
+  }
+  // A name with no exact form is refused by its own name, never stored as a
+  // look-alike.
+  const TRun Western = Run("pack -o w.zlb --code-page 1252 rel/ソフト.txt");
+  EXPECT_EQ(Western.Status, 1);
+  EXPECT_NE(Western.Err.find("'ソフト.txt' has no form in code page 1252"), std::string::npos)
+      << Western.Err;
+
+  // ASCII names pack as they always have: nothing recorded.
+  MakeTree();
+  ASSERT_EQ(Run("pack -o t.zlb tree").Status, 0);
+  ASSERT_EQ(Run("pack -o t1252.zlb --code-page 1252 tree").Status, 0);
+  EXPECT_EQ(kvtest::TrailerOf(kvtest::ReadAll(Dir.Path() / "t.zlb")).Reserved2,
+            (std::array<uint32_t, 3>{0, 0, 0}));
+  EXPECT_EQ(kvtest::ReadAll(Dir.Path() / "t.zlb"), kvtest::ReadAll(Dir.Path() / "t1252.zlb"));
+
+  // Without the code page, names outside ASCII are shown escaped and not
+  // extracted.
+  kvtest::WriteAll(Dir.Path() / "legacy.zlb",
+                   kvtest::BuildArchive({{"Krak\xF3w.txt", kvtest::ToBytes("x")}}));
+  EXPECT_NE(Run("list legacy.zlb").Out.find("Krak\\xF3w.txt"), std::string::npos);
+  const TRun NoPage = Run("extract -d legacy legacy.zlb");
+  EXPECT_EQ(NoPage.Status, 1);
+  EXPECT_NE(NoPage.Err.find("--code-page"), std::string::npos) << NoPage.Err;
+  EXPECT_EQ(Run("extract -d legacy --code-page 1250 legacy.zlb").Status, 0);
+  EXPECT_TRUE(fs::exists(Dir.Path() / "legacy" / "Kraków.txt"));
+}
+
+// Names that are one file on Windows are refused, naming both: letter case
+// is ignored for every letter, and a name in the form of a short (8.3)
+// alias may be another file's.
+TEST_F(ZlbtoolTest, NamesThatAreOneFileOnWindowsAreRefused) {
+  const struct {
+    std::vector<std::string> Names;
+    std::string Err;
+  } Rows[] = {
+      {{"Łódź.txt", "łódź.txt"}, "rel/łódź.txt: one file on Windows with rel/Łódź.txt"},
+      {{"résumé.txt", "RÉSUMÉ.TXT"}, "rel/résumé.txt: one file on Windows with rel/RÉSUMÉ.TXT"},
+      {{"konvoro-servers.txt", "KONVOR~1.TXT"},
+       "rel/KONVOR~1.TXT: the form of a short (8.3) name, which on Windows may name another file"},
+  };
+  for (const auto& Row : Rows) {
+    fs::remove_all(Dir.Path() / "rel");
+    fs::create_directories(Dir.Path() / "rel");
+    for (const std::string& Name : Row.Names)
+      kvtest::WriteAll(Dir.Path() / "rel" / Name, kvtest::ToBytes(Name));
+    const TRun R = Run("pack -o a.zlb --code-page 1250 rel");
+    EXPECT_EQ(R.Status, 1) << Row.Err;
+    EXPECT_NE(R.Err.find(Row.Err), std::string::npos) << R.Err;
+    EXPECT_FALSE(fs::exists(Dir.Path() / "a.zlb"));
+  }
+  // An archive made elsewhere with such names fails test.
+  kvtest::WriteAll(Dir.Path() / "twins.zlb",
+                   kvtest::BuildArchive({{"\xA3\xF3\x64\x9F.txt", kvtest::ToBytes("a")},
+                                         {"\xB3\xF3\x64\x9F.txt", kvtest::ToBytes("b")}}));
+  const TRun Tested = Run("test --code-page 1250 twins.zlb");
+  EXPECT_EQ(Tested.Status, 1);
+  EXPECT_NE(Tested.Out.find("FAILED  łódź.txt: one file on Windows with Łódź.txt"),
+            std::string::npos)
+      << Tested.Out;
+}
+
+// A release is read exactly as it is, or refused by the name of what is
+// wrong; the files zlbtool writes never go through what stands at their
+// place.
+TEST_F(ZlbtoolTest, OddFilesAreRefusedByNameAndLinksAreNeverWrittenThrough) {
+  MakeTree();
+  const fs::path Outside = Dir.Path() / "outside.txt";
+  kvtest::WriteAll(Outside, kvtest::ToBytes("outside"));
+  // A link to a file is packed as that file, under its own name and place.
+  fs::create_symlink(Outside, Dir.Path() / "tree" / "sub" / "link.txt");
+  ASSERT_EQ(Run("pack -o t.zlb --with-paths tree").Status, 0);
+  EXPECT_NE(Run("list t.zlb").Out.find("sub\\link.txt"), std::string::npos);
+  EXPECT_EQ(Run("test t.zlb").Status, 0);
+
+  // Everything else that is no file is refused by name, in one run.
+  fs::create_symlink(Dir.Path() / "nowhere", Dir.Path() / "tree" / "konvorocore.dll");
+  fs::create_directory_symlink(Dir.Path() / "tree" / "sub", Dir.Path() / "tree" / "folder");
+  ASSERT_EQ(::mkfifo((Dir.Path() / "tree" / "fifo").c_str(), 0600), 0);
+  const TRun Odd = Run("pack -o odd.zlb --with-paths tree");
+  EXPECT_EQ(Odd.Status, 1);
+  for (const char* Line :
+       {"tree/konvorocore.dll: a link that leads to no file", "tree/folder: a link to a folder",
+        "tree/fifo: a FIFO, socket or device"})
+    EXPECT_NE(Odd.Err.find(Line), std::string::npos) << Odd.Err;
+  EXPECT_FALSE(fs::exists(Dir.Path() / "odd.zlb"));
+  // A FIFO given itself is refused at once, never opened and waited on.
+  for (const char* Command : {"test tree/fifo", "pack -o f.zlb tree/fifo", "info tree/fifo"})
+    EXPECT_EQ(Run(Command).Status, 1) << Command;
+  fs::remove(Dir.Path() / "tree" / "fifo");
+  fs::remove(Dir.Path() / "tree" / "folder");
+  fs::remove(Dir.Path() / "tree" / "konvorocore.dll");
+
+  // A link planted where a file is written is replaced, and what it leads
+  // to keeps its bytes: in extract's destination, and at the output's name
+  // and the working names it once used.
+  fs::create_directories(Dir.Path() / "dest");
+  fs::create_symlink(Outside, Dir.Path() / "dest" / "a.bin");
+  fs::create_symlink(Outside, Dir.Path() / "out.zlb");
+  fs::create_symlink(Outside, Dir.Path() / "out.zlb.partial");
+  ASSERT_EQ(Run("extract -d dest t.zlb").Status, 0);
+  ASSERT_EQ(Run("pack -o out.zlb tree").Status, 0);
+  EXPECT_EQ(kvtest::ReadAll(Outside), kvtest::ToBytes("outside"));
+  EXPECT_FALSE(fs::is_symlink(Dir.Path() / "dest" / "a.bin"));
+  EXPECT_EQ(kvtest::ReadAll(Dir.Path() / "dest" / "a.bin"), kvtest::PatternBytes(70000, 1));
+  EXPECT_FALSE(fs::is_symlink(Dir.Path() / "out.zlb"));
+  EXPECT_TRUE(fs::is_symlink(Dir.Path() / "out.zlb.partial"));
+
+  // An entry whose target is the archive being read is refused before
+  // anything is written, whatever name reaches the archive.
+  fs::create_directories(Dir.Path() / "self");
+  kvtest::WriteAll(Dir.Path() / "self" / "a.bin", kvtest::ToBytes("a"));
+  kvtest::WriteAll(Dir.Path() / "self" / "b.bin", kvtest::ToBytes("b"));
+  ASSERT_EQ(Run("pack -o self/a.bin self/b.bin self/a.bin").Status, 0);
+  const TBytes Self = kvtest::ReadAll(Dir.Path() / "self" / "a.bin");
+  fs::create_hard_link(Dir.Path() / "self" / "a.bin", Dir.Path() / "self.zlb");
+  const TRun Refused = Run("extract -d self self.zlb");
+  EXPECT_EQ(Refused.Status, 1);
+  EXPECT_NE(Refused.Err.find("self/a.bin: is the archive being read"), std::string::npos)
+      << Refused.Err;
+  EXPECT_EQ(kvtest::ReadAll(Dir.Path() / "self" / "a.bin"), Self);
+  EXPECT_EQ(kvtest::ReadAll(Dir.Path() / "self" / "b.bin"), kvtest::ToBytes("b"));
 }

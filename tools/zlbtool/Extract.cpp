@@ -133,11 +133,11 @@ int Extract(const TArgs& Args) {
     if (!Wanted) continue;
     // Refused before anything is created: such a name would land outside
     // DIR, on a device or in a stream, or name another file.
-    if (!kv::IsSafeEntryName(Entry.FileName.View(), Codec.Rules()))
-      throw kv::Exception(Shown + ": " + kv::Format(kv::messages::SFileInvalidName, I));
     const std::optional<std::string> Name = Codec.ToHost(Entry.FileName.View());
     if (!Name)
       throw kv::Exception(Shown + ": " + Codec.NoFormText(Codec.Shown(Entry.FileName.View())));
+    if (!kv::IsSafeEntryName(Entry.FileName.View(), Codec.Rules()))
+      throw kv::Exception(Shown + ": " + kv::Format(kv::messages::SFileInvalidName, I));
     TTarget Target{I, *Name, {}, Dir, Entry.OriginalSize};
     if (WithPaths) Target.Folders = FoldersOf(Entry.FilePath.View(), Codec, Shown);
     for (const std::string& Folder : Target.Folders)
