@@ -455,6 +455,30 @@ TEST(BufferedFileStream, FailedWriteOutIsReportedByFlushAndKeepsTheBytes) {
   EXPECT_EQ(kvtest::ReadAll(Name), kvtest::ToBytes("abc"));
 }
 
+// The folder is held before the new file is made in it: a path turned
+// elsewhere meanwhile leads the file nowhere else, neither when it is made
+// nor when it takes its name.
+TEST(ReplacingFileStream, PathTurnedBeforeTheFileIsMadeLeavesItInTheFolderHeld) {
+  kvtest::TTempDir Dir;
+  const std::string Folder = Dir / "folder", Held = Dir / "held";
+  ASSERT_FALSE(CreateDir(Folder));
+  {
+    // Just before the second open (the first holds the folder).
+    const kvtest::TFailingSystem Turn(
+        kvtest::TFileCall::Open,
+        [&] {
+          EXPECT_FALSE(RenameFile(Folder, Held));
+          EXPECT_FALSE(CreateDir(Folder));
+        },
+        2);
+    TReplacingFileStream Out(Folder + "\\f.dat");
+    Out.WriteBuffer("held", 4);
+    (void)Out.Commit();
+  }
+  EXPECT_EQ(kvtest::ReadAll(Dir.Path() / "held" / "f.dat"), kvtest::ToBytes("held"));
+  EXPECT_TRUE(kvtest::Snapshot(Folder).empty());
+}
+
 // Each file call that fails for a reason of its own: what reaches the caller
 // names that reason, not one that a later call (a probe, an existence test,
 // a cleanup) left behind. The codes differ from what those later calls

@@ -301,6 +301,60 @@ TEST_F(StagingTest, PipeReachedInsteadOfTheFolderOrTheFileIsRefusedUnwritten) {
   }
 }
 
+// A temporary directory that is missing, or a file in its place, fails as
+// creating the staged archive there fails: "path not found".
+TEST_F(StagingTest, MissingTemporaryDirectoryOrAFileInItsPlaceIsAPathNotFound) {
+  kvtest::WriteAll(Dir / "file", kvtest::ToBytes("in the way"));
+  for (const std::string& Temp : {Dir / "missing", Dir / "file"}) {
+    TempDir = Temp;
+    kv::TFileHandle Held;
+    EXPECT_EQ(MessageOf([&] { Form.ExtractPayload(Held); }),
+              "Cannot create file \"" + kv::ExpandFileName(StagedArchivePath()) + "\". " +
+                  kv::SysErrorMessage(ERROR_PATH_NOT_FOUND))
+        << Temp;
+  }
+}
+
+// The new file is made relative to the folder held, so that a temporary
+// directory in which kvUPDzip.dat fits within a path's length limit takes
+// the longer temporary name too.
+TEST_F(StagingTest, LongTemporaryDirectoryStages) {
+  std::string Temp = Dir.Str() + "\\";
+  Temp += std::string(240 - Temp.size(), 'd');
+  ASSERT_TRUE(CreateDirectoryA(Temp.c_str(), nullptr));
+  TempDir = Temp;
+  kv::TFileHandle Held;
+  EXPECT_EQ(MessageOf([&] { Form.ExtractPayload(Held); }), "(no exception)");
+  Held.Reset();
+  EXPECT_EQ(kvtest::ReadAll(Temp + "\\kvUPDzip.dat"), Payload());
+}
+
+// Whoever owns the temporary directory may turn its path elsewhere between
+// the moment the folder is opened and the moment the new file is made: the
+// file is made in the folder held all the same, never where the path leads
+// by then.
+TEST_F(StagingTest, PathTurnedBeforeTheFileIsMadeLeavesItInTheFolderHeld) {
+  const std::string Temp = Dir / "temp", Held = Dir / "held";
+  ASSERT_TRUE(CreateDirectoryA(Temp.c_str(), nullptr));
+  TempDir = Temp;
+  kv::TFileHandle Staged;
+  {
+    // Just before the second open (the first holds the folder), the folder
+    // moves away and another takes its name.
+    const kvtest::TFailingSystem Turn(
+        kvtest::TFileCall::Open,
+        [&] {
+          EXPECT_TRUE(MoveFileA(Temp.c_str(), Held.c_str()));
+          EXPECT_TRUE(CreateDirectoryA(Temp.c_str(), nullptr));
+        },
+        2);
+    EXPECT_EQ(MessageOf([&] { Form.ExtractPayload(Staged); }), "(no exception)");
+  }
+  Staged.Reset();
+  EXPECT_EQ(kvtest::ReadAll(Held + "\\kvUPDzip.dat"), Payload()) << "staged in the folder held";
+  EXPECT_TRUE(kvtest::Snapshot(Temp).empty()) << "something was made where the path led";
+}
+
 // The probe asks the real registry (HKLM, the process's own view).
 class SchedulerTest : public ::testing::Test {
  protected:
