@@ -205,10 +205,30 @@ TEST(UpdaterPaths, DirectoriesAreNamedExactlyOrByTheirShortNamesOrRefused) {
   SetEnvironmentVariableW(L"temp", nullptr);
 }
 
+// Walked by character in the ANSI code page: the first character stays as
+// it is, both bytes of a double-byte one, and every character after it is
+// lower-cased. In code page 932 "\x83\x41" is the katakana a, whose second
+// byte is "A", and "\x95\x5C" the kanji hyou, whose second byte is "\\".
 TEST(ApplicationTitle, FileNameCutAtTheFirstFullStopWithTheRestLowerCase) {
-  EXPECT_EQ(kv::ApplicationTitleFromPath("C:\\Program Files\\Konvoro\\KVUpdater.exe"), "Kvupdater");
-  EXPECT_EQ(kv::ApplicationTitleFromPath("C:\\x.y\\my.app.exe"), "my");
-  EXPECT_EQ(kv::ApplicationTitleFromPath("D:\\UPPER"), "Upper");
+  const struct {
+    const char* Path;
+    const char* Title;
+    uint32_t OnlyIn;  // 0: every code page
+  } Rows[] = {
+      {"C:\\Program Files\\Konvoro\\KVUpdater.exe", "Kvupdater", 0},
+      {"C:\\x.y\\my.app.exe", "my", 0},
+      {"D:\\UPPER", "Upper", 0},
+      // "アップデートUP.exe"
+      {"C:\\K\\\x83\x41\x83\x62\x83\x76\x83\x66\x81\x5B\x83\x67UP.exe",
+       "\x83\x41\x83\x62\x83\x76\x83\x66\x81\x5B\x83\x67up", kvtest::JapaneseCodePage},
+      // "表UP.exe"
+      {"C:\\K\\\x95\x5CUP.exe", "\x95\x5Cup", kvtest::JapaneseCodePage},
+  };
+  const uint32_t CodePage = kvtest::AnsiCodePage();
+  for (const auto& Row : Rows) {
+    if (Row.OnlyIn != 0 && Row.OnlyIn != CodePage) continue;
+    EXPECT_EQ(kv::ApplicationTitleFromPath(Row.Path), Row.Title) << Row.Path;
+  }
 }
 
 class StagingTest : public ::testing::Test {
