@@ -37,6 +37,11 @@ inline constexpr const char* SInstallDirNotScriptable =
 inline constexpr const char* STempDirNotNameable =
     "The temporary directory \"%s\" cannot be named: the system's code page lacks some of its "
     "characters and it has no short name; nothing was installed";
+// %d: the code page the release's names are in, as it records it; %d: the
+// system's ANSI code page.
+inline constexpr const char* SReleaseForAnotherCodePage =
+    "This update was made for systems whose code page is %d, and this system's is %d: its "
+    "files would take other names here; nothing was installed";
 // %s: the script's path; %s: the system's description of the error.
 inline constexpr const char* SScriptLaunchFailed = "Cannot start the update script \"%s\". %s";
 

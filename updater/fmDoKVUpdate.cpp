@@ -2,6 +2,7 @@
 #include "fmDoKVUpdate.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 
 #include "Dialogs.h"
@@ -16,6 +17,7 @@
 #include "konvoro/Format.h"
 #include "konvoro/StringList.h"
 #include "konvoro/zlb/ArchiveMessages.h"
+#include "konvoro/zlb/ZLBFormat.h"
 #include "konvoro/zlb/ZLIBArchive.h"
 
 namespace kv::updater {
@@ -50,6 +52,20 @@ std::string TemporaryDirectory() {
     if (!Dir.Exact->empty()) return *Dir.Exact;
   }
   return std::string();
+}
+
+void RefuseReleaseOfAnotherCodePage(const TZLBArchive& Archive, uint32_t SystemCodePage) {
+  const std::optional<uint32_t> Recorded = RecordedCodePage(Archive.GetTrailer());
+  if (!Recorded || *Recorded == SystemCodePage) return;
+  const auto IsAscii = [](std::string_view Text) {
+    return std::all_of(Text.begin(), Text.end(), [](char C) { return uint8_t(C) < 0x80; });
+  };
+  TZLBFileEntry Entry;
+  for (int32_t I = 0; I < Archive.GetFileCount(); ++I) {
+    Archive.GetFileEntry(I, Entry);
+    if (!IsAscii(Entry.FileName.View()) || !IsAscii(Entry.FilePath.View()))
+      throw Exception(Format(SReleaseForAnotherCodePage, *Recorded, SystemCodePage));
+  }
 }
 
 std::any TForm1::MethodAddress(std::string_view Name) {
@@ -122,6 +138,7 @@ void TForm1::FormCreate(TObject*) {
     const std::string StagedPath = StagedArchivePath();
     Archive->OpenArchive(StagedPath,
                          std::make_unique<THeldFileSource>(StagedPath, std::move(Staged)));
+    RefuseReleaseOfAnotherCodePage(*Archive, SystemAnsiCodePage());
     const int32_t Count = Archive->GetFileCount();
     for (int32_t I = 0; I < Count; ++I) {
       const std::string Failure = EntryFailure([&] {

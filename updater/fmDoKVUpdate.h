@@ -4,12 +4,14 @@
 #pragma once
 
 #include <any>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
 #include "Forms.h"
 #include "konvoro/Streams.h"
+#include "konvoro/zlb/ZLIBArchive.h"
 
 namespace kv::updater {
 
@@ -49,6 +51,12 @@ std::string StagedArchivePath();
 // failure's text, whatever failed (the system's exceptions, out of memory
 // included).
 std::string EntryFailure(const std::function<void()>& Step);
+
+// Raises Exception(SReleaseForAnotherCodePage) when Archive records the
+// code page its names are in, that is not SystemCodePage, and a name or
+// stored path is not ASCII: in this system's code page its files would
+// take other names. An archive that records none is taken as it is.
+void RefuseReleaseOfAnotherCodePage(const TZLBArchive& Archive, uint32_t SystemCodePage);
 
 // The application directory: the executable's path up to its last "\" or
 // ":", ending with "\".

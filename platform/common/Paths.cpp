@@ -1,12 +1,14 @@
 // Path strings, directory creation and enumeration, common to every
 // platform; which characters delimit paths is each port's own rule
 // (IsPathDelimiter), and each port gathers a directory's entries itself.
-// Paths are walked by character in the ANSI code page: in a double-byte
-// code page the second byte of a character may be "\".
+// Paths are walked by character in the path encoding: in a double-byte
+// ANSI code page the second byte of a character may be "\\"; in UTF-8 no
+// byte of a longer character is ever taken for one.
 #include <array>
 #include <string>
 
 #include "konvoro/ClassMessages.h"
+#include "konvoro/Environment.h"
 #include "konvoro/Exceptions.h"
 #include "konvoro/Files.h"
 #include "konvoro/Text.h"
@@ -15,9 +17,30 @@ namespace kv {
 
 namespace {
 
+// UTF-8's rules for a walk that looks for ASCII separators: every byte a
+// character.
+class TBytewiseRules final : public TCharRules {
+ public:
+  size_t CharLength(std::string_view Text) const override { return Text.empty() ? 0 : 1; }
+  bool IsValid(std::string_view) const override { return true; }
+};
+
+// The rules of the path encoding.
+const TCharRules& PathRules() {
+  static const TBytewiseRules Bytewise;
+  return GetPathEncoding() == TPathEncoding::Utf8 ? Bytewise : SystemAnsiRules();
+}
+
+// The last character of Path under the path encoding's rules.
+std::string_view LastPathChar(std::string_view Path) {
+  std::string_view Last;
+  ForEachChar(PathRules(), Path, [&](std::string_view Char) { Last = Char; });
+  return Last;
+}
+
 size_t LastDelimiterOrDrive(const std::string& FileName) {
   size_t Last = std::string::npos, At = 0;
-  ForEachAnsiChar(FileName, [&](std::string_view Char) {
+  ForEachChar(PathRules(), FileName, [&](std::string_view Char) {
     if (Char.size() == 1 && (IsPathDelimiter(Char[0]) || Char[0] == ':')) Last = At;
     At += Char.size();
   });
@@ -33,7 +56,7 @@ void RemoveTrailingPathDelimiters(std::string& Path) {
 }  // namespace
 
 bool EndsWithPathDelimiter(std::string_view Path) {
-  const std::string_view Last = LastAnsiChar(Path);
+  const std::string_view Last = LastPathChar(Path);
   return Last.size() == 1 && IsPathDelimiter(Last[0]);
 }
 

@@ -1,19 +1,27 @@
-// Files and directories on Windows, through kernel32's ANSI calls with
+// Files and directories on Windows, through kernel32's wide calls with
 // explicit share modes, and ntdll's native calls where a name is taken
-// relative to a folder held open.
+// relative to a folder held open. Names are converted from and to the path
+// encoding (PathEncoding.h).
 #include "konvoro/Files.h"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "CodePages.h"
+#include "PathEncoding.h"
 #include "WinHandles.h"
 #include "konvoro/Text.h"
 
 // After windows.h: the native calls, and RtlGenRandom.
 #include <ntsecapi.h>
 #include <winternl.h>
+
+// Declared by the DDK alone.
+extern "C" NTSTATUS NTAPI NtQueryAttributesFile(POBJECT_ATTRIBUTES ObjectAttributes,
+                                                PFILE_BASIC_INFORMATION Information);
 
 namespace kv {
 
@@ -23,6 +31,11 @@ namespace {
 // anything else can change the thread's last error.
 std::error_code LastError() {
   return OSError(static_cast<int>(::GetLastError()));
+}
+
+// What a name that is no text of the path encoding fails with.
+std::error_code InvalidName() {
+  return OSError(ERROR_INVALID_NAME);
 }
 
 DWORD AccessFor(TOpenMode Mode) {
@@ -68,53 +81,126 @@ DWORD DispositionFor(TDisposition Disposition) {
 // as this program (which may run elevated).
 constexpr DWORD NoImpersonation = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
-// A failing native call's reason, as the ANSI calls would have set it.
+constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A failing native call's reason, as the kernel32 calls would have set it.
 std::error_code StatusError(NTSTATUS Status) {
   return OSError(static_cast<int>(::RtlNtStatusToDosError(Status)));
 }
 
-// The last part of FileName, exactly in UTF-16; nullopt when the ANSI code
-// page has no such bytes.
+// CreateFileW of Name, converted from the path encoding.
+TErrorOr<TFileHandle> CreateFileIn(const std::string& Name, DWORD Access, DWORD Share,
+                                   DWORD Disposition, DWORD Flags) {
+  const std::optional<std::wstring> Wide = WideFromPath(Name);
+  if (!Wide) return InvalidName();
+  TFileHandle File(
+      ::CreateFileW(Wide->c_str(), Access, Share, nullptr, Disposition, Flags, nullptr));
+  if (!File) return LastError();
+  return File;
+}
+
+// The last part of FileName in UTF-16; nullopt when it is no text of the
+// path encoding, or longer than a name can be.
 std::optional<std::wstring> WideName(const std::string& FileName) {
-  const std::string Name = ExtractFileName(FileName);
-  const int Length = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, Name.data(),
-                                           int(Name.size()), nullptr, 0);
-  if (Length <= 0 || Length > 0x7FFF) return std::nullopt;
-  std::wstring Wide(size_t(Length), L'\0');
-  ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, Name.data(), int(Name.size()), Wide.data(),
-                        Length);
+  std::optional<std::wstring> Wide = WideFromPath(ExtractFileName(FileName));
+  if (Wide && Wide->size() > 0x7FFF) return std::nullopt;
   return Wide;
 }
 
-// Opens the last part of FileName relative to the folder Dir holds, through
-// no path: what the folder's path leads to now does not matter.
-TErrorOr<TFileHandle> OpenIn(const TFileHandle& Dir, const std::string& FileName,
-                             ACCESS_MASK Access, ULONG Options) {
-  std::optional<std::wstring> Name = WideName(FileName);
-  if (!Name) return OSError(ERROR_INVALID_NAME);
-  UNICODE_STRING Unicode{USHORT(Name->size() * sizeof(wchar_t)),
-                         USHORT(Name->size() * sizeof(wchar_t)), Name->data()};
+// The last part of a name, relative to the folder Dir holds, as the native
+// calls take it; valid while Name and Dir live.
+struct TNameInFolder {
+  std::wstring Name;
+  UNICODE_STRING Unicode{};
   SECURITY_QUALITY_OF_SERVICE Service{sizeof Service, SecurityIdentification,
                                       SECURITY_STATIC_TRACKING, FALSE};
-  OBJECT_ATTRIBUTES Attributes{sizeof Attributes,    Dir.Get(), &Unicode,
-                               OBJ_CASE_INSENSITIVE, nullptr,   &Service};
+  OBJECT_ATTRIBUTES Attributes{};
+
+  TNameInFolder(const TFileHandle& Dir, std::wstring Wide) : Name(std::move(Wide)) {
+    Unicode = {USHORT(Name.size() * sizeof(wchar_t)), USHORT(Name.size() * sizeof(wchar_t)),
+               Name.data()};
+    Attributes = {sizeof Attributes, Dir.Get(), &Unicode, OBJ_CASE_INSENSITIVE, nullptr, &Service};
+  }
+  TNameInFolder(const TNameInFolder&) = delete;
+  TNameInFolder& operator=(const TNameInFolder&) = delete;
+};
+
+// Opens or creates the last part of FileName relative to the folder Dir
+// holds, through no path: what the folder's path leads to now does not
+// matter. A reparse point there (a symbolic link, a junction) is opened
+// itself, never followed.
+TErrorOr<TFileHandle> NativeOpenIn(const TFileHandle& Dir, const std::string& FileName,
+                                   ACCESS_MASK Access, ULONG Share, ULONG Disposition,
+                                   ULONG Options, ULONG Attributes = 0) {
+  std::optional<std::wstring> Wide = WideName(FileName);
+  if (!Wide) return InvalidName();
+  TNameInFolder Name(Dir, std::move(*Wide));
   IO_STATUS_BLOCK Io{};
   HANDLE Opened = nullptr;
-  const NTSTATUS Status =
-      ::NtCreateFile(&Opened, Access | SYNCHRONIZE, &Attributes, &Io, nullptr, 0,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-                     Options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+  const NTSTATUS Status = ::NtCreateFile(
+      &Opened, Access | SYNCHRONIZE, &Name.Attributes, &Io, nullptr, Attributes, Share, Disposition,
+      Options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
   if (!NT_SUCCESS(Status)) return StatusError(Status);
   return TFileHandle(Opened);
 }
 
-// True when A and B are the same file.
-bool SameFile(const TFileHandle& A, const TFileHandle& B) {
-  BY_HANDLE_FILE_INFORMATION InfoA{}, InfoB{};
-  return ::GetFileInformationByHandle(A.Get(), &InfoA) &&
-         ::GetFileInformationByHandle(B.Get(), &InfoB) &&
-         InfoA.dwVolumeSerialNumber == InfoB.dwVolumeSerialNumber &&
-         InfoA.nFileIndexHigh == InfoB.nFileIndexHigh && InfoA.nFileIndexLow == InfoB.nFileIndexLow;
+TErrorOr<TFileHandle> OpenIn(const TFileHandle& Dir, const std::string& FileName,
+                             ACCESS_MASK Access, ULONG Options) {
+  return NativeOpenIn(Dir, FileName, Access, ShareAll, FILE_OPEN, Options);
+}
+
+// True when the name FileName in the folder Dir holds is a reparse point,
+// as the name itself tells it. Windows tells the same through a handle
+// opened on the reparse point; Wine opens what a link leads to even so,
+// and tells a link to a folder by its name alone.
+bool NameIsReparsePoint(const TFileHandle& Dir, const std::string& FileName) {
+  std::optional<std::wstring> Wide = WideName(FileName);
+  if (!Wide) return false;
+  TNameInFolder Name(Dir, std::move(*Wide));
+  FILE_BASIC_INFORMATION Info{};
+  return NT_SUCCESS(::NtQueryAttributesFile(&Name.Attributes, &Info)) &&
+         (Info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+TFileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& Info) {
+  return {Info.dwVolumeSerialNumber,
+          uint64_t(Info.nFileIndexHigh) << 32 | uint64_t(Info.nFileIndexLow)};
+}
+
+int64_t SizeOf(DWORD High, DWORD Low) {
+  return int64_t(uint64_t(High) << 32 | uint64_t(Low));
+}
+
+// What File is, by its handle: Other for anything but a disk's.
+TFileKind KindOf(const TFileHandle& File, const BY_HANDLE_FILE_INFORMATION& Info) {
+  if (::GetFileType(File.Get()) != FILE_TYPE_DISK) return TFileKind::Other;
+  if (Info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return TFileKind::Link;
+  if (Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return TFileKind::Directory;
+  return TFileKind::File;
+}
+
+// What a name that leads nowhere fails with: nothing there, a folder on the
+// way missing or a file, a link that cannot be resolved (a loop).
+bool LeadsNowhere(std::error_code Error) {
+  for (const DWORD Code : {ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_CANT_RESOLVE_FILENAME})
+    if (Error == OSError(int(Code))) return true;
+  return false;
+}
+
+// What Path is with every link on it followed, by a handle that only asks
+// for attributes.
+TErrorOr<TPathInfo> FollowedInfo(const std::string& Path) {
+  TErrorOr<TFileHandle> File = CreateFileIn(Path, FILE_READ_ATTRIBUTES, ShareAll, OPEN_EXISTING,
+                                            FILE_FLAG_BACKUP_SEMANTICS | NoImpersonation);
+  if (!File) {
+    if (LeadsNowhere(File.Error())) return TPathInfo{};
+    return File.Error();
+  }
+  BY_HANDLE_FILE_INFORMATION Info{};
+  if (::GetFileType(File->Get()) != FILE_TYPE_DISK) return TPathInfo{TFileKind::Other, 0};
+  if (!::GetFileInformationByHandle(File->Get(), &Info)) return LastError();
+  if (Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return TPathInfo{TFileKind::Directory, 0};
+  return TPathInfo{TFileKind::File, SizeOf(Info.nFileSizeHigh, Info.nFileSizeLow)};
 }
 
 }  // namespace
@@ -124,10 +210,13 @@ void FileClose(HANDLE File) noexcept {
 }
 
 TErrorOr<TFileHandle> FileOpen(const std::string& FileName, TOpenMode Mode) {
-  TFileHandle File(::CreateFileA(FileName.c_str(), AccessFor(Mode), ShareFor(Mode.Share), nullptr,
-                                 DispositionFor(Mode.Disposition),
-                                 FILE_ATTRIBUTE_NORMAL | NoImpersonation, nullptr));
-  if (!File) return LastError();
+  TErrorOr<TFileHandle> File =
+      CreateFileIn(FileName, AccessFor(Mode), ShareFor(Mode.Share),
+                   DispositionFor(Mode.Disposition), FILE_ATTRIBUTE_NORMAL | NoImpersonation);
+  // A pipe or a device opened for reading would be waited on: refused
+  // before a byte is read.
+  if (File && Mode.Access == TAccess::Read && ::GetFileType(File->Get()) != FILE_TYPE_DISK)
+    return OSError(ERROR_INVALID_PARAMETER);
   return File;
 }
 
@@ -166,6 +255,8 @@ std::error_condition OSErrorCondition(int Code) noexcept {
       return std::errc::invalid_argument;
     case ERROR_FILENAME_EXCED_RANGE:
       return std::errc::filename_too_long;
+    case ERROR_CANT_RESOLVE_FILENAME:
+      return std::errc::too_many_symbolic_link_levels;
     case ERROR_WRITE_PROTECT:
       return std::errc::read_only_file_system;
     case ERROR_READ_FAULT:
@@ -193,37 +284,138 @@ std::error_code SystemRandom(std::span<uint8_t> Bytes) {
 }
 
 TErrorOr<TFileHandle> DirectoryOpen(const std::string& Dir) {
-  TFileHandle Folder(::CreateFileA(Dir.empty() ? "." : Dir.c_str(), FILE_TRAVERSE | SYNCHRONIZE,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | NoImpersonation,
-                                   nullptr));
-  if (!Folder) return LastError();
+  // "C:\T\." is the folder "C:\T", "C:\." the root: named without its
+  // trailing delimiter, a file there opens as itself, and is refused below
+  // for what it is, not for the delimiter after its name.
+  const std::string Folder = Dir.empty()                                         ? "."
+                             : (EndsWithPathDelimiter(Dir) || Dir.back() == ':') ? Dir + "."
+                                                                                 : Dir;
+  TErrorOr<TFileHandle> Opened =
+      CreateFileIn(Folder, FILE_TRAVERSE | SYNCHRONIZE, ShareAll, OPEN_EXISTING,
+                   FILE_FLAG_BACKUP_SEMANTICS | NoImpersonation);
+  // The folder is held to make names in it: a missing one, or a file in
+  // its place, fails as the system fails such a name, "path not found".
+  if (!Opened)
+    return Opened.Error() == OSError(ERROR_FILE_NOT_FOUND) ? OSError(ERROR_PATH_NOT_FOUND)
+                                                           : Opened.Error();
+  TFileHandle Handle = std::move(*Opened);
+  if (::GetFileType(Handle.Get()) != FILE_TYPE_DISK) return OSError(ERROR_DIRECTORY);
   BY_HANDLE_FILE_INFORMATION Info{};
-  if (::GetFileType(Folder.Get()) != FILE_TYPE_DISK ||
-      !::GetFileInformationByHandle(Folder.Get(), &Info) ||
-      (Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-    return OSError(ERROR_DIRECTORY);
-  return Folder;
+  if (!::GetFileInformationByHandle(Handle.Get(), &Info)) return LastError();
+  if ((Info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return OSError(ERROR_PATH_NOT_FOUND);
+  return Handle;
 }
 
 TErrorOr<TFileHandle> FileCreateIn(const TFileHandle& Dir, const std::string& FileName) {
-  // Created by its path, which the user may have turned elsewhere since the
-  // folder was opened: what was made is checked to be a file on a disk and
-  // the one of that name in the folder held, before anything is written.
-  TFileHandle File(::CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0,
-                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | NoImpersonation,
-                                 nullptr));
-  if (!File) return LastError();
-  const auto Refuse = [&] {
-    (void)FileDeleteIn(Dir, File, FileName);
+  // Created new relative to the folder held, never by a path that may lead
+  // elsewhere by now; shared with nobody.
+  TErrorOr<TFileHandle> File =
+      NativeOpenIn(Dir, FileName, GENERIC_READ | GENERIC_WRITE | DELETE, 0, FILE_CREATE,
+                   FILE_NON_DIRECTORY_FILE, FILE_ATTRIBUTE_NORMAL);
+  if (!File) return File;
+  // Whatever answered at the name must be a file on a disk before anything
+  // is written (a pipe server answers creations too).
+  if (::GetFileType(File->Get()) != FILE_TYPE_DISK) {
+    (void)FileDeleteIn(Dir, *File, FileName);
     return OSError(ERROR_FILE_INVALID);
-  };
-  if (::GetFileType(File.Get()) != FILE_TYPE_DISK) return Refuse();
-  // Attributes only: the new file is shared with nobody.
-  TErrorOr<TFileHandle> InFolder =
-      OpenIn(Dir, FileName, FILE_READ_ATTRIBUTES, FILE_NON_DIRECTORY_FILE);
-  if (!InFolder || !SameFile(File, *InFolder)) return Refuse();
+  }
   return File;
+}
+
+TErrorOr<TFileIdentity> FileIdentityOf(const TFileHandle& File) {
+  BY_HANDLE_FILE_INFORMATION Info{};
+  if (!::GetFileInformationByHandle(File.Get(), &Info)) return LastError();
+  return IdentityOf(Info);
+}
+
+TErrorOr<TNameInfo> NameInfoIn(const TFileHandle& Dir, const std::string& Name) {
+  TErrorOr<TFileHandle> File = OpenIn(Dir, Name, FILE_READ_ATTRIBUTES, 0);
+  if (!File) {
+    if (File.Error() == OSError(ERROR_FILE_NOT_FOUND)) return TNameInfo{};
+    return File.Error();
+  }
+  BY_HANDLE_FILE_INFORMATION Info{};
+  if (!::GetFileInformationByHandle(File->Get(), &Info)) return LastError();
+  TNameInfo Found{KindOf(*File, Info), IdentityOf(Info)};
+  if (Found.Kind != TFileKind::Other && NameIsReparsePoint(Dir, Name)) Found.Kind = TFileKind::Link;
+  return Found;
+}
+
+TErrorOr<TFileHandle> DirectoryOpenIn(const TFileHandle& Dir, const std::string& Name,
+                                      bool Create) {
+  TErrorOr<TFileHandle> Folder =
+      NativeOpenIn(Dir, Name, FILE_TRAVERSE | FILE_READ_ATTRIBUTES, ShareAll,
+                   Create ? FILE_OPEN_IF : FILE_OPEN, FILE_DIRECTORY_FILE);
+  if (!Folder) {
+    // A link to a file is no folder either; which stands there tells.
+    if (Folder.Error() != std::errc::not_a_directory) return Folder.Error();
+    TErrorOr<TNameInfo> Info = NameInfoIn(Dir, Name);
+    if (Info && Info->Kind == TFileKind::Link) return OSError(ERROR_CANT_RESOLVE_FILENAME);
+    return Folder.Error();
+  }
+  BY_HANDLE_FILE_INFORMATION Info{};
+  if (!::GetFileInformationByHandle(Folder->Get(), &Info)) return LastError();
+  switch (KindOf(*Folder, Info)) {
+    case TFileKind::Directory:
+      if (!NameIsReparsePoint(Dir, Name)) return Folder;
+      [[fallthrough]];
+    case TFileKind::Link:
+      return OSError(ERROR_CANT_RESOLVE_FILENAME);
+    default:
+      return OSError(ERROR_DIRECTORY);
+  }
+}
+
+TErrorOr<std::vector<TDirectoryEntry>> ListDirectory(const std::string& Dir) {
+  const std::string Folder = Dir.empty() ? "." : IncludeTrailingPathDelimiter(Dir);
+  const std::optional<std::wstring> Pattern = WideFromPath(Folder + "*");
+  if (!Pattern) return InvalidName();
+  WIN32_FIND_DATAW Data;
+  const TUniqueFind Search(::FindFirstFileExW(Pattern->c_str(), FindExInfoBasic, &Data,
+                                              FindExSearchNameMatch, nullptr, 0));
+  std::vector<TDirectoryEntry> Entries;
+  // Only a drive's root lists neither "." nor "..": empty.
+  if (!Search) {
+    if (::GetLastError() == ERROR_FILE_NOT_FOUND) return Entries;
+    return LastError();
+  }
+  do {
+    const std::wstring_view Wide = Data.cFileName;
+    if (Wide == L"." || Wide == L"..") continue;
+    TDirectoryEntry Entry;
+    Entry.Name = PathFromWide(Wide);
+    if (Data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      Entry.Kind = TFileKind::Link;
+      TErrorOr<TPathInfo> Target = FollowedInfo(Folder + Entry.Name);
+      if (!Target) return Target.Error();
+      Entry.Target = Target->Kind;
+      Entry.Size = Target->Size;
+    } else if (Data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      Entry.Kind = TFileKind::Directory;
+    } else {
+      Entry.Kind = TFileKind::File;
+      Entry.Size = SizeOf(Data.nFileSizeHigh, Data.nFileSizeLow);
+    }
+    Entries.push_back(std::move(Entry));
+  } while (::FindNextFileW(Search.Get(), &Data));
+  if (::GetLastError() != ERROR_NO_MORE_FILES) return LastError();
+  return Entries;
+}
+
+TErrorOr<TPathInfo> PathInfo(const std::string& Path) {
+  const std::optional<std::wstring> Wide = WideFromPath(Path);
+  if (!Wide) return InvalidName();
+  // By its attributes, unless a link stands at its end: then by a handle on
+  // what it leads to.
+  WIN32_FILE_ATTRIBUTE_DATA Data{};
+  if (!::GetFileAttributesExW(Wide->c_str(), GetFileExInfoStandard, &Data)) {
+    const std::error_code Error = LastError();
+    if (LeadsNowhere(Error)) return TPathInfo{};
+    return Error;
+  }
+  if (Data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return FollowedInfo(Path);
+  if (Data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return TPathInfo{TFileKind::Directory, 0};
+  return TPathInfo{TFileKind::File, SizeOf(Data.nFileSizeHigh, Data.nFileSizeLow)};
 }
 
 namespace {
@@ -303,36 +495,51 @@ TErrorOr<int64_t> FileSeek(const TFileHandle& Handle, int64_t Offset, TSeekOrigi
 }
 
 std::string SysErrorMessage(int ErrorCode) {
-  char Buffer[512];
+  wchar_t Buffer[512];
   const DWORD Length =
-      ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                       static_cast<DWORD>(ErrorCode), 0, Buffer, sizeof Buffer, nullptr);
-  return std::string(TrimMessageEnd(std::string_view(Buffer, Length)));
+      ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(ErrorCode), 0, Buffer, DWORD(std::size(Buffer)), nullptr);
+  return std::string(TrimMessageEnd(PathFromWide(std::wstring_view(Buffer, Length))));
 }
 
+namespace {
+
+// The attributes of Name; INVALID_FILE_ATTRIBUTES when there are none.
+DWORD AttributesOf(const std::string& Name) {
+  const std::optional<std::wstring> Wide = WideFromPath(Name);
+  return Wide ? ::GetFileAttributesW(Wide->c_str()) : INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
 bool FileExists(const std::string& FileName) {
-  const DWORD Attr = ::GetFileAttributesA(FileName.c_str());
+  const DWORD Attr = AttributesOf(FileName);
   return Attr != INVALID_FILE_ATTRIBUTES && (Attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool DirectoryExists(const std::string& Name) {
-  const DWORD Attr = ::GetFileAttributesA(Name.c_str());
+  const DWORD Attr = AttributesOf(Name);
   return Attr != INVALID_FILE_ATTRIBUTES && (Attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 std::error_code CreateDir(const std::string& Dir) {
-  if (!::CreateDirectoryA(Dir.c_str(), nullptr)) return LastError();
+  const std::optional<std::wstring> Wide = WideFromPath(Dir);
+  if (!Wide) return InvalidName();
+  if (!::CreateDirectoryW(Wide->c_str(), nullptr)) return LastError();
   return {};
 }
 
 std::error_code DeleteFile(const std::string& FileName) {
-  if (!::DeleteFileA(FileName.c_str())) return LastError();
+  const std::optional<std::wstring> Wide = WideFromPath(FileName);
+  if (!Wide) return InvalidName();
+  if (!::DeleteFileW(Wide->c_str())) return LastError();
   return {};
 }
 
 std::error_code RenameFile(const std::string& OldName, const std::string& NewName) {
-  if (!::MoveFileExA(OldName.c_str(), NewName.c_str(), MOVEFILE_REPLACE_EXISTING))
-    return LastError();
+  const std::optional<std::wstring> From = WideFromPath(OldName), To = WideFromPath(NewName);
+  if (!From || !To) return InvalidName();
+  if (!::MoveFileExW(From->c_str(), To->c_str(), MOVEFILE_REPLACE_EXISTING)) return LastError();
   return {};
 }
 
@@ -343,29 +550,37 @@ bool IsPathDelimiter(char C) {
 }
 
 std::string ExpandFileName(const std::string& FileName) {
-  return StringFromGrowingBuffer([&](char* Buffer, DWORD Size) {
-           return ::GetFullPathNameA(FileName.c_str(), Size, Buffer, nullptr);
-         })
-      .value_or(FileName);
+  const std::optional<std::wstring> Wide = WideFromPath(FileName);
+  if (!Wide) return FileName;
+  const std::optional<std::wstring> Full =
+      StringFromGrowingBuffer<wchar_t>([&](wchar_t* Buffer, DWORD Size) {
+        return ::GetFullPathNameW(Wide->c_str(), Size, Buffer, nullptr);
+      });
+  return Full ? PathFromWide(*Full) : FileName;
 }
 
 std::string ExtractShortPathName(const std::string& FileName) {
-  return StringFromGrowingBuffer([&](char* Buffer, DWORD Size) {
-           return ::GetShortPathNameA(FileName.c_str(), Buffer, Size);
-         })
-      .value_or(std::string());
+  const std::optional<std::wstring> Wide = WideFromPath(FileName);
+  if (!Wide) return std::string();
+  const std::optional<std::wstring> Short =
+      StringFromGrowingBuffer<wchar_t>([&](wchar_t* Buffer, DWORD Size) {
+        return ::GetShortPathNameW(Wide->c_str(), Buffer, Size);
+      });
+  return Short ? PathFromWide(*Short) : std::string();
 }
 
 // ---------------------------------------------------------------------------
 
 bool TFileSearch::Gather(const std::string& Pattern, uint32_t ExcludeAttr) {
-  WIN32_FIND_DATAA Data;
-  const TUniqueFind Search(::FindFirstFileA(Pattern.c_str(), &Data));
+  const std::optional<std::wstring> Wide = WideFromPath(Pattern);
+  if (!Wide) return false;
+  WIN32_FIND_DATAW Data;
+  const TUniqueFind Search(::FindFirstFileW(Wide->c_str(), &Data));
   if (!Search) return false;
   do {
     if ((Data.dwFileAttributes & ExcludeAttr) == 0)
-      FEntries.push_back({Data.cFileName, Data.dwFileAttributes});
-  } while (::FindNextFileA(Search.Get(), &Data));
+      FEntries.push_back({PathFromWide(Data.cFileName), Data.dwFileAttributes});
+  } while (::FindNextFileW(Search.Get(), &Data));
   return true;
 }
 

@@ -218,9 +218,17 @@ std::span<const TPropInfo> TForm::PublishedProperties() const {
 // ---------------------------------------------------------------------------
 
 std::string ApplicationTitleFromPath(const std::string& ExePath) {
-  std::string Title = ExtractFileName(OemToAnsi(ExePath));
-  Title = Title.substr(0, Title.find('.'));
-  if (Title.size() > 1) ::CharLowerBuffA(Title.data() + 1, static_cast<DWORD>(Title.size() - 1));
+  // Walked by character: in a double-byte code page the second byte of a
+  // character may be an ASCII letter's, which is no letter there.
+  std::string Title;
+  bool Cut = false;
+  ForEachAnsiChar(ExtractFileName(OemToAnsi(ExePath)), [&](std::string_view Char) {
+    Cut = Cut || Char == ".";
+    if (!Cut) Title += Char;
+  });
+  const size_t First = AnsiCharLength(Title);
+  if (Title.size() > First)
+    ::CharLowerBuffA(Title.data() + First, static_cast<DWORD>(Title.size() - First));
   return Title;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "TestSupport.h"
 #include "ZLBWriter.h"
 #include "konvoro/Streams.h"
+#include "konvoro/zlb/ZLBFormat.h"
 
 namespace fs = std::filesystem;
 using kvtest::BuildArchive;
@@ -42,8 +44,11 @@ struct TNativeFile {
   const char* CodePageName;
   const char* Utf8Name;
 };
+// With Recorded, the archive records the code page of its names, as
+// zlbtool records it.
 void EmitNative(const fs::path& Out, const std::string& Name, const TBytes& Wait,
-                const std::vector<TNativeFile>& Native) {
+                const std::vector<TNativeFile>& Native,
+                std::optional<uint32_t> Recorded = std::nullopt) {
   std::vector<TTestEntry> Files;
   std::vector<std::string> SourceNames;
   for (size_t I = 0; I < Native.size(); ++I) {
@@ -52,7 +57,13 @@ void EmitNative(const fs::path& Out, const std::string& Name, const TBytes& Wait
   }
   Files.push_back({"WAIT.EXE", Wait});
   SourceNames.push_back("WAIT.EXE");
-  Emit(Out, Name, Files, BuildArchive(Files), SourceNames);
+  TBytes Bytes = BuildArchive(Files);
+  if (Recorded) {
+    kv::TZLBArchiveTrailer Trailer = kvtest::TrailerOf(Bytes);
+    kv::RecordCodePage(Trailer, *Recorded);
+    kvtest::SetTrailer(Bytes, Trailer);
+  }
+  Emit(Out, Name, Files, Bytes, SourceNames);
 }
 
 }  // namespace
@@ -140,6 +151,12 @@ int main(int argc, char** argv) {
     EmitNative(Out, "russian", Wait,
                {{"\xCE\xE1\xED\xEE\xE2\xEB\xE5\xED\xE8\xE5.txt",
                  "\u041E\u0431\u043D\u043E\u0432\u043B\u0435\u043D\u0438\u0435.txt"}});
+    // The Russian release once more, recording its code page: a system of
+    // another code page refuses it.
+    EmitNative(Out, "russian-recorded", Wait,
+               {{"\xCE\xE1\xED\xEE\xE2\xEB\xE5\xED\xE8\xE5.txt",
+                 "\u041E\u0431\u043D\u043E\u0432\u043B\u0435\u043D\u0438\u0435.txt"}},
+               1251);
     EmitNative(Out, "polish", Wait,
                {{"\x8F\x72\xF3\x64\xB3\x6F.txt", "\u0179r\u00F3d\u0142o.txt"}});
 

@@ -727,6 +727,14 @@ const TLanguageRow LanguageRows[] = {
      .Release = "russian",
      .Files = {L"\u041E\u0431\u043D\u043E\u0432\u043B\u0435\u043D\u0438\u0435.txt"},
      .ByShortName = false},
+    // The same release, recording its code page, which is the system's.
+    {.What = "Russian system, a release that records its code page",
+     .CodePage = 1251,
+     .Folder = L"Konvoro \u041A\u043B\u0438\u0435\u043D\u0442",
+     .Temp = L"",
+     .Release = "russian-recorded",
+     .Files = {L"\u041E\u0431\u043D\u043E\u0432\u043B\u0435\u043D\u0438\u0435.txt"},
+     .ByShortName = false},
     {.What = "Polish system",
      .CodePage = 1250,
      .Folder = L"\u0141\u00F3d\u017A Klient",
@@ -803,6 +811,26 @@ TEST_F(UpdaterE2ETest, UpdatesInTheSystemsLanguage) {
     EXPECT_EQ(Contents(Top), Beside) << "nothing appears beside the installation";
   }
   EXPECT_GT(Rows, 0u) << "no row for code page " << CodePage;
+}
+
+// A release whose names are in code page 1251, and that records it, would
+// install its files under other names on a system of another code page: it
+// is refused with the stop icon before anything is extracted, and no
+// script is written. ctest runs it in every language; the Russian system
+// installs it (LanguageRows).
+TEST_F(UpdaterE2ETest, ReleaseMadeForAnotherCodePageIsRefused) {
+  const uint32_t CodePage = kvtest::AnsiCodePage();
+  if (CodePage == 1251) GTEST_SKIP() << "made for this system: UpdatesInTheSystemsLanguage";
+  TChildProcess Updater = Start("russian-recorded", TempDir, TmpDir);
+  const TMessageBoxInfo Box = AnswerMessageBoxThenCloseMainWindow(Updater);
+  EXPECT_EQ(Box.Text,
+            "This update was made for systems whose code page is 1251, and this "
+            "system's is " +
+                std::to_string(CodePage) +
+                ": its files would take other names here; nothing was installed.");
+  EXPECT_TRUE(Box.HasIcon);
+  EXPECT_TRUE(Contents(Wide(AppDir + "update")).empty()) << "something was extracted";
+  EXPECT_FALSE(Exists(AppDir + "konvoro-runs.log"));
 }
 
 }  // namespace

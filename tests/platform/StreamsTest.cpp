@@ -7,6 +7,7 @@
 
 #include "FailingSystem.h"
 #include "TestSupport.h"
+#include "konvoro/Environment.h"
 #include "konvoro/Exceptions.h"
 #include "konvoro/Files.h"
 #include "konvoro/RangeStream.h"
@@ -15,7 +16,14 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#undef GetEnvironmentVariable  // windows.h's names for the ANSI calls
+#undef GetModuleFileName
+
+#include <cstring>
 #else
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #endif
 
@@ -37,6 +45,48 @@ class TFillingStream : public TMemoryStream {
  private:
   int32_t FLeft;
 };
+
+// Makes Link a symbolic link that leads to Target. Under Wine, which makes
+// none through CreateSymbolicLink, the Unix ln makes it, as Wine maps both
+// names.
+bool MakeLink(const std::string& Target, const std::string& Link) {
+#ifdef _WIN32
+  using TGetUnixFileName = char*(__cdecl*)(const wchar_t*);
+  const FARPROC Proc = GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+  if (Proc == nullptr) return false;
+  TGetUnixFileName GetUnixFileName;
+  std::memcpy(&GetUnixFileName, &Proc, sizeof Proc);
+  const auto Unix = [&](const std::string& Path) {
+    const std::wstring Wide(Path.begin(), Path.end());  // the test's names are ASCII
+    char* Name = GetUnixFileName(Wide.c_str());
+    const std::string Out = Name != nullptr ? Name : "";
+    HeapFree(GetProcessHeap(), 0, Name);
+    return Out;
+  };
+  std::string CommandLine = "\"/bin/ln\" -s \"" + Unix(Target) + "\" \"" + Unix(Link) + "\"";
+  STARTUPINFOA Startup{};
+  Startup.cb = sizeof Startup;
+  PROCESS_INFORMATION Process{};
+  if (!CreateProcessA(nullptr, CommandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &Startup, &Process))
+    return false;
+  CloseHandle(Process.hThread);
+  CloseHandle(Process.hProcess);
+  // A Unix process's handle tells Wine nothing of its end: the link tells.
+  for (int Tries = 0; Tries < 100; ++Tries, Sleep(50)) {
+    const std::wstring Wide(Link.begin(), Link.end());
+    WIN32_FIND_DATAW Found;
+    const HANDLE Search = FindFirstFileW(Wide.c_str(), &Found);
+    if (Search != INVALID_HANDLE_VALUE) {
+      FindClose(Search);
+      return true;
+    }
+  }
+  return false;
+#else
+  return ::symlink(Target.c_str(), Link.c_str()) == 0;
+#endif
+}
 
 }  // namespace
 
@@ -208,6 +258,125 @@ TEST(FileStream, ShareModesAreEnforcedOnWindows) {
 }
 #endif
 
+// A file opened for reading alone must be a file on a disk: what would be
+// waited on (a FIFO, a pipe) is refused at once, never read.
+TEST(FileHandle, ReadingRefusesAnythingButAFileOnADisk) {
+  kvtest::TTempDir Dir;
+#ifdef _WIN32
+  const std::string Pipe = "\\\\.\\pipe\\kvtest-" + std::to_string(GetCurrentProcessId());
+  const std::wstring WidePipe(Pipe.begin(), Pipe.end());
+  const HANDLE Server = CreateNamedPipeW(WidePipe.c_str(), PIPE_ACCESS_OUTBOUND,
+                                         PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr);
+  ASSERT_NE(Server, INVALID_HANDLE_VALUE);
+  const auto CloseServer = kv::ScopeExit([&] { CloseHandle(Server); });
+#else
+  const std::string Pipe = Dir / "fifo";
+  ASSERT_EQ(::mkfifo(Pipe.c_str(), 0600), 0);
+#endif
+  const TErrorOr<TFileHandle> Opened = FileOpen(Pipe, fmOpenRead | fmShareDenyWrite);
+  EXPECT_EQ(Opened.Error(), std::errc::invalid_argument);
+  const std::string Message =
+      MessageOf([&] { TFileStream S(Pipe, fmOpenRead | fmShareDenyWrite); });
+  EXPECT_EQ(Message.rfind("Cannot open file \"", 0), 0u) << Message;
+}
+
+// What stands at a name in a folder held open is seen as it stands: a link
+// is a link, never what it leads to, and is never opened as a folder.
+// Wine tells a link from what it leads to only when it leads to a folder;
+// the other links are seen on POSIX alone.
+TEST(HeldFolder, NamesAreSeenAndFoldersOpenedWithoutFollowingLinks) {
+  kvtest::TTempDir Dir;
+  ASSERT_FALSE(CreateDir(Dir / "folder"));
+  kvtest::WriteAll(Dir / "file", kvtest::ToBytes("12345"));
+  ASSERT_TRUE(MakeLink(Dir / "folder", Dir / "to-folder"));
+#ifndef _WIN32
+  ASSERT_TRUE(MakeLink(Dir / "file", Dir / "to-file"));
+  ASSERT_TRUE(MakeLink(Dir / "missing", Dir / "dangling"));
+#endif
+  const struct {
+    const char* Name;
+    TFileKind Kind;
+    std::errc OpenAsFolder;  // std::errc() when it opens
+    TFileKind Target;        // as a listing sees it through a link
+    int64_t Size;
+  } Rows[] = {
+      {"folder", TFileKind::Directory, std::errc(), TFileKind::None, 0},
+      {"file", TFileKind::File, std::errc::not_a_directory, TFileKind::None, 5},
+      {"to-folder", TFileKind::Link, std::errc::too_many_symbolic_link_levels, TFileKind::Directory,
+       0},
+#ifndef _WIN32
+      {"to-file", TFileKind::Link, std::errc::too_many_symbolic_link_levels, TFileKind::File, 5},
+      {"dangling", TFileKind::Link, std::errc::too_many_symbolic_link_levels, TFileKind::None, 0},
+#endif
+  };
+  TErrorOr<TFileHandle> Held = DirectoryOpen(Dir.Str());
+  ASSERT_TRUE(Held);
+  TErrorOr<std::vector<TDirectoryEntry>> Listed = ListDirectory(Dir.Str());
+  ASSERT_TRUE(Listed);
+  ASSERT_EQ(Listed->size(), std::size(Rows));
+  for (const auto& Row : Rows) {
+    SCOPED_TRACE(Row.Name);
+    TErrorOr<TNameInfo> Info = NameInfoIn(*Held, Row.Name);
+    ASSERT_TRUE(Info);
+    EXPECT_EQ(Info->Kind, Row.Kind);
+    TErrorOr<TFileHandle> Folder = DirectoryOpenIn(*Held, Row.Name, true);
+    EXPECT_EQ(Folder.Error(), Row.OpenAsFolder);
+    if (Folder) {
+      TErrorOr<TFileIdentity> Identity = FileIdentityOf(*Folder);
+      ASSERT_TRUE(Identity);
+      EXPECT_EQ(*Identity, Info->Identity) << "the very folder of that name";
+    }
+    const auto Entry = std::find_if(Listed->begin(), Listed->end(),
+                                    [&](const TDirectoryEntry& E) { return E.Name == Row.Name; });
+    ASSERT_NE(Entry, Listed->end());
+    EXPECT_EQ(Entry->Kind, Row.Kind);
+    EXPECT_EQ(Entry->Target, Row.Target);
+    EXPECT_EQ(Entry->Size, Row.Size);
+  }
+  TErrorOr<TNameInfo> Missing = NameInfoIn(*Held, "missing");
+  ASSERT_TRUE(Missing);
+  EXPECT_EQ(Missing->Kind, TFileKind::None);
+  EXPECT_EQ(DirectoryOpenIn(*Held, "missing", false).Error(), std::errc::no_such_file_or_directory);
+  EXPECT_TRUE(DirectoryOpenIn(*Held, "made", true)) << "made when nothing stands there";
+  EXPECT_TRUE(DirectoryExists(Dir / "made"));
+  TErrorOr<TPathInfo> Through = PathInfo(Dir / "to-folder");
+  ASSERT_TRUE(Through);
+  EXPECT_EQ(Through->Kind, TFileKind::Directory) << "a path is followed";
+}
+
+#ifdef _WIN32
+// In UTF-8, every name is one: also one that no ANSI code page has, made,
+// opened, listed and handed back under its very characters.
+TEST(PathEncoding, Utf8NamesOutsideTheAnsiCodePageAreTheirOwn) {
+  kvtest::TTempDir Dir;
+  SetPathEncoding(TPathEncoding::Utf8);
+  const auto Restore = kv::ScopeExit([] { SetPathEncoding(TPathEncoding::Ansi); });
+  // "Łódź Привет ソ.txt": Polish, Russian and Japanese at once.
+  const std::string Name =
+      "\xC5\x81\xC3\xB3\x64\xC5\xBA \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 "
+      "\xE3\x82\xBD.txt";
+  const std::string Path = Dir.Str() + "\\" + Name;
+  {
+    TFileStream Out(Path, fmCreate);
+    Out.WriteBuffer("utf8", 4);
+  }
+  const std::wstring Wide = Dir.Path().wstring() +
+                            L"\\\u0141\u00F3d\u017A "
+                            L"\u041F\u0440\u0438\u0432\u0435\u0442 \u30BD.txt";
+  EXPECT_NE(GetFileAttributesW(Wide.c_str()), INVALID_FILE_ATTRIBUTES) << "made under that name";
+  TFileStream In(Path, fmOpenRead | fmShareDenyWrite);
+  EXPECT_EQ(In.GetSize(), 4);
+  TErrorOr<std::vector<TDirectoryEntry>> Listed = ListDirectory(Dir.Str());
+  ASSERT_TRUE(Listed);
+  ASSERT_EQ(Listed->size(), 1u);
+  EXPECT_EQ(Listed->front().Name, Name);
+  EXPECT_EQ(ExpandFileName(Path), Path);
+  EXPECT_EQ(FileOpen(Dir.Str() + "\\\xC3(", fmOpenRead | fmShareDenyWrite).Error(),
+            OSError(ERROR_INVALID_NAME))
+      << "bytes that are no UTF-8";
+}
+#endif
+
 TEST(Paths, PathHelpers) {
   EXPECT_EQ(ExtractFilePath("C:\\a\\b.exe"), "C:\\a\\");
   EXPECT_EQ(ExtractFilePath("C:b.exe"), "C:");
@@ -284,6 +453,30 @@ TEST(BufferedFileStream, FailedWriteOutIsReportedByFlushAndKeepsTheBytes) {
   }
   Out.Flush();
   EXPECT_EQ(kvtest::ReadAll(Name), kvtest::ToBytes("abc"));
+}
+
+// The folder is held before the new file is made in it: a path turned
+// elsewhere meanwhile leads the file nowhere else, neither when it is made
+// nor when it takes its name.
+TEST(ReplacingFileStream, PathTurnedBeforeTheFileIsMadeLeavesItInTheFolderHeld) {
+  kvtest::TTempDir Dir;
+  const std::string Folder = Dir / "folder", Held = Dir / "held";
+  ASSERT_FALSE(CreateDir(Folder));
+  {
+    // Just before the second open (the first holds the folder).
+    const kvtest::TFailingSystem Turn(
+        kvtest::TFileCall::Open,
+        [&] {
+          EXPECT_FALSE(RenameFile(Folder, Held));
+          EXPECT_FALSE(CreateDir(Folder));
+        },
+        2);
+    TReplacingFileStream Out(Folder + "\\f.dat");
+    Out.WriteBuffer("held", 4);
+    (void)Out.Commit();
+  }
+  EXPECT_EQ(kvtest::ReadAll(Dir.Path() / "held" / "f.dat"), kvtest::ToBytes("held"));
+  EXPECT_TRUE(kvtest::Snapshot(Folder).empty());
 }
 
 // Each file call that fails for a reason of its own: what reaches the caller

@@ -1,6 +1,8 @@
 // The counter of the failing operating system.
 #include "FailingSystem.h"
 
+#include <utility>
+
 namespace kvtest {
 
 namespace {
@@ -16,6 +18,8 @@ struct TState {
   // Opens count, and the FailAt-th reaches a pipe instead of failing.
   bool Pipe = false;
   std::optional<uint32_t> PipeFlags;
+  // Runs before the FailAt-th call of the kind Only, which then passes.
+  std::function<void()> Action;
 };
 
 TState& State() {
@@ -29,6 +33,12 @@ int failing::Fails(TFileCall Call, int Default) noexcept {
   TState& S = State();
   if (!S.Armed || S.Pipe || (S.Only && *S.Only != Call)) return 0;
   if (++S.Count != S.FailAt) return 0;
+  if (S.Action) {
+    S.Armed = false;
+    S.Action();
+    S.Armed = true;
+    return 0;
+  }
   S.Failed = Call;
   return S.Only ? S.Code : Default;
 }
@@ -69,6 +79,15 @@ TFailingSystem::TFailingSystem(TFileCall Call, int Code, uint64_t Nth) {
   Arm(Armed);
 }
 
+TFailingSystem::TFailingSystem(TFileCall Call, std::function<void()> Action, uint64_t Nth) {
+  TState Armed;
+  Armed.Armed = true;
+  Armed.FailAt = Nth;
+  Armed.Only = Call;
+  Armed.Action = std::move(Action);
+  Arm(Armed);
+}
+
 #ifdef _WIN32
 TFailingSystem::TFailingSystem(TPipeAtOpen Pipe) {
   TState Armed;
@@ -85,6 +104,7 @@ std::optional<uint32_t> TFailingSystem::PipeOpenFlags() const {
 
 TFailingSystem::~TFailingSystem() {
   State().Armed = false;
+  State().Action = nullptr;
 #ifdef _WIN32
   failing::ClosePipe();
 #endif

@@ -11,15 +11,16 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace kvtest {
 
-// The calls counted: opening or creating a file or folder (CreateFileA,
-// open, openat), reading, writing, moving a file into place
-// (NtSetInformationFile with FileRenameInformation, MoveFileExA, rename,
-// renameat), creating a directory and drawing from the system's random
-// source (RtlGenRandom, getrandom).
+// The calls counted: opening or creating a file or folder (CreateFileW,
+// NtCreateFile, open, openat), reading, writing, moving a file into place
+// (NtSetInformationFile with FileRenameInformation, MoveFileExW, rename,
+// renameat), creating a directory (CreateDirectoryW, mkdir) and drawing
+// from the system's random source (RtlGenRandom, getrandom).
 enum class TFileCall : uint8_t { Open, Read, Write, Replace, CreateDir, Random };
 
 // While it lives, every file call of the program is counted and the
@@ -35,6 +36,11 @@ class TFailingSystem {
   // with the system's error code Code (errno on POSIX, a Windows error
   // code); other calls pass.
   TFailingSystem(TFileCall Call, int Code, uint64_t Nth = 1);
+  // While it lives, Action runs just before the Nth call of the kind Call
+  // (1: the next one), which then goes on to the system: the system changes
+  // under the program at that very moment. Nothing fails; the calls that
+  // Action makes are not counted.
+  TFailingSystem(TFileCall Call, std::function<void()> Action, uint64_t Nth = 1);
 #ifdef _WIN32
   // While it lives, the Nth open (1: the next one), whatever it names,
   // reaches the writing end of a pipe instead, as it would reach a pipe
@@ -45,8 +51,9 @@ class TFailingSystem {
     uint64_t Nth = 1;
   };
   explicit TFailingSystem(TPipeAtOpen Pipe);
-  // The flags and attributes (CreateFileA's dwFlagsAndAttributes) of the
-  // open that reached the pipe; none before it.
+  // The flags and attributes (CreateFileW's dwFlagsAndAttributes) of the
+  // open that reached the pipe, where a native open (NtCreateFile) carries
+  // its quality of service in the same bits; none before it.
   std::optional<uint32_t> PipeOpenFlags() const;
   // The bytes written into the pipe.
   uint32_t BytesInPipe() const;

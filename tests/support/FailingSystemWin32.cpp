@@ -1,6 +1,6 @@
 // The failing operating system on Windows: the test program's import slots
-// of the system's file functions (kernel32's, ntdll's rename, advapi32's
-// random source), through which every call of the program's own code goes,
+// of the system's file functions (kernel32's, ntdll's creation and rename,
+// advapi32's random source), through which every call of the program's own code goes,
 // are pointed here; each call is counted and passed on to the real function
 // unless it is the one to fail.
 #include "FailingSystem.h"
@@ -16,14 +16,15 @@
 // The import slots by their 32-bit names (the argument bytes follow "@").
 static_assert(sizeof(void*) == 4, "the import slot names are those of 32-bit Windows");
 extern "C" {
-extern decltype(&::CreateFileA) CreateFileASlot __asm__("__imp__CreateFileA@28");
+extern decltype(&::CreateFileW) CreateFileWSlot __asm__("__imp__CreateFileW@28");
+extern decltype(&::NtCreateFile) NtCreateFileSlot __asm__("__imp__NtCreateFile@44");
 extern decltype(&::ReadFile) ReadFileSlot __asm__("__imp__ReadFile@20");
 extern decltype(&::WriteFile) WriteFileSlot __asm__("__imp__WriteFile@20");
 extern decltype(&::NtSetInformationFile) NtSetInformationFileSlot __asm__(
     "__imp__NtSetInformationFile@20");
 extern decltype(&::RtlGenRandom) RtlGenRandomSlot __asm__("__imp__SystemFunction036@8");
-extern decltype(&::CreateDirectoryA) CreateDirectoryASlot __asm__("__imp__CreateDirectoryA@8");
-extern decltype(&::MoveFileExA) MoveFileExASlot __asm__("__imp__MoveFileExA@12");
+extern decltype(&::CreateDirectoryW) CreateDirectoryWSlot __asm__("__imp__CreateDirectoryW@8");
+extern decltype(&::MoveFileExW) MoveFileExWSlot __asm__("__imp__MoveFileExW@12");
 }
 
 namespace {
@@ -31,7 +32,8 @@ namespace {
 using kvtest::TFileCall;
 using kvtest::failing::Fails;
 
-decltype(&::CreateFileA) RealCreateFileA;
+decltype(&::CreateFileW) RealCreateFileW;
+decltype(&::NtCreateFile) RealNtCreateFile;
 decltype(&::ReadFile) RealReadFile;
 decltype(&::WriteFile) RealWriteFile;
 decltype(&::NtSetInformationFile) RealNtSetInformationFile;
@@ -39,16 +41,22 @@ decltype(&::RtlGenRandom) RealRtlGenRandom;
 
 // The reading end of the pipe that an open reached (TPipeAtOpen).
 HANDLE PipeReader = nullptr;
-decltype(&::CreateDirectoryA) RealCreateDirectoryA;
-decltype(&::MoveFileExA) RealMoveFileExA;
+decltype(&::CreateDirectoryW) RealCreateDirectoryW;
+decltype(&::MoveFileExW) RealMoveFileExW;
 
-HANDLE WINAPI FailingCreateFileA(LPCSTR Name, DWORD Access, DWORD Share,
+// The writing end of a new pipe, whose reading end the failing system
+// keeps; null when there is one already.
+HANDLE PipeWriter() {
+  HANDLE Writer = nullptr;
+  if (PipeReader == nullptr && ::CreatePipe(&PipeReader, &Writer, nullptr, 1 << 20)) return Writer;
+  return nullptr;
+}
+
+HANDLE WINAPI FailingCreateFileW(LPCWSTR Name, DWORD Access, DWORD Share,
                                  LPSECURITY_ATTRIBUTES Security, DWORD Disposition, DWORD Flags,
                                  HANDLE Template) {
   if (kvtest::failing::ReachesPipe(Flags)) {
-    HANDLE Writer = nullptr;
-    if (PipeReader == nullptr && ::CreatePipe(&PipeReader, &Writer, nullptr, 1 << 20))
-      return Writer;
+    if (const HANDLE Writer = PipeWriter()) return Writer;
     ::SetLastError(ERROR_PIPE_BUSY);
     return INVALID_HANDLE_VALUE;
   }
@@ -56,7 +64,38 @@ HANDLE WINAPI FailingCreateFileA(LPCSTR Name, DWORD Access, DWORD Share,
     ::SetLastError(DWORD(Error));
     return INVALID_HANDLE_VALUE;
   }
-  return RealCreateFileA(Name, Access, Share, Security, Disposition, Flags, Template);
+  return RealCreateFileW(Name, Access, Share, Security, Disposition, Flags, Template);
+}
+
+// A system error as a status: a code of the facility FACILITY_NTWIN32
+// stands for the system error in its low word, which is what the caller
+// gets back from RtlNtStatusToDosError.
+NTSTATUS StatusOf(int Error) {
+  return NTSTATUS(0xC0070000u | (uint32_t(Error) & 0xFFFF));
+}
+
+// The quality of service a native open asks for, in the bits CreateFileW's
+// flags carry it in.
+uint32_t QualityOfServiceFlags(const OBJECT_ATTRIBUTES* Attributes) {
+  const auto* Service =
+      static_cast<const SECURITY_QUALITY_OF_SERVICE*>(Attributes->SecurityQualityOfService);
+  if (Service == nullptr) return 0;
+  return SECURITY_SQOS_PRESENT | (uint32_t(Service->ImpersonationLevel) << 16) |
+         (Service->ContextTrackingMode ? SECURITY_CONTEXT_TRACKING : 0) |
+         (Service->EffectiveOnly ? SECURITY_EFFECTIVE_ONLY : 0);
+}
+
+NTSTATUS NTAPI FailingNtCreateFile(PHANDLE File, ACCESS_MASK Access, POBJECT_ATTRIBUTES Attributes,
+                                   PIO_STATUS_BLOCK Io, PLARGE_INTEGER Allocation,
+                                   ULONG FileAttributes, ULONG Share, ULONG Disposition,
+                                   ULONG Options, PVOID Ea, ULONG EaLength) {
+  if (kvtest::failing::ReachesPipe(QualityOfServiceFlags(Attributes))) {
+    *File = PipeWriter();
+    return *File != nullptr ? NTSTATUS(0) : StatusOf(ERROR_PIPE_BUSY);
+  }
+  if (const int Error = Fails(TFileCall::Open, ERROR_ACCESS_DENIED)) return StatusOf(Error);
+  return RealNtCreateFile(File, Access, Attributes, Io, Allocation, FileAttributes, Share,
+                          Disposition, Options, Ea, EaLength);
 }
 
 BOOL WINAPI FailingReadFile(HANDLE File, LPVOID Buffer, DWORD Count, LPDWORD Got,
@@ -77,14 +116,12 @@ BOOL WINAPI FailingWriteFile(HANDLE File, LPCVOID Buffer, DWORD Count, LPDWORD P
   return RealWriteFile(File, Buffer, Count, Put, Overlapped);
 }
 
-// Only moves count. A code of the facility FACILITY_NTWIN32 stands for the
-// system error in its low word, which is what the caller gets back from
-// RtlNtStatusToDosError.
+// Only moves count.
 NTSTATUS NTAPI FailingNtSetInformationFile(HANDLE File, PIO_STATUS_BLOCK Io, PVOID Information,
                                            ULONG Size, FILE_INFORMATION_CLASS Class) {
   if (const int Error =
           Class == FileRenameInformation ? Fails(TFileCall::Replace, ERROR_SHARING_VIOLATION) : 0)
-    return NTSTATUS(0xC0070000u | (uint32_t(Error) & 0xFFFF));
+    return StatusOf(Error);
   return RealNtSetInformationFile(File, Io, Information, Size, Class);
 }
 
@@ -96,20 +133,20 @@ BOOLEAN WINAPI FailingRtlGenRandom(PVOID Buffer, ULONG Size) {
   return RealRtlGenRandom(Buffer, Size);
 }
 
-BOOL WINAPI FailingCreateDirectoryA(LPCSTR Name, LPSECURITY_ATTRIBUTES Security) {
+BOOL WINAPI FailingCreateDirectoryW(LPCWSTR Name, LPSECURITY_ATTRIBUTES Security) {
   if (const int Error = Fails(TFileCall::CreateDir, ERROR_ACCESS_DENIED)) {
     ::SetLastError(DWORD(Error));
     return FALSE;
   }
-  return RealCreateDirectoryA(Name, Security);
+  return RealCreateDirectoryW(Name, Security);
 }
 
-BOOL WINAPI FailingMoveFileExA(LPCSTR From, LPCSTR To, DWORD Flags) {
+BOOL WINAPI FailingMoveFileExW(LPCWSTR From, LPCWSTR To, DWORD Flags) {
   if (const int Error = Fails(TFileCall::Replace, ERROR_SHARING_VIOLATION)) {
     ::SetLastError(DWORD(Error));
     return FALSE;
   }
-  return RealMoveFileExA(From, To, Flags);
+  return RealMoveFileExW(From, To, Flags);
 }
 
 template <class F>
@@ -124,13 +161,14 @@ void TakeOver(F& Slot, F& Real, F Failing) {
 }  // namespace
 
 void kvtest::failing::TakeOverFileCalls() {
-  TakeOver(CreateFileASlot, RealCreateFileA, &FailingCreateFileA);
+  TakeOver(CreateFileWSlot, RealCreateFileW, &FailingCreateFileW);
+  TakeOver(NtCreateFileSlot, RealNtCreateFile, &FailingNtCreateFile);
   TakeOver(ReadFileSlot, RealReadFile, &FailingReadFile);
   TakeOver(WriteFileSlot, RealWriteFile, &FailingWriteFile);
   TakeOver(NtSetInformationFileSlot, RealNtSetInformationFile, &FailingNtSetInformationFile);
   TakeOver(RtlGenRandomSlot, RealRtlGenRandom, &FailingRtlGenRandom);
-  TakeOver(CreateDirectoryASlot, RealCreateDirectoryA, &FailingCreateDirectoryA);
-  TakeOver(MoveFileExASlot, RealMoveFileExA, &FailingMoveFileExA);
+  TakeOver(CreateDirectoryWSlot, RealCreateDirectoryW, &FailingCreateDirectoryW);
+  TakeOver(MoveFileExWSlot, RealMoveFileExW, &FailingMoveFileExW);
 }
 
 void kvtest::failing::ClosePipe() noexcept {

@@ -205,10 +205,30 @@ TEST(UpdaterPaths, DirectoriesAreNamedExactlyOrByTheirShortNamesOrRefused) {
   SetEnvironmentVariableW(L"temp", nullptr);
 }
 
+// Walked by character in the ANSI code page: the first character stays as
+// it is, both bytes of a double-byte one, and every character after it is
+// lower-cased. In code page 932 "\x83\x41" is the katakana a, whose second
+// byte is "A", and "\x95\x5C" the kanji hyou, whose second byte is "\\".
 TEST(ApplicationTitle, FileNameCutAtTheFirstFullStopWithTheRestLowerCase) {
-  EXPECT_EQ(kv::ApplicationTitleFromPath("C:\\Program Files\\Konvoro\\KVUpdater.exe"), "Kvupdater");
-  EXPECT_EQ(kv::ApplicationTitleFromPath("C:\\x.y\\my.app.exe"), "my");
-  EXPECT_EQ(kv::ApplicationTitleFromPath("D:\\UPPER"), "Upper");
+  const struct {
+    const char* Path;
+    const char* Title;
+    uint32_t OnlyIn;  // 0: every code page
+  } Rows[] = {
+      {"C:\\Program Files\\Konvoro\\KVUpdater.exe", "Kvupdater", 0},
+      {"C:\\x.y\\my.app.exe", "my", 0},
+      {"D:\\UPPER", "Upper", 0},
+      // "アップデートUP.exe"
+      {"C:\\K\\\x83\x41\x83\x62\x83\x76\x83\x66\x81\x5B\x83\x67UP.exe",
+       "\x83\x41\x83\x62\x83\x76\x83\x66\x81\x5B\x83\x67up", kvtest::JapaneseCodePage},
+      // "表UP.exe"
+      {"C:\\K\\\x95\x5CUP.exe", "\x95\x5Cup", kvtest::JapaneseCodePage},
+  };
+  const uint32_t CodePage = kvtest::AnsiCodePage();
+  for (const auto& Row : Rows) {
+    if (Row.OnlyIn != 0 && Row.OnlyIn != CodePage) continue;
+    EXPECT_EQ(kv::ApplicationTitleFromPath(Row.Path), Row.Title) << Row.Path;
+  }
 }
 
 class StagingTest : public ::testing::Test {
@@ -299,6 +319,60 @@ TEST_F(StagingTest, PipeReachedInsteadOfTheFolderOrTheFileIsRefusedUnwritten) {
               uint32_t(SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION));
     EXPECT_TRUE(Names().empty()) << "nothing left";
   }
+}
+
+// A temporary directory that is missing, or a file in its place, fails as
+// creating the staged archive there fails: "path not found".
+TEST_F(StagingTest, MissingTemporaryDirectoryOrAFileInItsPlaceIsAPathNotFound) {
+  kvtest::WriteAll(Dir / "file", kvtest::ToBytes("in the way"));
+  for (const std::string& Temp : {Dir / "missing", Dir / "file"}) {
+    TempDir = Temp;
+    kv::TFileHandle Held;
+    EXPECT_EQ(MessageOf([&] { Form.ExtractPayload(Held); }),
+              "Cannot create file \"" + kv::ExpandFileName(StagedArchivePath()) + "\". " +
+                  kv::SysErrorMessage(ERROR_PATH_NOT_FOUND))
+        << Temp;
+  }
+}
+
+// The new file is made relative to the folder held, so that a temporary
+// directory in which kvUPDzip.dat fits within a path's length limit takes
+// the longer temporary name too.
+TEST_F(StagingTest, LongTemporaryDirectoryStages) {
+  std::string Temp = Dir.Str() + "\\";
+  Temp += std::string(240 - Temp.size(), 'd');
+  ASSERT_TRUE(CreateDirectoryA(Temp.c_str(), nullptr));
+  TempDir = Temp;
+  kv::TFileHandle Held;
+  EXPECT_EQ(MessageOf([&] { Form.ExtractPayload(Held); }), "(no exception)");
+  Held.Reset();
+  EXPECT_EQ(kvtest::ReadAll(Temp + "\\kvUPDzip.dat"), Payload());
+}
+
+// Whoever owns the temporary directory may turn its path elsewhere between
+// the moment the folder is opened and the moment the new file is made: the
+// file is made in the folder held all the same, never where the path leads
+// by then.
+TEST_F(StagingTest, PathTurnedBeforeTheFileIsMadeLeavesItInTheFolderHeld) {
+  const std::string Temp = Dir / "temp", Held = Dir / "held";
+  ASSERT_TRUE(CreateDirectoryA(Temp.c_str(), nullptr));
+  TempDir = Temp;
+  kv::TFileHandle Staged;
+  {
+    // Just before the second open (the first holds the folder), the folder
+    // moves away and another takes its name.
+    const kvtest::TFailingSystem Turn(
+        kvtest::TFileCall::Open,
+        [&] {
+          EXPECT_TRUE(MoveFileA(Temp.c_str(), Held.c_str()));
+          EXPECT_TRUE(CreateDirectoryA(Temp.c_str(), nullptr));
+        },
+        2);
+    EXPECT_EQ(MessageOf([&] { Form.ExtractPayload(Staged); }), "(no exception)");
+  }
+  Staged.Reset();
+  EXPECT_EQ(kvtest::ReadAll(Held + "\\kvUPDzip.dat"), Payload()) << "staged in the folder held";
+  EXPECT_TRUE(kvtest::Snapshot(Temp).empty()) << "something was made where the path led";
 }
 
 // The probe asks the real registry (HKLM, the process's own view).

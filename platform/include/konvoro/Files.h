@@ -95,13 +95,17 @@ TErrorOr<uint32_t> UniqueNumber();
 // the system takes a name relative to the folder.
 
 // Opens the folder Dir ("" for the current one) to hold it. Fails for
-// anything that is not a folder on a disk (a pipe, a device, a file).
+// anything that is not a folder on a disk (a pipe, a device, a file); a
+// missing folder or a file in its place fails as a name in it would, with
+// the reason the system gives for creating one there ("path not found" on
+// Windows).
 TErrorOr<TFileHandle> DirectoryOpen(const std::string& Dir);
 // Creates FileName new in the folder Dir holds, for reading and writing,
-// shared with nobody. Nothing existing is ever opened, not even a link that
-// leads nowhere. Fails, before anything is written, for a handle that is
-// not a file on a disk (a pipe server at the name) or a file that is not
-// in the folder held (the path led elsewhere).
+// shared with nobody: its last part, relative to the folder's handle, so
+// that no name is created by a path that may lead elsewhere by now, and no
+// limit of a full path's length applies. Nothing existing is ever opened,
+// not even a link that leads nowhere. Fails, before anything is written,
+// for a handle that is not a file on a disk (a pipe server at the name).
 TErrorOr<TFileHandle> FileCreateIn(const TFileHandle& Dir, const std::string& FileName);
 // Renames File, created by FileCreateIn as FileName, to NewName in the same
 // folder, replacing what stands there as a directory entry: a link at
@@ -213,7 +217,8 @@ std::string ExtractShortPathName(const std::string& FileName);
 // True for the port's path delimiters: "\", and on POSIX "/" too.
 bool IsPathDelimiter(char C);
 // True when Path's last character is a path delimiter. Like the three below,
-// it walks Path by character in the ANSI code page (Text.h).
+// it walks Path by character in the path encoding (Environment.h): in the
+// ANSI code page (Text.h), or in UTF-8.
 bool EndsWithPathDelimiter(std::string_view Path);
 // The part of FileName up to and including its last path delimiter or ":".
 std::string ExtractFilePath(const std::string& FileName);
