@@ -326,7 +326,7 @@ void TZLBArchiveWriter::Emit(const void* Data, size_t Length) {
 
 void TZLBArchiveWriter::AddEntry(std::string_view FileName, std::string_view FilePath,
                                  TStream& Source) {
-  AddEntryFrom(FileName, FilePath, Source, FOptions.Stored);
+  AddEntryFrom(NewRecord(FileName, FilePath, FOptions.Stored), Source);
 }
 
 void TZLBArchiveWriter::AddEntry(std::string_view FileName, std::string_view FilePath,
@@ -337,17 +337,15 @@ void TZLBArchiveWriter::AddEntry(std::string_view FileName, std::string_view Fil
 void TZLBArchiveWriter::AddEntry(std::string_view FileName, std::string_view FilePath,
                                  std::span<const uint8_t> Data, bool Stored) {
   TReadOnlyMemoryStream Source(Data.data(), int64_t(Data.size()));
-  AddEntryFrom(FileName, FilePath, Source, Stored);
+  AddEntryFrom(NewRecord(FileName, FilePath, Stored), Source);
 }
 
-void TZLBArchiveWriter::AddEntryFrom(std::string_view FileName, std::string_view FilePath,
-                                     TStream& Source, bool Stored,
+void TZLBArchiveWriter::AddEntryFrom(TZLBFileEntry Entry, TStream& Source,
                                      const std::function<void(int64_t)>& OnPiece) {
   if (FFinished) throw Exception(messages::SWriterFinished);
-  TZLBFileEntry Entry = NewRecord(FileName, FilePath, Stored);
   Entry.DataOffset = int32_t(FOffset);
   const TEncoded Encoded =
-      Encode(Source, Stored, [&](std::span<const uint8_t> Piece, int64_t SourceBytes) {
+      Encode(Source, Entry.Stored != 0, [&](std::span<const uint8_t> Piece, int64_t SourceBytes) {
         Emit(Piece.data(), Piece.size());
         if (OnPiece) OnPiece(SourceBytes);
       });
@@ -369,11 +367,13 @@ void TZLBArchiveWriter::AddEntries(std::span<const TZLBEntrySource> Sources,
 void TZLBArchiveWriter::AddEntriesInTurn(std::span<const TZLBEntrySource> Sources,
                                          const TZLBAddOptions& Options) {
   for (size_t Index = 0; Index < Sources.size(); ++Index) {
+    // The names are checked before the data is opened, as on other threads.
+    const TZLBFileEntry Entry =
+        NewRecord(Sources[Index].FileName, Sources[Index].FilePath, FOptions.Stored);
     const std::unique_ptr<TStream> Stream = OpenSource(Sources[Index]);
-    AddEntryFrom(Sources[Index].FileName, Sources[Index].FilePath, *Stream, FOptions.Stored,
-                 [&](int64_t SourceBytes) {
-                   if (Options.OnProgress) Options.OnProgress(Index, SourceBytes);
-                 });
+    AddEntryFrom(Entry, *Stream, [&](int64_t SourceBytes) {
+      if (Options.OnProgress) Options.OnProgress(Index, SourceBytes);
+    });
     if (Options.OnEntryWritten) Options.OnEntryWritten(Index, FEntries.back());
   }
 }

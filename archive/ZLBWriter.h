@@ -81,10 +81,10 @@ class TZLBArchiveWriter {
  private:
   class TParallelEntries;
 
-  // Adds the entry of Source, reporting each piece written to OnPiece with
-  // the bytes read so far.
-  void AddEntryFrom(std::string_view FileName, std::string_view FilePath, TStream& Source,
-                    bool Stored, const std::function<void(int64_t)>& OnPiece = {});
+  // Adds the entry of Source under Entry's names, held as Entry says,
+  // reporting each piece written to OnPiece with the bytes read so far.
+  void AddEntryFrom(TZLBFileEntry Entry, TStream& Source,
+                    const std::function<void(int64_t)>& OnPiece = {});
   void AddEntriesInTurn(std::span<const TZLBEntrySource> Sources, const TZLBAddOptions& Options);
 
   TStream& FOut;

@@ -13,6 +13,7 @@
 #include "FailingStream.h"
 #include "TestSupport.h"
 #include "konvoro/ClassMessages.h"
+#include "konvoro/zlb/ArchiveMessages.h"
 
 using namespace kv;
 using kvtest::TBytes;
@@ -217,6 +218,9 @@ TEST(Writer, TheFirstFailingEntryIsRaisedAndNothingAfterItIsWritten) {
     size_t Failed;
     uint64_t FailingRead;  // 0: the opener raises
     std::optional<size_t> AlsoFailsAtOnce = std::nullopt;
+    // The failed entry's name is too long too: checked before its data is
+    // opened, whatever the threads (AddEntry's caller opens first).
+    bool LongName = false;
   };
   const uint64_t Reads = ReadsOf(5);
   ASSERT_GT(Reads, 2u);
@@ -228,11 +232,15 @@ TEST(Writer, TheFirstFailingEntryIsRaisedAndNothingAfterItIsWritten) {
       {"the opener raises", 5, 0},
       {"a later entry fails at once", 5, Reads, 8},
       {"the last entry fails", Entries.size() - 1, ReadsOf(Entries.size() - 1)},
+      {"the name is too long and the opener raises", 5, 0, std::nullopt, true},
   };
   std::vector<TWay> Ways = {OneByOne};
   Ways.insert(Ways.end(), ManyAtOnce.begin(), ManyAtOnce.end());
   for (const TRow& Row : Rows) {
+    std::vector<TTestEntry> Named = Entries;
+    if (Row.LongName) Named[Row.Failed].Name.assign(256, 'n');
     for (const TWay& Way : Ways) {
+      if (Row.LongName && !Way.Threads) continue;
       SCOPED_TRACE(Row.Case + ", " + Way.Name());
       const TOpener Open = [&](size_t Index) -> std::unique_ptr<TStream> {
         if ((Index == Row.Failed && Row.FailingRead == 0) || Index == Row.AlsoFailsAtOnce)
@@ -240,8 +248,10 @@ TEST(Writer, TheFirstFailingEntryIsRaisedAndNothingAfterItIsWritten) {
         const uint64_t FailAt = Index == Row.Failed ? Row.FailingRead : 0;
         return std::make_unique<TFailingSource>(Entries[Index].Data, FailAt);
       };
-      const TWritten Written = WriteRelease(Entries, Way, false, Open);
-      EXPECT_EQ(Written.Failure, Row.FailingRead == 0 ? OpenFailure : ReadFailure);
+      const TWritten Written = WriteRelease(Named, Way, false, Open);
+      EXPECT_EQ(Written.Failure, Row.LongName           ? messages::SNameTooLong
+                                 : Row.FailingRead == 0 ? OpenFailure
+                                                        : ReadFailure);
       ASSERT_EQ(Written.Entries.size(), Row.Failed) << "the records written before the failure";
       const TZLBFileEntry& Next = Whole.Entries[Row.Failed];
       EXPECT_LE(Written.Archive.size(), size_t(Next.DataOffset) + Next.CompressedSize);
