@@ -1,6 +1,8 @@
 // A stream decorator for tests that makes one read or write fail.
 #include "FailingStream.h"
 
+#include <system_error>
+
 #include "konvoro/ClassMessages.h"
 #include "konvoro/Exceptions.h"
 
@@ -13,8 +15,13 @@ bool TFaultPlan::Fails(TStreamOperation Operation) {
 }
 
 int32_t TFailingStream::Read(void* Buffer, int32_t Count) {
-  if (!WriteGathered() || Count <= 0 || FPlan.Fails(TStreamOperation::Read)) return 0;
-  return FInner.Read(Buffer, Count);
+  if (!WriteGathered() || (Count > 0 && FPlan.Fails(TStreamOperation::Read))) {
+    SetError(std::make_error_code(std::errc::io_error));
+    return 0;
+  }
+  const int32_t Got = Count > 0 ? FInner.Read(Buffer, Count) : 0;
+  SetError(Count > 0 ? FInner.Error() : std::error_code());
+  return Got;
 }
 
 int32_t TFailingStream::Write(const void* Buffer, int32_t Count) {

@@ -33,7 +33,8 @@ class TFaultPlan {
 };
 
 // Passes everything on to Inner; the reads and writes (of at least one byte)
-// are counted by Plan, and the one it picks fails: a read delivers nothing, a
+// are counted by Plan, and the one it picks fails: a read delivers nothing
+// and tells an input/output error as its reason, as a failing file does; a
 // write stores nothing. Gathering, it holds written bytes back until Flush
 // hands them on in one write, as a buffered file does; Flush then raises
 // EWriteError when that write fails.

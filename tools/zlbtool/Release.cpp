@@ -124,21 +124,43 @@ void RefuseRelease(const std::string& What, const std::vector<TProblem>& Problem
 
 void WriteArchive(const std::vector<TReleaseFile>& Files, kv::TZLBWriterOptions Options,
                   const TNameCodec& Codec, unsigned Threads, kv::TStream& Out) {
-  (void)Threads;
   for (const TReleaseFile& File : Files)
     if (Codec.CodePage() != nullptr && (!IsAscii(File.Name) || !IsAscii(File.Path)))
       Options.NameCodePage = Codec.CodePage()->Number();
   kv::TZLBArchiveWriter Writer(Out, Options);
+  std::vector<kv::TZLBEntrySource> Sources;
+  int64_t Total = 0;
   for (const TReleaseFile& File : Files) {
-    try {
-      kv::TFileStream Source(File.Source, kv::fmOpenRead | kv::fmShareDenyWrite);
-      Writer.AddEntry(File.Name, File.Path, Source);
-    } catch (const kv::EFileStreamError& E) {
-      throw kv::Exception(File.Subject + ": " + (E.Reason() ? E.Reason().message() : E.Message()));
-    } catch (const kv::EReadError& E) {
-      throw kv::Exception(File.Subject + ": " + (E.Reason() ? E.Reason().message() : E.Message()));
+    Sources.push_back({File.Name, File.Path, [Source = File.Source] {
+                         return std::make_unique<kv::TFileStream>(
+                             Source, kv::fmOpenRead | kv::fmShareDenyWrite);
+                       }});
+    Total += File.Size;
+  }
+  // Progress and the lines of -v come in entry order, whatever the threads.
+  TProgressLine Progress(Total);
+  size_t Current = Files.size();
+  kv::TZLBAddOptions Add;
+  Add.Threads = Threads;
+  Add.OnProgress = [&](size_t Index, int64_t Done) {
+    if (Index != Current) {
+      if (Current != Files.size()) Progress.EndEntry();
+      Current = Index;
+      Progress.StartEntry(Files[Index].Subject, Files[Index].Size);
     }
-    Detail("  " + File.Subject + "\n");
+    if (Files[Index].Size > 0) Progress.Report(int32_t(Done * 100 / Files[Index].Size));
+  };
+  Add.OnEntryWritten = [&](size_t Index, const kv::TZLBFileEntry&) {
+    Detail("  " + Files[Index].Subject + "\n");
+  };
+  try {
+    Writer.AddEntries(Sources, Add);
+  } catch (const kv::Exception& E) {
+    // The failed entry is the one after the last written.
+    const size_t Failed = Writer.Entries().size();
+    if (Failed >= Files.size()) throw;
+    throw kv::Exception(Files[Failed].Subject + ": " +
+                        (E.Reason() ? E.Reason().message() : kv::DescribeFailure(E)));
   }
   Writer.Finish();
 }

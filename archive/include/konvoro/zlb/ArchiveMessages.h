@@ -37,5 +37,6 @@ inline constexpr const char* SArchiveTooLarge =
     "Archive too large: offsets and sizes must stay below 2 GiB";
 inline constexpr const char* SDeflateFailed = "zlib could not compress the data";
 inline constexpr const char* SWriterFinished = "The archive has already been finished";
+inline constexpr const char* SNoEntryStream = "An entry's source opened no stream";
 
 }  // namespace kv::messages
