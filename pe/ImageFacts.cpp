@@ -1,6 +1,7 @@
 // The version resource and the manifest's requested execution level.
 #include "ImageFacts.h"
 
+#include "Authenticode.h"
 #include "ImageWriterMessages.h"
 #include "PEImage.h"
 #include "PEMessages.h"
@@ -11,8 +12,9 @@ namespace kv::pe {
 
 namespace {
 
+// Version blocks, their values and children start on 4-byte boundaries.
 constexpr size_t Align4(size_t N) {
-  return (N + 3) & ~size_t(3);
+  return size_t(AlignUp(N, 4));
 }
 
 [[noreturn]] void Malformed(const std::string& What) {
@@ -344,7 +346,14 @@ TImageFacts ReadImageFacts(const TPEImage& Image) {
     Facts.ExecutionLevel = RequestedExecutionLevel(
         std::string_view(reinterpret_cast<const char*>(Bytes.data()), Bytes.size()));
   }
-  if (const auto Table = Image.CertificateTable()) Facts.SignatureBytes = Table->Size;
+  if (const auto Table = Image.CertificateTable()) {
+    Facts.SignatureBytes = Table->Size;
+    try {
+      Facts.SignerSubject = SignerSubject(Image);
+    } catch (const EPEFormatError& E) {
+      Facts.SignerProblem = E.Message();
+    }
+  }
   return Facts;
 }
 

@@ -72,8 +72,8 @@ class TPEImage;
 
 // What an image tells of itself: its headers' format, machine and
 // subsystem, the versions of its version resource, the execution level its
-// manifest requests, and the size of its Authenticode signature (presence
-// only: nothing here verifies one).
+// manifest requests, and the size of its Authenticode signature and who
+// signed it (as the signature says: nothing here verifies one).
 struct TImageFacts {
   std::string Format;  // "PE32" or "PE32+"
   std::string Machine;
@@ -82,6 +82,13 @@ struct TImageFacts {
   std::optional<std::string> FixedFileVersion, FixedProductVersion;
   std::optional<std::string> ExecutionLevel;
   std::optional<int64_t> SignatureBytes;
+  // Who signed it, as its signature says: the signing certificate's
+  // subject, "CN=Konvoro updater, O=Konvoro" (SignerSubject in
+  // Authenticode.h). Unset for an image without a PKCS #7 signature, and for
+  // one whose signature cannot be read, SignerProblem then telling why ("the
+  // signature is malformed: ..."): a signature is reported, not relied on.
+  std::optional<std::string> SignerSubject;
+  std::optional<std::string> SignerProblem;
 };
 // Reads Image's facts. Raises EPEFormatError for a version resource,
 // manifest or certificate table that is malformed or reaches outside the

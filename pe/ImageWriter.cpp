@@ -14,28 +14,15 @@ namespace kv::pe {
 
 namespace {
 
-constexpr uint32_t HighBit = 0x80000000u;
+using resource_layout::HighBit;
 // Resource compilers align the names' end and every datum to 8 bytes; the
 // tree's records are multiples of 8 anyway.
 constexpr uint64_t ResourceAlignment = 8;
 // Bytes copied from one stream to the other at a time.
 constexpr int64_t CopyChunk = 1 << 20;
 
-uint64_t AlignUp(uint64_t N, uint64_t To) {
-  return (N + To - 1) / To * To;
-}
-
 bool IsPowerOfTwo(uint32_t N) {
   return N != 0 && (N & (N - 1)) == 0;
-}
-
-std::string Dec(uint64_t Value) {
-  return std::to_string(Value);
-}
-
-// The bytes a section spans in memory; some linkers leave VirtualSize 0.
-uint64_t Span(const TSection& S) {
-  return S.VirtualSize != 0 ? S.VirtualSize : S.SizeOfRawData;
 }
 
 // The order Windows looks entries up in: names first, by their code units,
@@ -111,29 +98,44 @@ uint64_t DataSize(const TResource& R) {
   return R.Stream != nullptr ? uint64_t(R.Stream->GetSize()) : R.Bytes.size();
 }
 
-// The tree of a resource section, laid out as resource compilers lay it out:
-// the directory tables in the order a depth-first walk meets them, then the
-// names in the order it meets their entries, the data entries and the data
-// in the order of the leaves.
+// The tree of a resource section, as LLVM's WindowsResource builds it: the
+// root's entries are the types, a type's are its names, a name's are its
+// languages, which are the leaves. Each directory's entries are sorted as
+// Windows looks them up and counted here, once.
+struct TTreeNode {
+  const TResourceId* Id = nullptr;  // its entry's in its parent; none for the root
+  std::vector<TTreeNode> Children;  // a directory's entries, in order
+  uint16_t Named = 0;               // of them, those with names
+  uint16_t Numbered = 0;            // and those with numbers
+  uint32_t Directory = 0;           // a directory's offset in the section
+  size_t Leaf = 0;                  // a language's number in the tree's order
+};
+
+// The section laid out as resource compilers lay it out: the directory
+// tables in the order a depth-first walk meets them, then the names in the
+// order it meets their entries, the data entries and the data in the order
+// of the leaves.
 struct TLayout {
-  struct TName {
-    size_t Leaf = 0;  // its first leaf; its languages follow in order
-    size_t Languages = 0;
-    uint32_t Directory = 0;
-  };
-  struct TType {
-    size_t Leaf = 0;
-    std::vector<TName> Names;
-    uint32_t Directory = 0;
-  };
-  std::vector<size_t> Order;  // resource indexes, sorted
-  std::vector<TType> Types;
+  TTreeNode Root;
+  std::vector<size_t> Order;  // the resources' indexes, one per leaf, in the tree's order
   uint64_t DirectoriesEnd = 0;
   uint64_t NamesEnd = 0;
   uint64_t DataEntriesEnd = 0;
-  std::vector<uint64_t> DataAt;  // per leaf, in Order
+  std::vector<uint64_t> DataAt;  // per leaf
   uint64_t Size = 0;
 };
+
+// The directory tables from Node down, from At on; the names' bytes added
+// to NameBytes.
+void PlaceDirectories(TTreeNode& Node, int Level, uint64_t& At, uint64_t& NameBytes) {
+  namespace RL = resource_layout;
+  Node.Directory = uint32_t(At);
+  At += RL::DirectorySize + RL::EntrySize * Node.Children.size();
+  for (TTreeNode& Child : Node.Children) {
+    if (Child.Id->Named) NameBytes += 2 + 2 * uint64_t(Child.Id->Name.size());
+    if (Level + 1 < ResourceLevels) PlaceDirectories(Child, Level + 1, At, NameBytes);
+  }
+}
 
 TLayout Lay(const std::vector<TResource>& Resources) {
   TLayout L;
@@ -152,59 +154,35 @@ TLayout Lay(const std::vector<TResource>& Resources) {
     if (K != 0 && !Less(L.Order[K - 1], L.Order[K]))
       throw EPEFormatError(Format(messages::SDuplicateResource, ResourcePath(R)));
     // The high bit marks a name's offset where a number would stand.
-    for (const TResourceId* Id : {&R.Type, &R.Name, &R.Language})
+    const std::array<const TResourceId*, ResourceLevels> Ids = {&R.Type, &R.Name, &R.Language};
+    for (const TResourceId* Id : Ids)
       if (!Id->Named && (Id->Id & HighBit) != 0)
         throw EPEFormatError(Format(messages::SResourceIdTooLarge, ResourcePath(R)));
-    if (L.Types.empty() || Resources[L.Order[L.Types.back().Leaf]].Type != R.Type)
-      L.Types.push_back({K, {}, 0});
-    std::vector<TLayout::TName>& Names = L.Types.back().Names;
-    if (Names.empty() || Resources[L.Order[Names.back().Leaf]].Name != R.Name)
-      Names.push_back({K, 0, 0});
-    ++Names.back().Languages;
-  }
-
-  // A directory counts its named and its numbered entries in 16 bits each.
-  auto CheckCount = [&](const std::vector<const TResourceId*>& Ids, const std::string& Path) {
-    const auto Named = size_t(
-        std::count_if(Ids.begin(), Ids.end(), [](const TResourceId* Id) { return Id->Named; }));
-    if (Named > 0xFFFF || Ids.size() - Named > 0xFFFF)
-      throw EPEFormatError(Format(messages::STooManyEntries, Path));
-  };
-  std::vector<const TResourceId*> TypeIds;
-  for (const TLayout::TType& T : L.Types) {
-    const TResource& First = Resources[L.Order[T.Leaf]];
-    TypeIds.push_back(&First.Type);
-    std::vector<const TResourceId*> NameIds;
-    for (const TLayout::TName& N : T.Names) {
-      const TResource& Leaf = Resources[L.Order[N.Leaf]];
-      NameIds.push_back(&Leaf.Name);
-      std::vector<const TResourceId*> Languages;
-      for (size_t K = N.Leaf; K < N.Leaf + N.Languages; ++K)
-        Languages.push_back(&Resources[L.Order[K]].Language);
-      CheckCount(Languages, IdText(Leaf.Type) + "/" + IdText(Leaf.Name));
+    // Sorted, a resource opens a new entry where it differs from the one
+    // before; a directory counts its named and its numbered entries in 16
+    // bits each.
+    TTreeNode* Node = &L.Root;
+    for (size_t Level = 0; Level < Ids.size(); ++Level) {
+      const TResourceId& Id = *Ids[Level];
+      if (Node->Children.empty() || *Node->Children.back().Id != Id) {
+        uint16_t& Count = Id.Named ? Node->Named : Node->Numbered;
+        if (Count == 0xFFFF) {
+          std::string Path;  // the directory's: "", "TYPE" or "TYPE/NAME"
+          for (size_t Above = 0; Above < Level; ++Above)
+            Path += (Above == 0 ? "" : "/") + IdText(*Ids[Above]);
+          throw EPEFormatError(Format(messages::STooManyEntries, Path));
+        }
+        ++Count;
+        Node->Children.emplace_back().Id = &Id;
+      }
+      Node = &Node->Children.back();
     }
-    CheckCount(NameIds, IdText(First.Type));
+    Node->Leaf = K;
   }
-  CheckCount(TypeIds, "");
 
   namespace RL = resource_layout;
-  uint64_t At = RL::DirectorySize + RL::EntrySize * L.Types.size();
-  uint64_t NameBytes = 0;
-  auto CountName = [&](const TResourceId& Id) {
-    if (Id.Named) NameBytes += 2 + 2 * uint64_t(Id.Name.size());
-  };
-  for (TLayout::TType& T : L.Types) {
-    T.Directory = uint32_t(At);
-    At += RL::DirectorySize + RL::EntrySize * T.Names.size();
-    CountName(Resources[L.Order[T.Leaf]].Type);
-    for (TLayout::TName& N : T.Names) {
-      N.Directory = uint32_t(At);
-      At += RL::DirectorySize + RL::EntrySize * N.Languages;
-      CountName(Resources[L.Order[N.Leaf]].Name);
-      for (size_t K = N.Leaf; K < N.Leaf + N.Languages; ++K)
-        CountName(Resources[L.Order[K]].Language);
-    }
-  }
+  uint64_t At = 0, NameBytes = 0;
+  PlaceDirectories(L.Root, 0, At, NameBytes);
   L.DirectoriesEnd = At;
   L.NamesEnd = AlignUp(L.DirectoriesEnd + NameBytes, ResourceAlignment);
   L.DataEntriesEnd = L.NamesEnd + RL::DataEntrySize * L.Order.size();
@@ -217,69 +195,64 @@ TLayout Lay(const std::vector<TResource>& Resources) {
   return L;
 }
 
-// The tree, names and data entries of Layout: everything of the section but
+// The tree, names and data entries of a laid-out section: everything but
 // the data. Rva is the section's.
-std::vector<uint8_t> EncodeTree(const std::vector<TResource>& Resources, const TLayout& L,
-                                uint32_t Rva) {
-  namespace RL = resource_layout;
-  std::vector<uint8_t> Tree(size_t(L.DataEntriesEnd), 0);
-  uint64_t NameAt = L.DirectoriesEnd;
-  // An entry's first field: the ID, or the offset of its name, stored here.
-  auto NameField = [&](const TResourceId& Id) {
-    if (!Id.Named) return Id.Id;
-    const auto At = uint32_t(NameAt);
-    PutU16LE(Tree, At, uint16_t(Id.Name.size()));
-    for (size_t I = 0; I < Id.Name.size(); ++I)
-      PutU16LE(Tree, At + 2 + 2 * I, uint16_t(Id.Name[I]));
-    NameAt += 2 + 2 * uint64_t(Id.Name.size());
-    return At | HighBit;
-  };
-  // A directory's header, counting the entries given by their IDs.
-  auto Header = [&](uint32_t At, const std::vector<const TResourceId*>& Ids) {
-    const auto Named = uint16_t(
-        std::count_if(Ids.begin(), Ids.end(), [](const TResourceId* Id) { return Id->Named; }));
-    PutU16LE(Tree, At + RL::NamedEntries, Named);
-    PutU16LE(Tree, At + RL::IdEntries, uint16_t(Ids.size() - Named));
-  };
-  auto Entry = [&](uint32_t At, uint32_t Name, uint32_t Offset) {
-    PutU32LE(Tree, At + RL::EntryName, Name);
-    PutU32LE(Tree, At + RL::EntryOffset, Offset);
-  };
+class TTreeEncoder {
+ public:
+  TTreeEncoder(const std::vector<TResource>& Resources, const TLayout& L, uint32_t Rva)
+      : FResources(Resources),
+        FLayout(L),
+        FRva(Rva),
+        FTree(size_t(L.DataEntriesEnd), 0),
+        FNameAt(L.DirectoriesEnd) {}
 
-  std::vector<const TResourceId*> TypeIds;
-  for (const TLayout::TType& T : L.Types)
-    TypeIds.push_back(&Resources[L.Order[T.Leaf]].Type);
-  Header(0, TypeIds);
-  for (size_t Ti = 0; Ti < L.Types.size(); ++Ti) {
-    const TLayout::TType& T = L.Types[Ti];
-    Entry(uint32_t(RL::DirectorySize + RL::EntrySize * Ti), NameField(*TypeIds[Ti]),
-          T.Directory | HighBit);
-    std::vector<const TResourceId*> NameIds;
-    for (const TLayout::TName& N : T.Names)
-      NameIds.push_back(&Resources[L.Order[N.Leaf]].Name);
-    Header(T.Directory, NameIds);
-    for (size_t Ni = 0; Ni < T.Names.size(); ++Ni) {
-      const TLayout::TName& N = T.Names[Ni];
-      Entry(uint32_t(T.Directory + RL::DirectorySize + RL::EntrySize * Ni), NameField(*NameIds[Ni]),
-            N.Directory | HighBit);
-      std::vector<const TResourceId*> Languages;
-      for (size_t K = N.Leaf; K < N.Leaf + N.Languages; ++K)
-        Languages.push_back(&Resources[L.Order[K]].Language);
-      Header(N.Directory, Languages);
-      for (size_t Li = 0; Li < N.Languages; ++Li) {
-        const size_t K = N.Leaf + Li;
-        const uint64_t DataEntry = L.NamesEnd + RL::DataEntrySize * K;
-        Entry(uint32_t(N.Directory + RL::DirectorySize + RL::EntrySize * Li),
-              NameField(*Languages[Li]), uint32_t(DataEntry));
-        const TResource& R = Resources[L.Order[K]];
-        PutU32LE(Tree, size_t(DataEntry + RL::DataRva), Rva + uint32_t(L.DataAt[K]));
-        PutU32LE(Tree, size_t(DataEntry + RL::DataSize), uint32_t(DataSize(R)));
-        PutU32LE(Tree, size_t(DataEntry + RL::DataCodePage), R.CodePage);
+  std::vector<uint8_t> Encode() && {
+    Directory(FLayout.Root, 0);
+    return std::move(FTree);
+  }
+
+ private:
+  // Node's table, and below it every table, name and data entry it leads
+  // to, in the order resource compilers write them.
+  void Directory(const TTreeNode& Node, int Level) {
+    namespace RL = resource_layout;
+    PutU16LE(FTree, Node.Directory + RL::NamedEntries, Node.Named);
+    PutU16LE(FTree, Node.Directory + RL::IdEntries, Node.Numbered);
+    for (size_t I = 0; I < Node.Children.size(); ++I) {
+      const TTreeNode& Child = Node.Children[I];
+      const size_t Entry = Node.Directory + RL::DirectorySize + RL::EntrySize * I;
+      PutU32LE(FTree, Entry + RL::EntryName, NameField(*Child.Id));
+      if (Level + 1 < ResourceLevels) {
+        PutU32LE(FTree, Entry + RL::EntryOffset, Child.Directory | HighBit);
+        Directory(Child, Level + 1);
+        continue;
       }
+      const uint64_t DataEntry = FLayout.NamesEnd + RL::DataEntrySize * Child.Leaf;
+      PutU32LE(FTree, Entry + RL::EntryOffset, uint32_t(DataEntry));
+      const TResource& R = FResources[FLayout.Order[Child.Leaf]];
+      PutU32LE(FTree, size_t(DataEntry + RL::DataRva), FRva + uint32_t(FLayout.DataAt[Child.Leaf]));
+      PutU32LE(FTree, size_t(DataEntry + RL::DataSize), uint32_t(DataSize(R)));
+      PutU32LE(FTree, size_t(DataEntry + RL::DataCodePage), R.CodePage);
     }
   }
-  return Tree;
-}
+
+  // An entry's first field: the ID, or the offset of its name, stored here.
+  uint32_t NameField(const TResourceId& Id) {
+    if (!Id.Named) return Id.Id;
+    const auto At = uint32_t(FNameAt);
+    PutU16LE(FTree, At, uint16_t(Id.Name.size()));
+    for (size_t I = 0; I < Id.Name.size(); ++I)
+      PutU16LE(FTree, At + 2 + 2 * I, uint16_t(Id.Name[I]));
+    FNameAt += 2 + 2 * uint64_t(Id.Name.size());
+    return At | HighBit;
+  }
+
+  const std::vector<TResource>& FResources;
+  const TLayout& FLayout;
+  uint32_t FRva;
+  std::vector<uint8_t> FTree;
+  uint64_t FNameAt;
+};
 
 void WriteData(const TResource& R, TImageOut& Out) {
   if (R.Stream == nullptr) {
@@ -304,8 +277,15 @@ std::string ResourcePath(const TResource& Resource) {
 }
 
 std::vector<TResource> ReadResources(const TPEImage& Image, size_t MaxBytes) {
+  std::vector<TResourceLeaf> Leaves = Image.ResourceLeaves();
+  // Summed before anything is read: leaves may share their data.
+  uint64_t Total = 0;
+  for (const TResourceLeaf& Leaf : Leaves)
+    Total += uint64_t(Leaf.Data.Size);
+  if (Total > MaxBytes)
+    throw EPEFormatError(Format(messages::SResourceDataTotal, Dec(Total), Dec(MaxBytes)));
   std::vector<TResource> Resources;
-  for (TResourceLeaf& Leaf : Image.ResourceLeaves())
+  for (TResourceLeaf& Leaf : Leaves)
     Resources.push_back({std::move(Leaf.Type), std::move(Leaf.Name), std::move(Leaf.Language),
                          Leaf.CodePage, Image.ReadRange(Leaf.Data, MaxBytes, "resource data"),
                          nullptr});
@@ -444,7 +424,7 @@ void TImageRewriter::Write(const std::vector<TResource>& Resources, TStream& Out
   TImageOut Image(Out);
   Image.Write(Head);
   CopyRange(FImage, {FTableEnd, int64_t(R.PointerToRawData) - FTableEnd}, Image);
-  Image.Write(EncodeTree(Resources, L, R.VirtualAddress));
+  Image.Write(TTreeEncoder(Resources, L, R.VirtualAddress).Encode());
   for (size_t K = 0; K < L.Order.size(); ++K) {
     Image.Zeros(L.DataAt[K] - uint64_t(Image.Position() - R.PointerToRawData));
     WriteData(Resources[L.Order[K]], Image);

@@ -33,8 +33,9 @@ struct TResource {
 std::string ResourcePath(const TResource& Resource);
 
 // The resources of Image, in the tree's order, with their data read into
-// memory. Raises EPEFormatError as TPEImage::ResourceLeaves does, and for
-// a resource larger than MaxBytes.
+// memory, at most MaxBytes of it all together. Raises EPEFormatError as
+// TPEImage::ResourceLeaves does, and when their data add up to more than
+// MaxBytes (counted before anything is read).
 std::vector<TResource> ReadResources(const TPEImage& Image, size_t MaxBytes);
 
 // An image whose resource section can be rebuilt.

@@ -35,6 +35,9 @@ inline constexpr const char* SHeadersInResources =
 inline constexpr const char* STrailingBytes =
     "%s bytes follow the last section's data, and they are not a certificate table";
 inline constexpr const char* SResourcesTooLarge = "resources of %s bytes do not fit in an image";
+// %s: their total, %s: the limit.
+inline constexpr const char* SResourceDataTotal =
+    "the resources' data add up to %s bytes, more than %s bytes";
 // %s: the type, name and language.
 inline constexpr const char* SDuplicateResource = "the resource %s is given twice";
 inline constexpr const char* SResourceIdTooLarge =

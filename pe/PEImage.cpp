@@ -3,24 +3,32 @@
 
 #include <algorithm>
 #include <array>
-#include <set>
+#include <map>
+#include <stdexcept>
 
 #include "PEMessages.h"
 #include "konvoro/Binary.h"
 #include "konvoro/Format.h"
 #include "konvoro/Text.h"
+#include "konvoro/Unicode.h"
 
 namespace kv::pe {
 
 namespace {
 
-constexpr uint32_t HighBit = 0x80000000u;
+using resource_layout::HighBit;
+
+// Count bytes at Offset of Stream, all of them, or false.
+bool ReadExactly(TStream& Stream, int64_t Offset, void* Buffer, size_t Count) {
+  return Stream.Seek(Offset, TSeekOrigin::soBeginning) == Offset &&
+         Stream.Read(Buffer, int32_t(Count)) == int32_t(Count);
+}
+
+}  // namespace
 
 std::string Dec(uint64_t Value) {
   return std::to_string(Value);
 }
-
-}  // namespace
 
 std::string Hex(uint64_t Value) {
   std::string Digits;
@@ -31,10 +39,32 @@ std::string Hex(uint64_t Value) {
   return "0x" + Digits;
 }
 
+uint64_t Span(const TSection& S) {
+  return S.VirtualSize != 0 ? S.VirtualSize : S.SizeOfRawData;
+}
+
+TResourceKey TResourceKey::ByName(std::string_view Utf8) {
+  std::optional<std::u16string> Name = Utf8ToUtf16(Utf8);
+  if (!Name) throw std::invalid_argument("a resource name that is not UTF-8");
+  return {TKind::Name, 0, std::move(*Name)};
+}
+
 bool StartsAsExecutable(TStream& Stream) {
   char Magic[2] = {};
-  if (Stream.Seek(0, TSeekOrigin::soBeginning) != 0) return false;
-  return Stream.Read(Magic, 2) == 2 && Magic[0] == 'M' && Magic[1] == 'Z';
+  return ReadExactly(Stream, 0, Magic, 2) && Magic[0] == 'M' && Magic[1] == 'Z';
+}
+
+bool BeginsAsImage(TStream& Stream) {
+  const int64_t Size = Stream.GetSize();
+  std::array<uint8_t, dos_layout::Size> Dos{};
+  if (Size < int64_t(Dos.size()) || !ReadExactly(Stream, 0, Dos.data(), Dos.size()) ||
+      GetU16LE(&Dos[dos_layout::Magic]) != 0x5A4D)
+    return false;
+  const uint32_t NewHeader = GetU32LE(&Dos[dos_layout::NewHeader]);
+  std::array<uint8_t, 4> Signature{};
+  return RangeInside(NewHeader, 4, Size) &&
+         ReadExactly(Stream, NewHeader, Signature.data(), Signature.size()) &&
+         GetU32LE(Signature.data()) == pe_layout::Signature;
 }
 
 void TPEImage::ReadAt(int64_t Offset, void* Buffer, size_t Count, std::string_view What) const {
@@ -53,7 +83,7 @@ TPEImage::TPEImage(TStream& Stream) : FStream(Stream), FFileSize(Stream.GetSize(
     throw EPEFormatError(Format(messages::SNewHeaderPastEnd, Hex(NewHeader), Dec(FFileSize)));
   std::array<uint8_t, 4 + coff_layout::Size> Coff{};
   ReadAt(NewHeader, Coff.data(), 4, "PE signature");
-  if (GetU32LE(Coff.data()) != 0x00004550)
+  if (GetU32LE(Coff.data()) != pe_layout::Signature)
     throw EPEFormatError(Format(messages::SNoPESignature, Hex(NewHeader)));
   ReadAt(NewHeader, Coff.data(), Coff.size(), "COFF header");
   const uint8_t* C = Coff.data() + 4;
@@ -141,10 +171,10 @@ TDataDirectory TPEImage::Directory(size_t Index) const {
 
 int64_t TPEImage::RvaToFileOffset(uint32_t Rva, uint32_t Size, std::string_view What) const {
   for (const TSection& S : FSections) {
-    // A section spans its virtual size in memory; some linkers leave that 0.
-    const int64_t Span = S.VirtualSize != 0 ? S.VirtualSize : S.SizeOfRawData;
     const int64_t Into = int64_t(Rva) - S.VirtualAddress;
-    if (Into < 0 || Into >= Span) continue;
+    // Nothing lies at a section's end; an empty resource may (resource
+    // compilers and the writer put the last one's data there).
+    if (Into < 0 || Into > int64_t(Span(S)) || (Into == int64_t(Span(S)) && Size != 0)) continue;
     // What lies beyond the section's data in the file is zeros in memory:
     // no resource is kept there.
     if (!RangeInside(Into, Size, S.SizeOfRawData))
@@ -154,126 +184,41 @@ int64_t TPEImage::RvaToFileOffset(uint32_t Rva, uint32_t Size, std::string_view 
   throw EPEFormatError(Format(messages::SRvaInNoSection, What, Hex(Rva), Dec(Size)));
 }
 
-bool TPEImage::NameMatches(uint32_t NameOffset, std::string_view Name) const {
-  if (!RangeInside(NameOffset, 2, FResourceLength))
-    throw EPEFormatError(
-        Format(messages::SResourcePastSection, "a resource name", Hex(NameOffset)));
-  uint8_t Length[2];
-  ReadAt(FResourceBase + NameOffset, Length, 2, "resource name");
-  const uint16_t Chars = GetU16LE(Length);
-  if (!RangeInside(int64_t(NameOffset) + 2, int64_t(Chars) * 2, FResourceLength))
-    throw EPEFormatError(
-        Format(messages::SResourcePastSection, "a resource name", Hex(NameOffset)));
-  // Only a name as long as the one sought is read, so the read is bounded
-  // by the caller's name, not by the file.
-  if (size_t(Chars) != Name.size()) return false;
-  std::array<uint8_t, 2 * 64> Units{};
-  for (size_t Done = 0; Done < Chars;) {
-    const size_t Now = std::min<size_t>(Chars - Done, Units.size() / 2);
-    ReadAt(FResourceBase + NameOffset + 2 + int64_t(Done * 2), Units.data(), Now * 2,
-           "resource name");
-    for (size_t I = 0; I < Now; ++I) {
-      const uint16_t Unit = GetU16LE(&Units[I * 2]);
-      if (Unit > 0x7F || UpCase(char(Unit)) != UpCase(Name[Done + I])) return false;
+// The bytes that the nodes of a resource tree occupy, so that no two share
+// any: each is then read once, and together they are no more than the
+// section holds.
+class TPEImage::TNodeClaims {
+ public:
+  // Claims Size bytes at Offset for a node (What: "resource directory",
+  // "resource data entry"); raises EPEFormatError when a node claimed before
+  // holds any of them.
+  void Claim(uint32_t Offset, int64_t Size, const char* What) {
+    const int64_t Start = Offset, End = Start + Size;
+    auto After = FHeld.upper_bound(Start);
+    const bool Overlaps = (After != FHeld.end() && After->first < End) ||
+                          (After != FHeld.begin() && std::prev(After)->second > Start);
+    if (Overlaps) {
+      const bool Same = After != FHeld.begin() && std::prev(After)->first == Start;
+      throw EPEFormatError(Format(
+          Same ? messages::SResourceReachedTwice : messages::SResourceOverlaps, What, Hex(Offset)));
     }
-    Done += Now;
+    FHeld.emplace_hint(After, Start, End);
   }
-  return true;
-}
 
-void TPEImage::VisitEntries(uint32_t DirOffset, TResourceKey Key,
-                            const std::function<bool(const TEntry&)>& Visit) const {
-  namespace L = resource_layout;
-  if (!RangeInside(DirOffset, L::DirectorySize, FResourceLength))
-    throw EPEFormatError(
-        Format(messages::SResourcePastSection, "the resource directory", Hex(DirOffset)));
-  std::array<uint8_t, L::DirectorySize> Header{};
-  ReadAt(FResourceBase + DirOffset, Header.data(), Header.size(), "resource directory");
-  const uint32_t Named = GetU16LE(&Header[L::NamedEntries]);
-  const uint32_t Count = Named + GetU16LE(&Header[L::IdEntries]);
-  if (!RangeInside(int64_t(DirOffset) + L::DirectorySize, int64_t(Count) * L::EntrySize,
-                   FResourceLength))
-    throw EPEFormatError(Format(messages::SResourceEntryCount, Hex(DirOffset), Dec(Count)));
+ private:
+  std::map<int64_t, int64_t> FHeld;  // start -> end
+};
 
-  // Entries are read a few dozen at a time.
-  std::array<uint8_t, 32 * L::EntrySize> Chunk{};
-  for (uint32_t First = 0; First < Count; First += 32) {
-    const uint32_t Now = std::min<uint32_t>(Count - First, 32);
-    ReadAt(FResourceBase + DirOffset + L::DirectorySize + int64_t(First) * L::EntrySize,
-           Chunk.data(), Now * L::EntrySize, "resource directory");
-    for (uint32_t I = 0; I < Now; ++I) {
-      const TEntry Entry{GetU32LE(&Chunk[I * L::EntrySize + L::EntryName]),
-                         GetU32LE(&Chunk[I * L::EntrySize + L::EntryOffset])};
-      const bool IsNamed = (Entry.Name & HighBit) != 0;
-      bool Matches = false;
-      switch (Key.Kind) {
-        case TResourceKey::TKind::First:
-          Matches = true;
-          break;
-        case TResourceKey::TKind::Id:
-          Matches = !IsNamed && Entry.Name == Key.Id;
-          break;
-        case TResourceKey::TKind::Name:
-          Matches = IsNamed && NameMatches(Entry.Name & ~HighBit, Key.Name);
-          break;
-      }
-      if (Matches && !Visit(Entry)) return;
-    }
-  }
-}
-
-bool TPEImage::Walk(int Level, uint32_t DirOffset, std::array<uint32_t, ResourceLevels>& Path,
-                    const std::array<TResourceKey, ResourceLevels>& Keys, size_t Limit,
-                    std::vector<TResourceData>& Found) const {
-  namespace L = resource_layout;
-  Path[size_t(Level)] = DirOffset;
-  bool GoOn = true;
-  VisitEntries(DirOffset, Keys[size_t(Level)], [&](const TEntry& Entry) {
-    const bool IsDirectory = (Entry.Offset & HighBit) != 0;
-    const uint32_t Target = Entry.Offset & ~HighBit;
-    if (Level + 1 < ResourceLevels) {
-      if (!IsDirectory)
-        throw EPEFormatError(Format(messages::SResourceDataTooHigh, Dec(uint64_t(Level + 1))));
-      // A loop must lead back to a directory on the way down; the three
-      // levels bound the walk even without this check.
-      if (std::find(Path.begin(), Path.begin() + Level + 1, Target) != Path.begin() + Level + 1)
-        throw EPEFormatError(Format(messages::SResourceLoop, Hex(Target)));
-      GoOn = Walk(Level + 1, Target, Path, Keys, Limit, Found);
-      return GoOn;
-    }
-    if (IsDirectory) throw EPEFormatError(messages::SResourceTooDeep);
-    if (!RangeInside(Target, L::DataEntrySize, FResourceLength))
-      throw EPEFormatError(
-          Format(messages::SResourcePastSection, "a resource data entry", Hex(Target)));
-    std::array<uint8_t, L::DataEntrySize> Data{};
-    ReadAt(FResourceBase + Target, Data.data(), Data.size(), "resource data entry");
-    const uint32_t Rva = GetU32LE(&Data[L::DataRva]);
-    const uint32_t Size = GetU32LE(&Data[L::DataSize]);
-    const bool NamedLanguage = (Entry.Name & HighBit) != 0;
-    Found.push_back({TFileRange{RvaToFileOffset(Rva, Size, "resource data"), Size},
-                     NamedLanguage ? std::nullopt : std::optional<uint32_t>(Entry.Name)});
-    GoOn = Found.size() < Limit;
-    return GoOn;
-  });
-  return GoOn;
-}
-
-std::vector<TResourceData> TPEImage::FindResources(TResourceKey Type, TResourceKey Name,
-                                                   size_t Limit) const {
-  std::vector<TResourceData> Found;
-  if (Directory(ResourceDirectory).Address == 0 || Limit == 0) return Found;
+void TPEImage::WalkResources(const TVisit& Visit) const {
+  if (Directory(ResourceDirectory).Address == 0) return;
+  TNodeClaims Claims;
   std::array<uint32_t, ResourceLevels> Path{};
-  Walk(0, 0, Path, {Type, Name, TResourceKey::AnyFirst()}, Limit, Found);
-  return Found;
+  WalkDirectory(0, 0, Path, Claims, Visit);
 }
 
-std::optional<TFileRange> TPEImage::FindResource(TResourceKey Type, TResourceKey Name) const {
-  const std::vector<TResourceData> Found = FindResources(Type, Name, 1);
-  if (Found.empty()) return std::nullopt;
-  return Found.front().Range;
-}
-
-std::vector<TPEImage::TEntry> TPEImage::ReadEntries(uint32_t DirOffset) const {
+void TPEImage::WalkDirectory(int Level, uint32_t DirOffset,
+                             std::array<uint32_t, ResourceLevels>& Path, TNodeClaims& Claims,
+                             const TVisit& Visit) const {
   namespace L = resource_layout;
   if (!RangeInside(DirOffset, L::DirectorySize, FResourceLength))
     throw EPEFormatError(
@@ -282,22 +227,51 @@ std::vector<TPEImage::TEntry> TPEImage::ReadEntries(uint32_t DirOffset) const {
   ReadAt(FResourceBase + DirOffset, Header.data(), Header.size(), "resource directory");
   const uint32_t Count =
       uint32_t(GetU16LE(&Header[L::NamedEntries])) + GetU16LE(&Header[L::IdEntries]);
-  // Checked before anything is allocated for them.
   if (!RangeInside(int64_t(DirOffset) + L::DirectorySize, int64_t(Count) * L::EntrySize,
                    FResourceLength))
     throw EPEFormatError(Format(messages::SResourceEntryCount, Hex(DirOffset), Dec(Count)));
-  std::vector<uint8_t> Bytes(size_t(Count) * L::EntrySize);
-  if (Count != 0)
-    ReadAt(FResourceBase + DirOffset + L::DirectorySize, Bytes.data(), Bytes.size(),
-           "resource directory");
-  std::vector<TEntry> Entries;
-  for (size_t I = 0; I < Count; ++I)
-    Entries.push_back({GetU32LE(&Bytes[I * L::EntrySize + L::EntryName]),
-                       GetU32LE(&Bytes[I * L::EntrySize + L::EntryOffset])});
-  return Entries;
+  Claims.Claim(DirOffset, L::DirectorySize + int64_t(Count) * L::EntrySize, "resource directory");
+  Path[size_t(Level)] = DirOffset;
+
+  // Entries are read a few dozen at a time.
+  constexpr uint32_t ChunkEntries = 32;
+  std::array<uint8_t, ChunkEntries * L::EntrySize> Chunk{};
+  for (uint32_t First = 0; First < Count; First += ChunkEntries) {
+    const uint32_t Now = std::min(Count - First, ChunkEntries);
+    ReadAt(FResourceBase + DirOffset + L::DirectorySize + int64_t(First) * L::EntrySize,
+           Chunk.data(), Now * L::EntrySize, "resource directory");
+    for (uint32_t I = 0; I < Now; ++I) {
+      const TEntry Entry{GetU32LE(&Chunk[I * L::EntrySize + L::EntryName]),
+                         GetU32LE(&Chunk[I * L::EntrySize + L::EntryOffset])};
+      const bool IsDirectory = (Entry.Offset & HighBit) != 0;
+      const uint32_t Target = Entry.Offset & ~HighBit;
+      if (Level + 1 < ResourceLevels) {
+        if (!IsDirectory)
+          throw EPEFormatError(Format(messages::SResourceDataTooHigh, Dec(uint64_t(Level + 1))));
+        // A loop is told as such; the claims would refuse it too.
+        if (std::find(Path.begin(), Path.begin() + Level + 1, Target) != Path.begin() + Level + 1)
+          throw EPEFormatError(Format(messages::SResourceLoop, Hex(Target)));
+        Visit(Level, Entry, nullptr);
+        WalkDirectory(Level + 1, Target, Path, Claims, Visit);
+        continue;
+      }
+      if (IsDirectory) throw EPEFormatError(messages::SResourceTooDeep);
+      if (!RangeInside(Target, L::DataEntrySize, FResourceLength))
+        throw EPEFormatError(
+            Format(messages::SResourcePastSection, "a resource data entry", Hex(Target)));
+      Claims.Claim(Target, L::DataEntrySize, "resource data entry");
+      std::array<uint8_t, L::DataEntrySize> Data{};
+      ReadAt(FResourceBase + Target, Data.data(), Data.size(), "resource data entry");
+      const uint32_t Rva = GetU32LE(&Data[L::DataRva]);
+      const uint32_t Size = GetU32LE(&Data[L::DataSize]);
+      const TDataEntry Leaf{TFileRange{RvaToFileOffset(Rva, Size, "resource data"), Size},
+                            GetU32LE(&Data[L::DataCodePage])};
+      Visit(Level, Entry, &Leaf);
+    }
+  }
 }
 
-std::u16string TPEImage::ReadName(uint32_t NameOffset) const {
+uint16_t TPEImage::NameLength(uint32_t NameOffset) const {
   if (!RangeInside(NameOffset, 2, FResourceLength))
     throw EPEFormatError(
         Format(messages::SResourcePastSection, "a resource name", Hex(NameOffset)));
@@ -307,55 +281,97 @@ std::u16string TPEImage::ReadName(uint32_t NameOffset) const {
   if (!RangeInside(int64_t(NameOffset) + 2, int64_t(Chars) * 2, FResourceLength))
     throw EPEFormatError(
         Format(messages::SResourcePastSection, "a resource name", Hex(NameOffset)));
+  return Chars;
+}
+
+bool TPEImage::Matches(const TResourceKey& Key, uint32_t Field) const {
+  const bool IsNamed = (Field & HighBit) != 0;
+  switch (Key.Kind) {
+    case TResourceKey::TKind::First:
+      return true;
+    case TResourceKey::TKind::Id:
+      return !IsNamed && Field == Key.Id;
+    case TResourceKey::TKind::Name:
+      break;
+  }
+  if (!IsNamed) return false;
+  const uint32_t NameOffset = Field & ~HighBit;
+  // Only a name as long as the one sought is read, so the read is bounded
+  // by the caller's name, not by the file.
+  const uint16_t Chars = NameLength(NameOffset);
+  if (Chars != Key.Name.size()) return false;
+  std::array<uint8_t, 2 * 64> Units{};
+  for (size_t Done = 0; Done < Chars;) {
+    const size_t Now = std::min<size_t>(Chars - Done, Units.size() / 2);
+    ReadAt(FResourceBase + NameOffset + 2 + int64_t(Done * 2), Units.data(), Now * 2,
+           "resource name");
+    for (size_t I = 0; I < Now; ++I)
+      if (UpcaseForNames(GetU16LE(&Units[I * 2])) != UpcaseForNames(Key.Name[Done + I]))
+        return false;
+    Done += Now;
+  }
+  return true;
+}
+
+TResourceId TPEImage::ReadId(uint32_t Field, size_t& Budget) const {
+  if ((Field & HighBit) == 0) return TResourceId::ById(Field);
+  const uint32_t NameOffset = Field & ~HighBit;
+  const uint16_t Chars = NameLength(NameOffset);
+  if (Chars > Budget)
+    throw EPEFormatError(Format(messages::SResourceNamesTooLong, Dec(MaxResourceNameUnits)));
+  Budget -= Chars;
   std::vector<uint8_t> Units(size_t(Chars) * 2);
   if (Chars != 0)
     ReadAt(FResourceBase + NameOffset + 2, Units.data(), Units.size(), "resource name");
   std::u16string Name;
   for (size_t I = 0; I < Chars; ++I)
     Name += char16_t(GetU16LE(&Units[I * 2]));
-  return Name;
+  return TResourceId::ByName(std::move(Name));
 }
 
-void TPEImage::AddLeaves(int Level, uint32_t DirOffset, std::vector<TResourceId>& Path,
-                         std::set<uint32_t>& Visited, std::vector<TResourceLeaf>& Leaves) const {
-  namespace L = resource_layout;
-  for (const TEntry& Entry : ReadEntries(DirOffset)) {
-    TResourceId Id = (Entry.Name & HighBit) != 0
-                         ? TResourceId::ByName(ReadName(Entry.Name & ~HighBit))
-                         : TResourceId::ById(Entry.Name);
-    const bool IsDirectory = (Entry.Offset & HighBit) != 0;
-    const uint32_t Target = Entry.Offset & ~HighBit;
-    if (Level + 1 < ResourceLevels) {
-      if (!IsDirectory)
-        throw EPEFormatError(Format(messages::SResourceDataTooHigh, Dec(uint64_t(Level + 1))));
-      // Every directory once: this also ends any loop, and keeps the walk
-      // within the entries the section holds.
-      if (!Visited.insert(Target).second)
-        throw EPEFormatError(Format(messages::SResourceReachedTwice, Hex(Target)));
-      Path.push_back(std::move(Id));
-      AddLeaves(Level + 1, Target, Path, Visited, Leaves);
-      Path.pop_back();
-      continue;
+std::vector<TResourceData> TPEImage::FindResources(const TResourceKey& Type,
+                                                   const TResourceKey& Name, size_t Limit) const {
+  std::vector<TResourceData> Found;
+  // Whether the type, and the name below it, on the way down match.
+  bool TypeMatches = false, NameMatches = false;
+  WalkResources([&](int Level, const TEntry& Entry, const TDataEntry* Data) {
+    if (Level == 0) {
+      TypeMatches = Matches(Type, Entry.Name);
+    } else if (Level == 1) {
+      NameMatches = TypeMatches && Matches(Name, Entry.Name);
+    } else if (NameMatches && Found.size() < Limit) {
+      const bool NamedLanguage = (Entry.Name & HighBit) != 0;
+      Found.push_back(
+          {Data->Data, NamedLanguage ? std::nullopt : std::optional<uint32_t>(Entry.Name)});
     }
-    if (IsDirectory) throw EPEFormatError(messages::SResourceTooDeep);
-    if (!RangeInside(Target, L::DataEntrySize, FResourceLength))
-      throw EPEFormatError(
-          Format(messages::SResourcePastSection, "a resource data entry", Hex(Target)));
-    std::array<uint8_t, L::DataEntrySize> Data{};
-    ReadAt(FResourceBase + Target, Data.data(), Data.size(), "resource data entry");
-    const uint32_t Rva = GetU32LE(&Data[L::DataRva]);
-    const uint32_t Size = GetU32LE(&Data[L::DataSize]);
-    Leaves.push_back({Path[0], Path[1], std::move(Id), GetU32LE(&Data[L::DataCodePage]),
-                      TFileRange{RvaToFileOffset(Rva, Size, "resource data"), Size}});
-  }
+  });
+  return Found;
+}
+
+std::optional<TFileRange> TPEImage::FindResource(const TResourceKey& Type,
+                                                 const TResourceKey& Name) const {
+  const std::vector<TResourceData> Found = FindResources(Type, Name, 1);
+  if (Found.empty()) return std::nullopt;
+  return Found.front().Range;
 }
 
 std::vector<TResourceLeaf> TPEImage::ResourceLeaves() const {
   std::vector<TResourceLeaf> Leaves;
-  if (Directory(ResourceDirectory).Address == 0) return Leaves;
-  std::vector<TResourceId> Path;
-  std::set<uint32_t> Visited{0};
-  AddLeaves(0, 0, Path, Visited, Leaves);
+  std::array<TResourceId, ResourceLevels - 1> Path;
+  // Every name read and every copy handed out counts, so that names shared
+  // by many entries cost what they would cost apart.
+  size_t Budget = MaxResourceNameUnits;
+  WalkResources([&](int Level, const TEntry& Entry, const TDataEntry* Data) {
+    if (Level < ResourceLevels - 1) {
+      Path[size_t(Level)] = ReadId(Entry.Name, Budget);
+      return;
+    }
+    const size_t Copied = Path[0].Name.size() + Path[1].Name.size();
+    if (Copied > Budget)
+      throw EPEFormatError(Format(messages::SResourceNamesTooLong, Dec(MaxResourceNameUnits)));
+    Budget -= Copied;
+    Leaves.push_back({Path[0], Path[1], ReadId(Entry.Name, Budget), Data->CodePage, Data->Data});
+  });
   return Leaves;
 }
 

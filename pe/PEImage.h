@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +26,10 @@ class EPEFormatError : public Exception {
 };
 
 // Field offsets of the records as stored, little-endian throughout.
+namespace pe_layout {
+inline constexpr uint32_t Signature = 0x00004550;  // "PE\0\0"
+}  // namespace pe_layout
+
 namespace dos_layout {
 inline constexpr size_t Magic = 0;       // "MZ"
 inline constexpr size_t NewHeader = 60;  // e_lfanew: file offset of "PE\0\0"
@@ -83,6 +86,7 @@ inline constexpr size_t DirectorySize = 16;
 static_assert(IdEntries + 2 == DirectorySize);
 // An entry: a name (high bit: offset of a counted UTF-16 string) or ID,
 // then an offset (high bit: a subdirectory, else a data entry).
+inline constexpr uint32_t HighBit = 0x80000000u;
 inline constexpr size_t EntryName = 0;
 inline constexpr size_t EntryOffset = 4;
 inline constexpr size_t EntrySize = 8;
@@ -109,6 +113,9 @@ inline constexpr uint16_t RT_MANIFEST = 24;
 inline constexpr size_t MaxSections = 96;
 // Resource trees have three levels: type, name, language.
 inline constexpr int ResourceLevels = 3;
+// The code units of resource names that one listing of an image's resources
+// reads and hands out, all together; real images hold a few hundred.
+inline constexpr size_t MaxResourceNameUnits = size_t(1) << 20;
 
 enum class TImageFormat : uint8_t { PE32, PE32Plus };
 
@@ -150,16 +157,23 @@ struct TResourceData {
   std::optional<uint32_t> Language;
 };
 
-// A resource type or name to look for: an ID, a name (compared without the
-// letter case of ASCII letters, as Windows compares them) or any there is.
+// A resource type or name to look for: an ID, a name or any there is.
+// Names compare as Windows' loader compares them: UTF-16 code unit by code
+// unit, each taken through UpcaseForNames, so "zlbdata" finds "ZLBDATA"
+// and "ZLBDAT\u0141" does not.
 struct TResourceKey {
   enum class TKind : uint8_t { Id, Name, First };
   TKind Kind = TKind::First;
   uint16_t Id = 0;
-  std::string_view Name;
+  std::u16string Name;
 
   static TResourceKey ById(uint16_t Value) { return {TKind::Id, Value, {}}; }
-  static TResourceKey ByName(std::string_view Value) { return {TKind::Name, 0, Value}; }
+  static TResourceKey ByName(std::u16string_view Value) {
+    return {TKind::Name, 0, std::u16string(Value)};
+  }
+  // Utf8, which must be well-formed UTF-8 (std::invalid_argument otherwise:
+  // the names sought are the program's own).
+  static TResourceKey ByName(std::string_view Utf8);
   static TResourceKey AnyFirst() { return {}; }
 };
 
@@ -187,6 +201,20 @@ struct TResourceLeaf {
 // The start of a file "claims" an executable image when it is "MZ": every
 // Windows program and DLL, and MS-DOS programs, begin so.
 bool StartsAsExecutable(TStream& Stream);
+// True when Stream begins as a Windows image: "MZ", and the PE signature
+// where e_lfanew points, inside the file. Such a file is an image, whole or
+// malformed, and nothing else.
+bool BeginsAsImage(TStream& Stream);
+
+// Numbers in decimal; "0x" and the value in upper-case hexadecimal digits.
+std::string Dec(uint64_t Value);
+std::string Hex(uint64_t Value);
+// N rounded up to a multiple of To (To > 0).
+constexpr uint64_t AlignUp(uint64_t N, uint64_t To) {
+  return (N + To - 1) / To * To;
+}
+// The bytes a section spans in memory; some linkers leave VirtualSize 0.
+uint64_t Span(const TSection& Section);
 
 // The headers of an image, read when constructed; resources and the
 // certificate table are looked up on request. Stream must outlive the image
@@ -214,24 +242,23 @@ class TPEImage {
 
   // Every resource of Type and Name, in every language and under every
   // entry that matches either key (a crafted tree may hold a type twice, or
-  // a name in two letter cases), in the tree's order; at most Limit of
-  // them, the walk ending there. Windows' FindResource takes one of them by
-  // the thread's, the user's and the system's language, so where there are
-  // several, which one a program gets depends on the machine. Raises
-  // EPEFormatError for a tree that is malformed where it is walked: nodes
-  // that reach past the resource section, loops, more than three levels,
-  // entry counts that cannot fit, data that lies in no section.
-  std::vector<TResourceData> FindResources(TResourceKey Type, TResourceKey Name,
+  // a name in two letter cases), in the tree's order; the first Limit of
+  // them. Windows' FindResource takes one of them by the thread's, the
+  // user's and the system's language, so where there are several, which one
+  // a program gets depends on the machine. The whole tree is walked, so
+  // that every lookup refuses the same images: raises EPEFormatError for a
+  // tree that is malformed anywhere (see WalkResources).
+  std::vector<TResourceData> FindResources(const TResourceKey& Type, const TResourceKey& Name,
                                            size_t Limit) const;
   // The data of the first resource of Type and Name in the tree's order (the
   // first of FindResources); nullopt when the image has none. Raises as
   // FindResources.
-  std::optional<TFileRange> FindResource(TResourceKey Type, TResourceKey Name) const;
+  std::optional<TFileRange> FindResource(const TResourceKey& Type, const TResourceKey& Name) const;
 
   // Every resource of the image, in the tree's order; empty when it has no
-  // resource directory. Raises EPEFormatError as FindResource does, and when
-  // a directory is reached twice (a tree has one way to each) or a leaf is
-  // not at the third level.
+  // resource directory. Raises EPEFormatError as FindResources does, and
+  // when the names it would read and hand out come to more than
+  // MaxResourceNameUnits code units.
   std::vector<TResourceLeaf> ResourceLeaves() const;
 
   // The certificate table (Authenticode signatures); nullopt when there is
@@ -243,27 +270,43 @@ class TPEImage {
   std::vector<uint8_t> ReadRange(TFileRange Range, size_t MaxBytes, std::string_view What) const;
 
  private:
+  // An entry of a resource directory as stored: its name or ID, and the
+  // offset of what it leads to, each with its high bit.
   struct TEntry {
     uint32_t Name;
     uint32_t Offset;
   };
+  // What a leaf's data entry says.
+  struct TDataEntry {
+    TFileRange Data;
+    uint32_t CodePage;
+  };
+  // Called with each entry in the tree's order (depth first), on Level 0
+  // (types), 1 (names) or 2 (languages), before what it leads to; Data is
+  // set on level 2 alone.
+  using TVisit = std::function<void(int Level, const TEntry& Entry, const TDataEntry* Data)>;
+  class TNodeClaims;
+
   void ReadAt(int64_t Offset, void* Buffer, size_t Count, std::string_view What) const;
-  // Calls Visit with each entry of the directory at DirOffset (in the tree)
-  // that Key matches, in order, until it returns false.
-  void VisitEntries(uint32_t DirOffset, TResourceKey Key,
-                    const std::function<bool(const TEntry&)>& Visit) const;
-  // FindResources from the directory at DirOffset on Level, below the
-  // directories on Path; adds to Found. Returns false once Limit is reached.
-  bool Walk(int Level, uint32_t DirOffset, std::array<uint32_t, ResourceLevels>& Path,
-            const std::array<TResourceKey, ResourceLevels>& Keys, size_t Limit,
-            std::vector<TResourceData>& Found) const;
-  bool NameMatches(uint32_t NameOffset, std::string_view Name) const;
-  // The entries of the directory at DirOffset, all of them, and the name at
-  // NameOffset, each checked against the resource section.
-  std::vector<TEntry> ReadEntries(uint32_t DirOffset) const;
-  std::u16string ReadName(uint32_t NameOffset) const;
-  void AddLeaves(int Level, uint32_t DirOffset, std::vector<TResourceId>& Path,
-                 std::set<uint32_t>& Visited, std::vector<TResourceLeaf>& Leaves) const;
+  // The one walk of the resource tree. Every node (a directory table with
+  // its entries, a data entry) must lie in the resource section and occupy
+  // bytes that no other node occupies, so each is visited once, loops and
+  // shared directories or data entries are refused, and the entries read
+  // are no more than the section holds. Raises EPEFormatError for that, and
+  // for more than three levels, data where a directory belongs, entry
+  // counts that cannot fit and data that lies in no section.
+  void WalkResources(const TVisit& Visit) const;
+  void WalkDirectory(int Level, uint32_t DirOffset, std::array<uint32_t, ResourceLevels>& Path,
+                     TNodeClaims& Claims, const TVisit& Visit) const;
+  // Whether the entry name or ID Field matches Key. A name is read only as
+  // far as its length, and compared only when that is Key's.
+  bool Matches(const TResourceKey& Key, uint32_t Field) const;
+  // The name or ID Field; a name's code units are taken from Budget, and a
+  // name longer than what remains raises EPEFormatError.
+  TResourceId ReadId(uint32_t Field, size_t& Budget) const;
+  // The length of the name at NameOffset, checked with its code units
+  // against the resource section.
+  uint16_t NameLength(uint32_t NameOffset) const;
 
   TStream& FStream;
   int64_t FFileSize = 0;
@@ -285,7 +328,5 @@ std::string MachineName(uint16_t Machine);
 // "gui", "console", ... or the number; Text: "Windows GUI", ...
 std::string SubsystemName(uint16_t Subsystem);
 std::string SubsystemText(uint16_t Subsystem);
-// "0x" and Value in upper-case hexadecimal digits.
-std::string Hex(uint64_t Value);
 
 }  // namespace kv::pe

@@ -30,8 +30,13 @@ inline constexpr const char* SResourceEntryCount =
     "the resource directory at %s claims %s entries, more than fit in the resource section";
 inline constexpr const char* SResourceLoop =
     "the resource directory at %s refers back to itself or to a directory above it";
-inline constexpr const char* SResourceReachedTwice =
-    "the resource directory at %s is reached twice";
+// %s: "resource directory" or "resource data entry", %s: its offset.
+inline constexpr const char* SResourceReachedTwice = "the %s at %s is reached twice";
+inline constexpr const char* SResourceOverlaps =
+    "the %s at %s overlaps another part of the resource tree";
+// %s: the limit.
+inline constexpr const char* SResourceNamesTooLong =
+    "the resource names add up to more than %s characters";
 inline constexpr const char* SResourceTooDeep = "the resource tree is deeper than three levels";
 // %s: the level (1 or 2).
 inline constexpr const char* SResourceDataTooHigh =
@@ -43,5 +48,6 @@ inline constexpr const char* SCertificatesPastEnd =
 inline constexpr const char* SResourceTooLarge = "the %s of %s bytes is larger than %s bytes";
 // %s: what is wrong inside it.
 inline constexpr const char* SBadVersionResource = "the version resource is malformed: %s";
+inline constexpr const char* SBadSignature = "the signature is malformed: %s";
 
 }  // namespace kv::pe::messages

@@ -1,7 +1,8 @@
 // fuzz_pe: arbitrary bytes as a file given to zlbtool: told apart as an
 // archive or an executable image, the image's headers, resource tree,
-// version resource, manifest and certificate table read, and the payload
-// read through its window. kv::Exception is the only acceptable failure.
+// version resource, manifest, certificate table and signer read, and the
+// payload read through its window. kv::Exception is the only acceptable
+// failure.
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -34,8 +35,16 @@ void ReadImage(kv::TStream& Stream, size_t Size) {
     if (const auto Range = Image.FindResource(TResourceKey::ById(Type), {}))
       CheckInside(*Range, Size, "a resource");
   if (const auto Table = Image.CertificateTable()) CheckInside(*Table, Size, "the certificates");
-  // Read as zlbtool info reads them.
-  (void)ReadImageFacts(Image);
+  // Read as zlbtool info reads them. The signer's subject is shown as it
+  // stands: no control character may reach the terminal.
+  const TImageFacts Facts = ReadImageFacts(Image);
+  const std::string Subject = Facts.SignerSubject.value_or("");
+  for (size_t I = 0; I < Subject.size(); ++I) {
+    const auto Byte = uint8_t(Subject[I]);
+    const bool C1 = Byte == 0xC2 && I + 1 < Subject.size() && uint8_t(Subject[I + 1]) >= 0x80 &&
+                    uint8_t(Subject[I + 1]) <= 0x9F;
+    if (Byte < 0x20 || Byte == 0x7F || C1) Fail("a control character in the signer's subject");
+  }
 }
 
 }  // namespace

@@ -157,6 +157,43 @@ TEST(ImageWriter, ImagesItCannotRewriteAreRefusedSayingWhatAndWhere) {
   const size_t Reloc = Good.SectionTable + 40;
   const size_t Size = Good.Bytes.size();
   const size_t DataEnd = Good.Relocations + 0x400;  // the relocations' data, file-aligned
+  // A section ".text" put first in the table, before the resources (file
+  // data 0x200, RVA 0x1000), with its span in memory and its data in the
+  // file.
+  const auto WithSectionBefore = [&](uint32_t Rva, uint32_t VirtualSize, uint32_t Pointer,
+                                     uint32_t RawSize) {
+    return [=, &Good](TBytes& B) {
+      const auto Table = B.begin() + ptrdiff_t(Good.SectionTable);
+      std::copy_backward(Table, Table + 80, Table + 120);
+      std::fill(Table, Table + 40, 0);
+      std::copy_n(".text", 5, Table);
+      PutU32(B, Good.SectionTable + 8, VirtualSize);
+      PutU32(B, Good.SectionTable + 12, Rva);
+      PutU32(B, Good.SectionTable + 16, RawSize);
+      PutU32(B, Good.SectionTable + 20, Pointer);
+      PutU16(B, Good.Coff + 2, 3);
+    };
+  };
+  // Resources whose data are one, 6 MiB, which three leaves share.
+  const auto WithSharedData = [](TBytes& B) {
+    kvtest::TImageRecipe R = Recipe(false, true, true);
+    R.Resources = {{10, "", 1, TBytes(6 << 20, 0x5A)}, {10, "", 2, {1}}, {10, "", 3, {2}}};
+    const kvtest::TBuiltImage Image = kvtest::BuildImage(R);
+    B = Image.Bytes;
+    for (const size_t Entry : {Image.DataEntry[1], Image.DataEntry[2]}) {
+      PutU32(B, Entry, U32At(B, Image.DataEntry[0]));
+      PutU32(B, Entry + 4, U32At(B, Image.DataEntry[0] + 4));
+    }
+  };
+  // Twenty names of 30,000 characters: read and handed out with each leaf,
+  // more than the names a listing may hold.
+  const auto WithLongNames = [](TBytes& B) {
+    kvtest::TImageRecipe R = Recipe(false, true, true);
+    R.Resources.clear();
+    for (char C = 'A'; C < 'A' + 20; ++C)
+      R.Resources.push_back({10, std::string(30000, 'N') + C, 1, {1}});
+    B = kvtest::BuildImage(R).Bytes;
+  };
   struct TCase {
     const char* Name;
     std::function<void(TBytes&)> Damage;
@@ -217,6 +254,24 @@ TEST(ImageWriter, ImagesItCannotRewriteAreRefusedSayingWhatAndWhere) {
            },
        .Message = std::to_string(Size - DataEnd) +
                   " bytes follow the last section's data, and they are not a certificate table"},
+      {.Name = "a section before the resources that reaches one byte into them in memory",
+       .Damage = WithSectionBefore(0xFFF, 2, 0x1E0, 0x20),
+       .Message = "section 1 (.text) comes before the resource section in the section table but "
+                  "lies in or after it"},
+      {.Name = "a section before the resources that reaches one byte into them in the file",
+       .Damage = WithSectionBefore(0x800, 0x10, 0x1E0, 0x21),
+       .Message = "section 1 (.text) comes before the resource section in the section table but "
+                  "lies in or after it"},
+      {.Name = "a section before the resources that ends where they start",
+       .Damage = WithSectionBefore(0xFFE, 2, 0x1E0, 0x20),
+       .Message = "(no exception)"},
+      {.Name = "three leaves that share 6 MiB of data",
+       .Damage = WithSharedData,
+       .Message = "the resources' data add up to " + std::to_string(3 * (6 << 20)) +
+                  " bytes, more than 16777216 bytes"},
+      {.Name = "names longer than a listing holds",
+       .Damage = WithLongNames,
+       .Message = "the resource names add up to more than 1048576 characters"},
       {.Name = "a resource directory reached twice",
        .Damage =
            [&](TBytes& B) { PutU32(B, Good.NameEntry[2] + 4, U32At(B, Good.NameEntry[0] + 4)); },

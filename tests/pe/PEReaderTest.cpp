@@ -1,5 +1,5 @@
-// The PE reader on hostile images, through the payload locator, and the
-// manifest scan behind zlbtool info.
+// The PE reader on hostile images, through the payload locator, the
+// manifest scan and the signer's subject behind zlbtool info.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "Authenticode.h"
 #include "ImageBuilder.h"
 #include "ImageFacts.h"
 #include "PEImage.h"
@@ -20,6 +21,39 @@
 using namespace kv;
 using namespace kv::pe;
 using kvtest::TBytes;
+
+namespace {
+
+// A resource tree made by hand, in shapes no resource compiler makes.
+struct TTree {
+  explicit TTree(size_t Size) : Bytes(Size, 0) {}
+
+  void Directory(size_t At, uint16_t Named, uint16_t Numbered) {
+    kvtest::PutU16(Bytes, At + 12, Named);
+    kvtest::PutU16(Bytes, At + 14, Numbered);
+  }
+  // Entry Index of the directory at At.
+  void Entry(size_t At, size_t Index, uint32_t Name, uint32_t Offset) {
+    kvtest::PutU32(Bytes, At + 16 + 8 * Index, Name);
+    kvtest::PutU32(Bytes, At + 20 + 8 * Index, Offset);
+  }
+  // A data entry for Size bytes at Data in the tree.
+  void DataEntry(size_t At, size_t Data, size_t Size) {
+    kvtest::PutU32(Bytes, At, kvtest::ResourceSectionRva + uint32_t(Data));
+    kvtest::PutU32(Bytes, At + 4, uint32_t(Size));
+  }
+  void Name(size_t At, std::u16string_view Name) {
+    kvtest::PutU16(Bytes, At, uint16_t(Name.size()));
+    for (size_t I = 0; I < Name.size(); ++I)
+      kvtest::PutU16(Bytes, At + 2 + 2 * I, Name[I]);
+  }
+
+  TBytes Bytes;
+};
+
+constexpr uint32_t Sub = 0x80000000u;  // an entry's high bit
+
+}  // namespace
 
 TEST(RequestedExecutionLevel, IsFoundWhateverTheQuotesOrderPrefixOrComments) {
   struct TCase {
@@ -92,7 +126,60 @@ TEST(HostileImages, FailWithWhatIsWrongAndWhere) {
   };
   const TBytes Other = kvtest::BuildArchive({{"other", kvtest::ToBytes("another release")}});
   const size_t Version = 0x200 + (U32At(Good.DataEntry[0]) - 0x1000);
-  const uint32_t Sub = 0x80000000u;
+  const auto WithPayloadNamed = [&](const std::string& Name) {
+    kvtest::TImageRecipe Recipe = kvtest::UpdaterRecipe(Payload);
+    Recipe.Resources.back().Name = Name;
+    return kvtest::BuildImage(Recipe).Bytes;
+  };
+  // 65,535 type entries that lead to one name directory, which holds
+  // 16,384 names: a reader that walks it for each of them compares a
+  // billion names.
+  constexpr size_t Types = 0xFFFF, SharedNames = 0x4000;
+  constexpr size_t SharedNameDirectory = 16 + 8 * Types;
+  const auto WithSharedNameDirectory = [&] {
+    const size_t NameX = SharedNameDirectory + 16 + 8 * SharedNames;
+    const size_t Languages = NameX + 8;  // empty language directories
+    TTree Tree(Languages + 16 * SharedNames);
+    Tree.Directory(0, 0, uint16_t(Types));
+    for (size_t I = 0; I < Types; ++I)
+      Tree.Entry(0, I, 10, Sub | uint32_t(SharedNameDirectory));
+    Tree.Directory(SharedNameDirectory, uint16_t(SharedNames), 0);
+    Tree.Name(NameX, u"X");
+    for (size_t I = 0; I < SharedNames; ++I)
+      Tree.Entry(SharedNameDirectory, I, Sub | uint32_t(NameX), Sub | uint32_t(Languages + 16 * I));
+    kvtest::TImageRecipe Recipe;
+    Recipe.RawTree = std::move(Tree.Bytes);
+    return kvtest::BuildImage(Recipe).Bytes;
+  };
+  // Beside the payload, 65,535 languages of one resource whose leaves share
+  // one data entry of 64 KiB: read for each, 4 GiB.
+  constexpr size_t Leaves = 0xFFFF, SharedBytes = 64 * 1024;
+  constexpr size_t Root = 0, Type3 = Root + 32, Type10 = Type3 + 24, Languages3 = Type10 + 24;
+  constexpr size_t Languages10 = Languages3 + 16 + 8 * Leaves, SharedEntry = Languages10 + 24;
+  const auto WithSharedData = [&] {
+    const size_t PayloadEntry = SharedEntry + 16, Name = PayloadEntry + 16, Data = Name + 16;
+    const size_t Shared = Data + (Payload.size() + 7) / 8 * 8;
+    TTree Tree(Shared + SharedBytes);
+    Tree.Directory(Root, 0, 2);
+    Tree.Entry(Root, 0, 3, Sub | Type3);
+    Tree.Entry(Root, 1, 10, Sub | Type10);
+    Tree.Directory(Type3, 0, 1);
+    Tree.Entry(Type3, 0, 1, Sub | Languages3);
+    Tree.Directory(Type10, 1, 0);
+    Tree.Entry(Type10, 0, Sub | uint32_t(Name), Sub | uint32_t(Languages10));
+    Tree.Name(Name, u"ZLBDATA");
+    Tree.Directory(Languages3, 0, uint16_t(Leaves));
+    for (size_t I = 0; I < Leaves; ++I)
+      Tree.Entry(Languages3, I, uint32_t(I), uint32_t(SharedEntry));
+    Tree.DataEntry(SharedEntry, Shared, SharedBytes);
+    Tree.Directory(Languages10, 0, 1);
+    Tree.Entry(Languages10, 0, 0x409, uint32_t(PayloadEntry));
+    Tree.DataEntry(PayloadEntry, Data, Payload.size());
+    std::copy(Payload.begin(), Payload.end(), Tree.Bytes.begin() + ptrdiff_t(Data));
+    kvtest::TImageRecipe Recipe;
+    Recipe.RawTree = std::move(Tree.Bytes);
+    return kvtest::BuildImage(Recipe).Bytes;
+  };
   struct TCase {
     const char* Name;
     std::function<void(TBytes&)> Damage;
@@ -202,6 +289,27 @@ TEST(HostileImages, FailWithWhatIsWrongAndWhere) {
       {.Name = "no payload",
        .Damage = [&](TBytes& B) { PutU32(B, RootType, 11); },
        .Message = "no ZLBDATA resource"},
+      {.Name = "an empty payload, its data at the section's end",
+       .Damage = [&](TBytes& B) { B = kvtest::BuildImage(kvtest::UpdaterRecipe({})).Bytes; },
+       .Message = ""},
+      {.Name = "the payload's name in lower case",
+       .Damage = [&](TBytes& B) { B = WithPayloadNamed("zlbdata"); },
+       .Message = ""},
+      {.Name = "the payload's name with a look-alike letter",
+       .Damage = [&](TBytes& B) { B = WithPayloadNamed("ZLBDAT\u0141"); },
+       .Message = "no ZLBDATA resource"},
+      {.Name = "the payload's name as a lower-case look-alike",
+       .Damage = [&](TBytes& B) { B = WithPayloadNamed("zlbdat\u0142"); },
+       .Message = "no ZLBDATA resource"},
+      {.Name = "a directory inside the entries of another",
+       .Damage = [&](TBytes& B) { PutU32(B, RootType + 4, Sub | 4); },
+       .Message = "the resource directory at 0x4 overlaps another part of the resource tree"},
+      {.Name = "a name directory shared by 65535 types",
+       .Damage = [&](TBytes& B) { B = WithSharedNameDirectory(); },
+       .Message = "the resource directory at " + Hex(SharedNameDirectory) + " is reached twice"},
+      {.Name = "65535 leaves sharing one data entry",
+       .Damage = [&](TBytes& B) { B = WithSharedData(); },
+       .Message = "the resource data entry at " + Hex(SharedEntry) + " is reached twice"},
       {.Name = "certificate table past the end",
        .Damage =
            [&](TBytes& B) {
@@ -246,4 +354,201 @@ TEST(HostileImages, FailWithWhatIsWrongAndWhere) {
       kvtest::WriteAll(std::filesystem::path(Corpus) / ("hostile_" + Name + ".exe"), Bytes);
     }
   }
+}
+
+namespace {
+
+// The signer's subject that zlbtool info shows for Image.
+std::optional<std::string> SignerOf(const TBytes& Image) {
+  TReadOnlyMemoryStream Stream(Image.data(), int64_t(Image.size()));
+  return ReadImageFacts(TPEImage(Stream)).SignerSubject;
+}
+
+}  // namespace
+
+// The subject of the certificate that the signer names, as RFC 4514 writes
+// it, safe to show.
+TEST(SignerSubject, IsTheSigningCertificatesSubjectAsRfc4514WritesIt) {
+  using kvtest::Der;
+  using kvtest::Utf8String;
+  const auto Printable = [](const std::string& Text) {
+    return Der(0x13, {TBytes(Text.begin(), Text.end())});
+  };
+  struct TCase {
+    const char* Name;
+    kvtest::TNameRecipe Subject;
+    std::string Text;
+  };
+  const TCase Cases[] = {
+      {.Name = "parts last first",
+       .Subject = {{{"2.5.4.6", Printable("PL")}},
+                   {{"2.5.4.10", Utf8String("Konvoro")}},
+                   {{"2.5.4.3", Utf8String("Konvoro updater")}}},
+       .Text = "CN=Konvoro updater, O=Konvoro, C=PL"},
+      {.Name = "every short name",
+       .Subject = {{{"0.9.2342.19200300.100.1.25", Printable("example")}},
+                   {{"2.5.4.7", Printable("Lodz")}},
+                   {{"2.5.4.8", Printable("Lodzkie")}},
+                   {{"2.5.4.9", Printable("Piotrkowska 1")}},
+                   {{"2.5.4.11", Printable("Release")}},
+                   {{"0.9.2342.19200300.100.1.1", Printable("u1")}}},
+       .Text = "UID=u1, OU=Release, STREET=Piotrkowska 1, ST=Lodzkie, L=Lodz, DC=example"},
+      {.Name = "several attributes in one part",
+       .Subject = {{{"2.5.4.10", Utf8String("Konvoro")}},
+                   {{"2.5.4.3", Utf8String("A")}, {"2.5.4.11", Utf8String("B")}}},
+       .Text = "CN=A+OU=B, O=Konvoro"},
+      {.Name = "special characters",
+       .Subject = {{{"2.5.4.3", Utf8String("#a, b+c \"q\" <x>;\\ ")}}},
+       .Text = "CN=\\#a\\, b\\+c \\\"q\\\" \\<x\\>\\;\\\\\\ "},
+      {.Name = "a blank first", .Subject = {{{"2.5.4.3", Utf8String(" a")}}}, .Text = "CN=\\ a"},
+      {.Name = "letters beyond ASCII in every string type",
+       .Subject = {{{"2.5.4.7", Utf8String("\u0141\u00F3d\u017A")}},
+                   {{"2.5.4.3", Der(0x1E, {{0x04, 0x16, 0xD8, 0x3D, 0xDE, 0x00}})}},
+                   {{"2.5.4.10", Der(0x14, {{'C', 0xE9}})}},
+                   {{"2.5.4.11", Der(0x1C, {{0, 0, 0, 'U'}})}}},
+       .Text = "OU=U, O=C\u00E9, CN=\u0416\U0001F600, L=\u0141\u00F3d\u017A"},
+      {.Name = "controls and direction marks escaped",
+       .Subject = {{{"2.5.4.3", Utf8String("a\nb\x1B[31m\u202Ec\u0085")}}},
+       .Text = "CN=a\\0Ab\\1B[31m\\E2\\80\\AEc\\C2\\85"},
+      {.Name = "a NUL",
+       .Subject = {{{"2.5.4.3", Der(0x0C, {{'a', 0, 'b'}})}}},
+       .Text = "CN=a\\00b"},
+      {.Name = "an unknown type, as its number and DER",
+       .Subject = {{{"1.2.840.113549.1.9.1", Der(0x16, {{'a', '@', 'b'}})}}},
+       .Text = "1.2.840.113549.1.9.1=#1603614062"},
+      {.Name = "values that are no strings of their kind, as DER",
+       .Subject = {{{"2.5.4.3", Der(0x0C, {{0xC3, 0x28}})}},
+                   {{"2.5.4.10", Der(0x02, {{0x05}})}},
+                   {{"2.5.4.11", Der(0x13, {{'a', 0xFF}})}},
+                   {{"2.5.4.6", Der(0x1E, {{0xD8, 0x3D}})}}},
+       .Text = "C=#1E02D83D, OU=#130261FF, O=#020105, CN=#0C02C328"},
+      {.Name = "an empty name", .Subject = {}, .Text = ""},
+  };
+  const TBytes Payload = kvtest::BuildArchive({});
+  for (const TCase& Case : Cases) {
+    kvtest::TImageRecipe Recipe = kvtest::UpdaterRecipe(Payload);
+    Recipe.Certificate = kvtest::Signature({.Subject = kvtest::Name(Case.Subject)});
+    EXPECT_EQ(SignerOf(kvtest::BuildImage(Recipe).Bytes), Case.Text) << Case.Name;
+  }
+
+  // No signature, or one of another kind than PKCS #7: no signer.
+  kvtest::TImageRecipe Unsigned = kvtest::UpdaterRecipe(Payload);
+  EXPECT_EQ(SignerOf(kvtest::BuildImage(Unsigned).Bytes), std::nullopt);
+  Unsigned.Certificate = kvtest::Signature({.Subject = kvtest::Name({})});
+  Unsigned.CertificateType = 1;  // WIN_CERT_TYPE_X509
+  EXPECT_EQ(SignerOf(kvtest::BuildImage(Unsigned).Bytes), std::nullopt);
+}
+
+// A signature that cannot be read names no signer, and says what is wrong
+// with it; the rest of the image's facts stand. Each damage in one place.
+TEST(SignerSubject, OfADamagedSignatureIsUnsetAndWhatIsWrongIsTold) {
+  using kvtest::PutU32;
+  const TBytes Payload = kvtest::BuildArchive({{"a", kvtest::ToBytes("a")}});
+  auto Hex = [](uint64_t Value) { return kv::pe::Hex(Value); };
+  const auto Signed = [&](const kvtest::TSignatureRecipe& Signature) {
+    kvtest::TImageRecipe Recipe = kvtest::UpdaterRecipe(Payload);
+    Recipe.Certificate = kvtest::Signature(Signature);
+    return kvtest::BuildImage(Recipe);
+  };
+  const TBytes Subject = kvtest::Name({{{"2.5.4.3", kvtest::Utf8String("Konvoro updater")}}});
+  const kvtest::TBuiltImage SignedGood = Signed({.Subject = Subject});
+  const size_t SignatureAt = SignedGood.Certificate + 8;  // its DER, after WIN_CERTIFICATE
+  const uint32_t TableSize = kv::GetU32LE(&SignedGood.Bytes[SignedGood.Directories + 36]);
+  const kvtest::TSignatureRecipe Large = {.Subject =
+                                              kvtest::Der(0x30, {TBytes(MaxSignatureBytes, 0)})};
+  struct TCase {
+    const char* Name;
+    std::function<void(TBytes&)> Damage;
+    std::string Problem;
+  };
+  const TCase Cases[] = {
+      {.Name = "certificate entry longer than its table",
+       .Damage = [&](TBytes& B) { PutU32(B, SignatureAt - 8, TableSize + 8); },
+       .Problem = "the signature is malformed: the certificate entry at " + Hex(SignatureAt - 8) +
+                  " claims " + std::to_string(TableSize + 8) +
+                  " bytes, which its table does not hold"},
+      {.Name = "signature that is not signed data",
+       .Damage =
+           [&](TBytes& B) {
+             B = Signed({.Subject = Subject, .ContentType = "1.2.840.113549.1.7.1"}).Bytes;
+           },
+       .Problem = "the signature is malformed: it is not PKCS #7 signed data"},
+      {.Name = "signature of two signers",
+       .Damage = [&](TBytes& B) { B = Signed({.Subject = Subject, .Signers = 2}).Bytes; },
+       .Problem = "the signature is malformed: it has more than one signer"},
+      {.Name = "signature of no signer",
+       .Damage = [&](TBytes& B) { B = Signed({.Subject = Subject, .Signers = 0}).Bytes; },
+       .Problem = "the signature is malformed: the signer info is missing or cut off"},
+      {.Name = "signer whose certificate is not there",
+       .Damage = [&](TBytes& B) { B = Signed({.Subject = Subject, .SignerSerial = {9}}).Bytes; },
+       .Problem = "the signature is malformed: no certificate in it matches its signer"},
+      {.Name = "signature without certificates",
+       .Damage = [&](TBytes& B) { B = Signed({.Subject = Subject, .Certificates = false}).Bytes; },
+       .Problem = "the signature is malformed: it carries no certificates"},
+      {.Name = "signature longer than its entry",
+       // The content info's length, high byte.
+       .Damage = [&](TBytes& B) { B[SignatureAt + 2] = 0x7F; },
+       .Problem = "the signature is malformed: the content info (" +
+                  std::to_string(0x7F00 | SignedGood.Bytes[SignatureAt + 3]) +
+                  " bytes) reaches past what holds it"},
+      {.Name = "signature of an indefinite length",
+       .Damage = [&](TBytes& B) { B[SignatureAt + 1] = 0x80; },
+       .Problem = "the signature is malformed: the content info has an indefinite length"},
+      {.Name = "signature whose length has 5 bytes",
+       .Damage = [&](TBytes& B) { B[SignatureAt + 1] = 0x85; },
+       .Problem = "the signature is malformed: the content info has a length of more than 4 bytes"},
+      {.Name = "signature larger than is read",
+       .Damage = [&](TBytes& B) { B = Signed(Large).Bytes; },
+       .Problem = "the signature of " + std::to_string(kvtest::Signature(Large).size()) +
+                  " bytes is larger than " + std::to_string(MaxSignatureBytes) + " bytes"},
+  };
+  const auto Facts = [](const TBytes& Bytes) {
+    TReadOnlyMemoryStream Stream(Bytes.data(), int64_t(Bytes.size()));
+    return ReadImageFacts(TPEImage(Stream));
+  };
+  ASSERT_EQ(Facts(SignedGood.Bytes).SignerSubject, "CN=Konvoro updater");
+  ASSERT_EQ(SignedGood.Bytes[SignatureAt + 1], 0x82) << "the signature's length in two bytes";
+  // The damaged signatures seed fuzz_pe too (tests/fuzz/make-corpus).
+  const char* Corpus = std::getenv("KV_HOSTILE_IMAGE_DIR");
+  for (const TCase& Case : Cases) {
+    TBytes Bytes = SignedGood.Bytes;
+    Case.Damage(Bytes);
+    const TImageFacts Read = Facts(Bytes);
+    EXPECT_EQ(Read.SignerSubject, std::nullopt) << Case.Name;
+    EXPECT_EQ(Read.SignerProblem, Case.Problem) << Case.Name;
+    EXPECT_EQ(Read.ExecutionLevel, "requireAdministrator") << Case.Name;
+    // The corpus keeps to seeds of a megabyte.
+    if (Corpus && Bytes.size() <= (1 << 20)) {
+      std::string Name = Case.Name;
+      std::replace(Name.begin(), Name.end(), ' ', '_');
+      kvtest::WriteAll(std::filesystem::path(Corpus) / ("hostile_" + Name + ".exe"), Bytes);
+    }
+  }
+}
+
+// The stub, signed at build time by osslsigncode with a throwaway
+// certificate of this subject (tests/pe/SignedStub.cmake).
+TEST(SignerSubject, OfARealAuthenticodeSignatureIsItsCertificatesSubject) {
+#ifdef KV_TEST_SIGNED_STUB
+  const TBytes Signed = kvtest::ReadAll(kvtest::ProgramDirectory() + KV_TEST_SIGNED_STUB);
+  ASSERT_GT(Signed.size(), 4096u) << KV_TEST_SIGNED_STUB;
+  EXPECT_EQ(SignerOf(Signed), "CN=Konvoro updater, O=Konvoro");
+
+  // Cut short inside the signature: its table, and the entry, end earlier.
+  TReadOnlyMemoryStream Stream(Signed.data(), int64_t(Signed.size()));
+  const TPEImage Image(Stream);
+  const TFileRange Table = *Image.CertificateTable();
+  TBytes Cut = Signed;
+  const uint32_t Kept = uint32_t(Table.Size / 2) & ~7u;
+  kvtest::PutU32(Cut, size_t(Table.Offset), Kept);
+  kvtest::PutU32(Cut, size_t(Image.Layout().Directories) + 8 * CertificateDirectory + 4, Kept);
+  Cut.resize(size_t(Table.Offset + Kept));
+  TReadOnlyMemoryStream CutStream(Cut.data(), int64_t(Cut.size()));
+  const TImageFacts Facts = ReadImageFacts(TPEImage(CutStream));
+  EXPECT_EQ(Facts.SignerSubject, std::nullopt);
+  EXPECT_EQ(Facts.SignerProblem.value_or("").rfind("the signature is malformed: ", 0), 0u)
+      << Facts.SignerProblem.value_or("(none)");
+#else
+  GTEST_SKIP() << KV_TEST_SIGNED_STUB_SKIPPED;
+#endif
 }

@@ -2,15 +2,17 @@
 #include "ImageBuilder.h"
 
 #include "konvoro/Binary.h"
+#include "konvoro/Unicode.h"
 
 #include <algorithm>
 #include <sstream>
+#include <stdexcept>
 
 namespace kvtest {
 
 namespace {
 
-constexpr uint32_t SectionRva = 0x1000;
+constexpr uint32_t SectionRva = ResourceSectionRva;
 constexpr size_t FileAlignment = 0x200;
 
 size_t AlignUp(size_t N, size_t To) {
@@ -19,6 +21,17 @@ size_t AlignUp(size_t N, size_t To) {
 
 void Pad(TBytes& B, size_t To) {
   B.resize(AlignUp(B.size(), To), 0);
+}
+
+// A resource name, given in UTF-8, as its UTF-16 code units.
+std::u16string NameUnits(const std::string& Utf8) {
+  const std::optional<std::u16string> Units = kv::Utf8ToUtf16(Utf8);
+  if (!Units) throw std::invalid_argument("a resource name that is not UTF-8: " + Utf8);
+  return *Units;
+}
+
+TBytes ToBytesOf(const std::string& Text) {
+  return TBytes(Text.begin(), Text.end());
 }
 
 TBytes Utf16(const std::string& Text, bool Terminated) {
@@ -136,7 +149,7 @@ TBuiltImage BuildImage(const TImageRecipe& Recipe) {
       const std::string& Name = Recipe.Resources[Group.front()].Name;
       if (Name.empty()) continue;
       NameAt[Group.front()] = At;
-      At += 2 + 2 * Name.size();
+      At += 2 + 2 * NameUnits(Name).size();
     }
   for (size_t I = 0; I < Count; ++I) {
     At = AlignUp(At, 8);
@@ -144,7 +157,15 @@ TBuiltImage BuildImage(const TImageRecipe& Recipe) {
     At += Recipe.Resources[I].Data.size();
   }
   TBytes Tree(At, 0);
-  PutU16(Tree, 14, uint16_t(Types.size()));
+  if (!Recipe.RawTree.empty()) {
+    Tree = Recipe.RawTree;
+    Types.clear();
+    Out.TypeDirectory.clear();
+    Out.LanguageDirectory.clear();
+    Out.NameEntry.clear();
+    Out.DataEntry.clear();
+  }
+  if (Recipe.RawTree.empty()) PutU16(Tree, 14, uint16_t(Types.size()));
   for (size_t T = 0; T < Types.size(); ++T) {
     PutU32(Tree, 16 + 8 * T, Types[T]);
     PutU32(Tree, 16 + 8 * T + 4, uint32_t(TypeDirAt[T]) | 0x80000000u);
@@ -158,9 +179,10 @@ TBuiltImage BuildImage(const TImageRecipe& Recipe) {
         ++Named;
         const size_t NameOffset = NameAt[Group.front()];
         PutU32(Tree, Entry, uint32_t(NameOffset) | 0x80000000u);
-        PutU16(Tree, NameOffset, uint16_t(First.Name.size()));
-        const TBytes Name = Utf16(First.Name, false);
-        std::copy(Name.begin(), Name.end(), Tree.begin() + ptrdiff_t(NameOffset + 2));
+        const std::u16string Name = NameUnits(First.Name);
+        PutU16(Tree, NameOffset, uint16_t(Name.size()));
+        for (size_t U = 0; U < Name.size(); ++U)
+          PutU16(Tree, NameOffset + 2 + 2 * U, uint16_t(Name[U]));
       } else {
         PutU32(Tree, Entry, First.NameId);
       }
@@ -236,7 +258,7 @@ TBuiltImage BuildImage(const TImageRecipe& Recipe) {
     B.insert(B.end(), Recipe.Relocations.begin(), Recipe.Relocations.end());
     Pad(B, FileAlignment);
   }
-  for (size_t I = 0; I < Count; ++I) {
+  for (size_t I = 0; I < Out.DataEntry.size(); ++I) {
     Out.TypeDirectory[I] += Out.Resources;
     Out.LanguageDirectory[I] += Out.Resources;
     Out.NameEntry[I] += Out.Resources;
@@ -244,10 +266,11 @@ TBuiltImage BuildImage(const TImageRecipe& Recipe) {
   }
   if (!Recipe.Certificate.empty()) {
     const size_t Table = B.size();
+    Out.Certificate = Table;
     TBytes Header(8, 0);
     PutU32(Header, 0, uint32_t(8 + Recipe.Certificate.size()));
     PutU16(Header, 4, 0x0200);
-    PutU16(Header, 6, 2);
+    PutU16(Header, 6, Recipe.CertificateType);
     B.insert(B.end(), Header.begin(), Header.end());
     B.insert(B.end(), Recipe.Certificate.begin(), Recipe.Certificate.end());
     Pad(B, 8);
@@ -274,6 +297,83 @@ TImageRecipe UpdaterRecipe(const TBytes& Payload) {
                       {10, "TFORM1", 1, {'f', 'o', 'r', 'm'}},
                       {10, "ZlbData", 1, Payload}};
   return Recipe;
+}
+
+TBytes Der(uint8_t Tag, const std::vector<TBytes>& Parts) {
+  TBytes Contents;
+  for (const TBytes& Part : Parts)
+    Contents.insert(Contents.end(), Part.begin(), Part.end());
+  TBytes Out = {Tag};
+  if (Contents.size() < 0x80) {
+    Out.push_back(uint8_t(Contents.size()));
+  } else {
+    TBytes Length;
+    for (size_t N = Contents.size(); N != 0; N >>= 8)
+      Length.insert(Length.begin(), uint8_t(N));
+    Out.push_back(uint8_t(0x80 | Length.size()));
+    Out.insert(Out.end(), Length.begin(), Length.end());
+  }
+  Out.insert(Out.end(), Contents.begin(), Contents.end());
+  return Out;
+}
+
+TBytes Oid(const std::string& Dotted) {
+  std::vector<uint64_t> Arcs;
+  std::istringstream In(Dotted);
+  for (std::string Arc; std::getline(In, Arc, '.');)
+    Arcs.push_back(std::stoull(Arc));
+  TBytes Contents;
+  for (size_t I = 1; I < Arcs.size(); ++I) {
+    uint64_t Arc = I == 1 ? Arcs[0] * 40 + Arcs[1] : Arcs[I];
+    TBytes Groups = {uint8_t(Arc & 0x7F)};
+    while ((Arc >>= 7) != 0)
+      Groups.insert(Groups.begin(), uint8_t(0x80 | (Arc & 0x7F)));
+    Contents.insert(Contents.end(), Groups.begin(), Groups.end());
+  }
+  TBytes Out = {0x06, uint8_t(Contents.size())};
+  Out.insert(Out.end(), Contents.begin(), Contents.end());
+  return Out;
+}
+
+TBytes Utf8String(const std::string& Text) {
+  return Der(0x0C, {TBytes(Text.begin(), Text.end())});
+}
+
+TBytes Name(const TNameRecipe& Recipe) {
+  std::vector<TBytes> Relative;
+  for (const auto& Attributes : Recipe) {
+    std::vector<TBytes> Set;
+    for (const auto& [Type, Value] : Attributes)
+      Set.push_back(Der(0x30, {Oid(Type), Value}));
+    Relative.push_back(Der(0x31, Set));
+  }
+  return Der(0x30, Relative);
+}
+
+TBytes Signature(const TSignatureRecipe& Recipe) {
+  const TBytes Issuer = Name({{{"2.5.4.3", Utf8String("Konvoro test CA")}}});
+  const TBytes Algorithm = Der(0x30, {Oid("1.2.840.113549.1.1.11"), Der(0x05, {})});
+  const auto Certificate = [&](uint8_t Serial, const TBytes& Subject) {
+    const TBytes Validity = Der(
+        0x30, {Der(0x17, {ToBytesOf("260101000000Z")}), Der(0x17, {ToBytesOf("360101000000Z")})});
+    const TBytes Body =
+        Der(0x30, {Der(0xA0, {Der(0x02, {{0x02}})}), Der(0x02, {{Serial}}), Algorithm, Issuer,
+                   Validity, Subject, Der(0x30, {Algorithm, Der(0x03, {{0x00, 0x01}})})});
+    return Der(0x30, {Body, Algorithm, Der(0x03, {{0x00, 0x5A}})});
+  };
+  std::vector<TBytes> Parts = {Der(0x02, {{0x01}}),
+                               Der(0x31, {Der(0x30, {Oid("2.16.840.1.101.3.4.2.1")})}),
+                               Der(0x30, {Oid("1.3.6.1.4.1.311.2.1.4")})};
+  if (Recipe.Certificates)
+    Parts.push_back(Der(0xA0, {Certificate(0x05, Name({{{"2.5.4.3", Utf8String("Other")}}})),
+                               Certificate(0x07, Recipe.Subject)}));
+  std::vector<TBytes> Signers;
+  for (size_t I = 0; I < Recipe.Signers; ++I)
+    Signers.push_back(Der(
+        0x30, {Der(0x02, {{0x01}}), Der(0x30, {Issuer, Der(0x02, {Recipe.SignerSerial})}),
+               Der(0x30, {Oid("2.16.840.1.101.3.4.2.1")}), Algorithm, Der(0x04, {{0x5A, 0x5A}})}));
+  Parts.push_back(Der(0x31, Signers));
+  return Der(0x30, {Oid(Recipe.ContentType), Der(0xA0, {Der(0x30, Parts)})});
 }
 
 }  // namespace kvtest

@@ -635,15 +635,32 @@ TEST_F(ZlbtoolTest, InfoReportsTheImageAndItsPayload) {
     }
 }
 
-TEST_F(ZlbtoolTest, StoredArchiveThatStartsWithAProgramIsReadAsAnArchive) {
-  // Its first entry, stored, is an image without a payload, so the file
-  // starts with "MZ" and a PE signature; its CRC trailer makes it an archive.
-  kvtest::WriteAll(Dir.Path() / "tree" / "a.exe", kvtest::BuildImage({}).Bytes);
-  kvtest::WriteAll(Dir.Path() / "tree" / "b.txt", kvtest::ToBytes("b"));
-  ASSERT_EQ(Run("pack --stored -o s.zlb tree").Status, 0);
-  const TRun List = Run("list s.zlb");
+// One answer for each file: one that begins as a Windows image is read as
+// one, whatever archive its bytes may also make up; one that only starts
+// with "MZ" is an archive when its trailer holds.
+TEST_F(ZlbtoolTest, AFileThatBeginsAsAnImageIsReadAsOneAndAnArchiveStartingWithMZAsAnArchive) {
+  // The first entry, stored, is an MS-DOS program: "MZ", no PE signature.
+  TBytes Dos = kvtest::BuildImage({}).Bytes;
+  Dos[0x40] = 'N';
+  fs::create_directories(Dir.Path() / "dos");
+  kvtest::WriteAll(Dir.Path() / "dos" / "a.exe", Dos);
+  kvtest::WriteAll(Dir.Path() / "dos" / "b.txt", kvtest::ToBytes("b"));
+  ASSERT_EQ(Run("pack --stored -o dos.zlb dos").Status, 0);
+  const TRun List = Run("list dos.zlb");
   EXPECT_EQ(List.Status, 0) << List.Err;
-  EXPECT_EQ(ObjectLines(Run("list --json s.zlb").Out).size(), 2u);
+  EXPECT_EQ(ObjectLines(Run("list --json dos.zlb").Out).size(), 2u);
+
+  // The first entry, stored, is a Windows image without a payload: the file
+  // is that image, whose trailer's CRC holds all the same.
+  fs::create_directories(Dir.Path() / "win");
+  kvtest::WriteAll(Dir.Path() / "win" / "a.exe", kvtest::BuildImage({}).Bytes);
+  kvtest::WriteAll(Dir.Path() / "win" / "b.txt", kvtest::ToBytes("b"));
+  ASSERT_EQ(Run("pack --stored -o win.zlb win").Status, 0);
+  for (const char* Command : {"list", "test", "info"}) {
+    const TRun R = Run(std::string(Command) + " win.zlb");
+    EXPECT_EQ(R.Status, 1) << Command;
+    EXPECT_EQ(R.Err, "zlbtool: win.zlb: no ZLBDATA resource\n") << Command;
+  }
 }
 
 // The PE reader's faults are tested with it (tests/pe); here, that zlbtool
@@ -658,6 +675,15 @@ TEST_F(ZlbtoolTest, HostileImagesFailWithWhatIsWrong) {
   TwoPayloads.Resources.back().Language = 0x407;
   TwoPayloads.Resources.push_back(
       {.Type = 10, .Name = "ZlbData", .Data = kvtest::BuildArchive({{"b", kvtest::ToBytes("b")}})});
+  // The same image followed by an archive of its own, laid out so that the
+  // whole file passes the trailer's CRC.
+  kv::TMemoryStream Appended;
+  {
+    kvtest::TGapWriter Writer(Appended);
+    Writer.AddGap(kvtest::BuildImage(TwoPayloads).Bytes);
+    Writer.AddEntry("evil.exe", "", kvtest::ToBytes("not the release"));
+    (void)Writer.Finish();
+  }
   const struct {
     const char* Name;
     TBytes Bytes;
@@ -669,6 +695,10 @@ TEST_F(ZlbtoolTest, HostileImagesFailWithWhatIsWrong) {
                   std::to_string(Good.Bytes.size()) + " bytes)"},
       {.Name = "payloads in German and in English",
        .Bytes = kvtest::BuildImage(TwoPayloads).Bytes,
+       .Message = "more than one ZLBDATA resource (languages 0x0407, 0x0409): which one runs "
+                  "depends on the user's language"},
+      {.Name = "payloads in two languages, and an archive appended whose CRC holds",
+       .Bytes = Appended.TakeBytes(),
        .Message = "more than one ZLBDATA resource (languages 0x0407, 0x0409): which one runs "
                   "depends on the user's language"},
   };

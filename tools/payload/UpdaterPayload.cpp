@@ -51,25 +51,24 @@ bool IsWholeArchive(TStream& Stream) {
 }
 
 TPayloadLocation LocatePayload(TStream& Stream) {
-  const int64_t Size = Stream.GetSize();
-  if (!StartsAsExecutable(Stream)) return {false, TFileRange{0, Size}};
-  try {
-    const TPEImage Image(Stream);
-    // Should an image carry several, the one checked here need not be the
-    // one that runs: none is taken.
-    const std::vector<TResourceData> Payloads =
-        Image.FindResources(TResourceKey::ById(PayloadResourceType),
-                            TResourceKey::ByName(PayloadResourceName), MaxLanguagesTold + 1);
-    if (Payloads.size() > 1)
-      throw EPEFormatError(Format(payload::messages::SSeveralPayloads,
-                                  UpperCase(PayloadResourceName), Languages(Payloads)));
-    if (!Payloads.empty()) return {true, Payloads.front().Range};
-  } catch (const EPEFormatError&) {
-    if (IsWholeArchive(Stream)) return {false, TFileRange{0, Size}};
-    throw;
+  if (!BeginsAsImage(Stream)) {
+    if (!StartsAsExecutable(Stream) || IsWholeArchive(Stream))
+      return {false, TFileRange{0, Stream.GetSize()}};
+    // It claims to be a program and is no archive: what it lacks as an
+    // image tells more than a trailer that does not hold. The reader
+    // refuses it below.
   }
-  if (IsWholeArchive(Stream)) return {false, TFileRange{0, Size}};
-  return {true, std::nullopt};
+  const TPEImage Image(Stream);
+  // Should an image carry several, the one checked here need not be the
+  // one that runs: none is taken.
+  const std::vector<TResourceData> Payloads =
+      Image.FindResources(TResourceKey::ById(PayloadResourceType),
+                          TResourceKey::ByName(PayloadResourceName), MaxLanguagesTold + 1);
+  if (Payloads.size() > 1)
+    throw EPEFormatError(Format(payload::messages::SSeveralPayloads, UpperCase(PayloadResourceName),
+                                Languages(Payloads)));
+  if (Payloads.empty()) return {true, std::nullopt};
+  return {true, Payloads.front().Range};
 }
 
 std::unique_ptr<TStream> TEmbeddedArchiveSource::Open() {

@@ -33,17 +33,20 @@ struct TPayloadLocation {
   std::optional<pe::TFileRange> Archive;
 };
 
-// Decides what Stream holds. A ZLB archive has no magic number: it starts
-// with zlib data, or, stored, with its first entry's bytes. So:
-//  - a file that does not start with "MZ" is an archive;
-//  - a file that does is an executable image. Its headers and resources are
-//    read, and its ZLBDATA resource is the archive. An image that carries
-//    more than one, in any languages, is refused: Windows would pick one by
-//    the user's language. Should the image be malformed, carry several
-//    payloads or none, the file is first checked as a whole archive (its
-//    trailer's CRC-32 over everything before it), since a stored archive
-//    whose first entry is a program starts with "MZ" too; only when it is
-//    none does the image's fault count.
+// Decides what Stream holds; one answer for each file, never a second
+// reading. A ZLB archive has no magic number: it starts with zlib data, or,
+// stored, with its first entry's bytes. So:
+//  - a file that begins as a Windows image ("MZ", and the PE signature
+//    where e_lfanew points) is an image and nothing else: its headers and
+//    resource tree are read, and its ZLBDATA resource is the archive. An
+//    image that is malformed, or carries more than one payload in any
+//    languages (Windows would pick one by the user's language), is refused;
+//    an archive that its bytes may also make up is not looked for, since
+//    what runs is the image;
+//  - any other file is an archive. One that starts with "MZ" all the same
+//    (a stored archive whose first entry is an MS-DOS program) is so only
+//    when its trailer's CRC-32 holds over the whole file; otherwise what it
+//    lacks as an image is reported.
 // Raises pe::EPEFormatError with what is wrong with such an image, or "more
 // than one ZLBDATA resource (languages ...)"; an image without a payload
 // raises nothing (Archive stays empty).
