@@ -41,7 +41,11 @@ list(APPEND host_tool_inputs ${host_tool_top_inputs}
   ${PROJECT_SOURCE_DIR}/tests/e2e/CMakeLists.txt
   ${PROJECT_SOURCE_DIR}/tests/e2e/MakePayloads.cpp)
 
+# Built only for what needs it (the updaters made by the build, the test
+# payloads): a build of the programs alone, for the Windows zip of
+# scripts/package, goes without.
 ExternalProject_Add(host_tools
+  EXCLUDE_FROM_ALL TRUE
   SOURCE_DIR ${PROJECT_SOURCE_DIR}
   BINARY_DIR ${KV_HOST_TOOLS_DIR}
   CMAKE_ARGS

@@ -1,7 +1,9 @@
 # Makes the Debian package of zlbtool with cpack and reads it back with
 # dpkg-deb (cmake -DBUILD_DIR=... -DWORK_DIR=... -DVERSION=... [-DSTUB=ON]
-# -P). With STUB, the package carries the updater stub, and its zlbtool,
-# unpacked, makes an updater with it without being told where it is.
+# [-DLINTIAN=...] -P): what it holds, its control fields, and with LINTIAN
+# no error that lintian finds. With STUB, the package carries the updater
+# stub and wait.exe, and its zlbtool, unpacked, makes an updater with that
+# stub without being told where it is.
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -15,13 +17,31 @@ if(NOT Result EQUAL 0 OR NOT EXISTS ${Deb})
 endif()
 execute_process(COMMAND dpkg-deb -c ${Deb} OUTPUT_VARIABLE Contents)
 message(STATUS "${Contents}")
-if(NOT Contents MATCHES " \\./usr/bin/zlbtool\n" OR Contents MATCHES "include/|\\.a\n")
-  message(FATAL_ERROR "${Deb} should hold /usr/bin/zlbtool and no component:\n${Contents}")
-endif()
+
+# What it holds: a file per row, with its mode.
+set(Files
+  "-rwxr-xr-x ./usr/bin/zlbtool"
+  "-rw-r--r-- ./usr/share/man/man1/zlbtool.1.gz"
+  "-rw-r--r-- ./usr/share/bash-completion/completions/zlbtool"
+  "-rw-r--r-- ./usr/share/doc/zlbtool/copyright"
+  "-rw-r--r-- ./usr/share/doc/zlbtool/changelog.gz")
 if(STUB)
-  if(NOT Contents MATCHES " \\./usr/share/zlbtool/KVUpdater-stub\\.exe\n")
-    message(FATAL_ERROR "${Deb} lacks /usr/share/zlbtool/KVUpdater-stub.exe:\n${Contents}")
+  list(APPEND Files "-rw-r--r-- ./usr/share/zlbtool/KVUpdater-stub.exe"
+                    "-rw-r--r-- ./usr/share/zlbtool/wait.exe")
+endif()
+foreach(File IN LISTS Files)
+  string(REGEX REPLACE " .*" "" Mode "${File}")
+  string(REGEX REPLACE "^[^ ]+ " "" Path "${File}")
+  string(REGEX REPLACE "[.+]" "\\\\\\0" Path "${Path}")
+  if(NOT Contents MATCHES "(^|\n)${Mode} root/root +[0-9]+ [^\n]+ ${Path}\n")
+    message(FATAL_ERROR "${Deb} lacks ${File}:\n${Contents}")
   endif()
+endforeach()
+if(Contents MATCHES "include/|\\.a\n")
+  message(FATAL_ERROR "${Deb} should hold no component:\n${Contents}")
+endif()
+
+if(STUB)
   execute_process(COMMAND dpkg-deb -x ${Deb} ${WORK_DIR}/root RESULT_VARIABLE Result)
   file(WRITE ${WORK_DIR}/release/wait.exe "waits")
   file(WRITE ${WORK_DIR}/release/konvoro.exe "the client")
@@ -41,3 +61,12 @@ foreach(Field "Package: zlbtool" "Version: ${VERSION}" "Architecture: ${Arch}"
     message(FATAL_ERROR "${Deb}: its control lacks '${Field}':\n${Control}")
   endif()
 endforeach()
+
+if(LINTIAN)
+  execute_process(COMMAND ${LINTIAN} --fail-on error ${Deb} RESULT_VARIABLE Result
+                  OUTPUT_VARIABLE Out ERROR_VARIABLE Err)
+  message(STATUS "lintian:\n${Out}${Err}")
+  if(NOT Result EQUAL 0)
+    message(FATAL_ERROR "lintian finds errors in ${Deb}:\n${Out}${Err}")
+  endif()
+endif()

@@ -1,28 +1,22 @@
-// The demo release as the end-to-end tests rely on it: its files, what
-// konvoro.exe logs, and how long wait.exe waits.
+// The demo release as the end-to-end tests rely on it: its files and what
+// konvoro.exe logs.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
 
-#include "TestPrograms.h"
 #include "TestSupport.h"
 #include "WindowDriver.h"
-#include "konvoro/Text.h"
 
-using namespace std::chrono_literals;
 using windriver::TChildProcess;
 
 namespace {
 
 constexpr uint32_t ExitTimeoutMs = 15000;
-// Starting a program under Wine takes a few hundred milliseconds.
-constexpr auto StartAllowance = 5s;
 
 const std::filesystem::path ReleaseDir = KV_DEMO_RELEASE_DIR_NATIVE;
 const std::filesystem::path VersionOneDir = KV_DEMO_V1_DIR_NATIVE;
@@ -41,16 +35,6 @@ void CopyInto(const std::filesystem::path& File, const kvtest::TTempDir& Directo
 std::optional<uint32_t> RunClient(const kvtest::TTempDir& Directory, const std::string& Arguments) {
   return TChildProcess(Directory / "konvoro.exe", Directory.Str(), {}, Arguments)
       .WaitForExit(ExitTimeoutMs);
-}
-
-std::string WaitPath() {
-  return (ReleaseDir / "wait.exe").string();
-}
-
-// A copy of the helper under a name of this process's own, so that tests
-// running at the same time do not wait for each other's programs.
-std::string TargetName(const std::string& Base) {
-  return Base + std::to_string(::GetCurrentProcessId()) + ".exe";
 }
 
 }  // namespace
@@ -86,41 +70,4 @@ TEST(DemoReleaseTest, ClientReportsTheLibraryBesideIt) {
   EXPECT_EQ(ReadText(Installation.Path() / "konvoro-runs.log"),
             "version=1 core=none args=/s\r\n"
             "version=1 core=2 args=/s\r\n");
-}
-
-TEST(DemoReleaseTest, WaitReturnsAtOnceWhenNoSuchProcessRuns) {
-  const auto Start = std::chrono::steady_clock::now();
-  TChildProcess Wait(WaitPath(), "", {}, TargetName("kvnosuchprogram") + " 30");
-  EXPECT_EQ(Wait.WaitForExit(ExitTimeoutMs), 0u);
-  EXPECT_LT(std::chrono::steady_clock::now() - Start, StartAllowance);
-}
-
-TEST(DemoReleaseTest, WaitWaitsUntilTheNamedProgramHasEnded) {
-  kvtest::TTempDir Directory;
-  const std::string Name = TargetName("KvWaitTarget");
-  CopyInto(windriver_test::HelperPath(), Directory, Name);
-  TChildProcess Target(Directory / Name, "", {}, "sleep 60000");
-
-  const std::string OtherCase = kv::UpperCase(Name);
-  TChildProcess Wait(WaitPath(), "", {}, OtherCase + " 30");
-  EXPECT_FALSE(Wait.WaitForExit(1500)) << "wait.exe did not wait for " << Name;
-  ASSERT_TRUE(Target.Terminate());
-  const auto Ended = std::chrono::steady_clock::now();
-  EXPECT_EQ(Wait.WaitForExit(ExitTimeoutMs), 0u);
-  EXPECT_LT(std::chrono::steady_clock::now() - Ended, 2s);
-}
-
-TEST(DemoReleaseTest, WaitGivesUpAfterItsTimeLimit) {
-  kvtest::TTempDir Directory;
-  const std::string Name = TargetName("kvwaitlimit");
-  CopyInto(windriver_test::HelperPath(), Directory, Name);
-  TChildProcess Target(Directory / Name, "", {}, "sleep 60000");
-
-  const auto Start = std::chrono::steady_clock::now();
-  TChildProcess Wait(WaitPath(), "", {}, Name + " 1");
-  EXPECT_EQ(Wait.WaitForExit(ExitTimeoutMs), 1u);
-  const auto Took = std::chrono::steady_clock::now() - Start;
-  EXPECT_GE(Took, 1s);
-  EXPECT_LT(Took, 1s + StartAllowance);
-  EXPECT_TRUE(Target.IsRunning());
 }

@@ -1,5 +1,4 @@
-// Where the tests of the window driver and the demo release find the
-// programs they start.
+// Where the tests of the window driver find the program they start.
 #pragma once
 
 #include <string>

@@ -1,12 +1,13 @@
-// wait.exe of the demo release: kvUpdate.bat runs it first, so that the
-// copies after it start only once the updater that wrote the script has
-// ended.
+// wait.exe: kvUpdate.bat runs it first ("@wait"), so that the copies after
+// it start only once the updater that wrote the script has ended. It ships
+// with zlbtool, which adds it to a release that carries none.
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "SafeStartup.h"
 #include "WinHandles.h"
 #include "konvoro/Text.h"
 
@@ -56,6 +57,8 @@ std::optional<DWORD> FindProcess(std::string_view Image) {
 // started cmd.exe): by the time it runs the updater may have gone and its id
 // been given to another process, and run by hand it has no updater above it.
 int main(int argc, char** argv) {
+  // It runs elevated from update\, beside the release's DLLs.
+  kv::RestrictDllSearchToSystem();
   if (argc > 3) {
     std::fputs("usage: wait [IMAGE [SECONDS]]\n", stderr);
     return ecUsage;
