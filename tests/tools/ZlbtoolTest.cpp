@@ -592,7 +592,8 @@ TEST_F(ZlbtoolTest, InfoReportsTheImageAndItsPayload) {
             "Made from stub:   (none)\n"
             "Signature:        present, 1008 bytes (not verified here: osslsigncode verify "
             "checks it)\n"
-            "Signer:           (none)\n");
+            "Signer:           unreadable: the signature is malformed: the content info has tag "
+            "0x51, not 0x30\n");
   EXPECT_NE(Text.Out.find("wait.exe:         present\n"), std::string::npos) << Text.Out;
 
   const TRun PlusJson = Run("info --json plus.exe");
@@ -994,7 +995,8 @@ TEST_F(ZlbtoolTest, NamesAreStoredInTheTargetsCodePageAndReadBackExactly) {
     EXPECT_EQ(Field(Listed[0], "name"), "\"" + Row.Names[0] + "\"") << Page;
     // The bytes the target's system reads, walked by its characters.
     const TBytes& Bytes = Row.FirstNameBytes;
-    EXPECT_NE(std::search(Archive.begin(), Archive.end(), Bytes.begin(), Bytes.end()), Archive.end());
+    EXPECT_NE(std::search(Archive.begin(), Archive.end(), Bytes.begin(), Bytes.end()),
+              Archive.end());
     EXPECT_EQ(Run("test a.zlb").Status, 0) << Run("test a.zlb").Out;
     ASSERT_EQ(Run("extract -d out a.zlb").Status, 0);
     for (const std::string& Name : Row.Names)

@@ -96,7 +96,8 @@ std::optional<std::string> StubVersion(const kv::pe::TPEImage& Image) {
 
 // Who signed the image, as its signing certificate's subject names them.
 std::optional<std::string> Signer(const kv::pe::TImageFacts& Facts) {
-  (void)Facts;
+  if (Facts.SignerSubject) return Facts.SignerSubject;
+  if (Facts.SignerProblem) return "unreadable: " + *Facts.SignerProblem;
   return std::nullopt;
 }
 
@@ -136,7 +137,7 @@ void PrintJson(const TReport& R) {
         JsonOptional(R.IsStub ? std::nullopt : R.MadeFrom).c_str(),
         Image->SignatureBytes ? "true" : "false",
         static_cast<long long>(Image->SignatureBytes.value_or(0)),
-        JsonOptional(Signer(*Image)).c_str());
+        JsonOptional(Image->SignerSubject).c_str());
   } else {
     Out += "null,\n";
   }
