@@ -465,6 +465,8 @@ TEST_F(ZlbtoolTest, EntriesThatShareTheirDataAreRefused) {
     if (Row.TestLines.empty()) {
       EXPECT_EQ(Tested.Out, "") << Row.What << ": nothing read";
     }
+    // info gives test's verdict, and exits as test does.
+    EXPECT_EQ(Run("info shared.zlb").Status, Row.Status) << Row.What;
     const TRun Extract = Run("extract -d out shared.zlb");
     EXPECT_EQ(Extract.Status, Row.Status) << Row.What;
     EXPECT_EQ(Extract.Err, Row.ExtractErr) << Row.What;
@@ -820,6 +822,19 @@ TEST_F(ZlbtoolUpdaterTest, CarriesWhatPackMakesInACopyOfTheStubWithTheVersionSet
   EXPECT_NE(Run("info stubs.exe").Out.find("FileVersion:      2.0.0.0\n"), std::string::npos);
   EXPECT_EQ(ResourceOf(Dir.Path() / "stubs.exe", 10, "ZLBDATA"),
             kvtest::ReadAll(Dir.Path() / "release.zlb"));
+
+  // The bare stub says what it is, and its version.
+  const TRun Stub = Run("info stub.exe");
+  EXPECT_EQ(Stub.Status, 0) << Stub.Err;
+  EXPECT_EQ(
+      Stub.Out.rfind("Updater stub:     version 1 (makes updaters: zlbtool updater --stub)\n", 0),
+      0u)
+      << Stub.Out;
+  // --version names zlbtool's version, and the stub and wait.exe it takes.
+  const TRun Version = Run("--version");
+  EXPECT_EQ(Version.Status, 0);
+  EXPECT_EQ(Version.Out.rfind("zlbtool 2.0.0\nDefault stub:     ", 0), 0u) << Version.Out;
+  EXPECT_NE(Version.Out.find("\nDefault wait.exe: "), std::string::npos) << Version.Out;
 }
 
 TEST_F(ZlbtoolUpdaterTest, RefusalsSayWhyAndLeaveNothingBehind) {
@@ -911,6 +926,15 @@ TEST_F(ZlbtoolUpdaterTest, RefusalsSayWhyAndLeaveNothingBehind) {
       {.Name = "an archive without wait.exe",
        .Args = "--stub stub.exe --payload nowait.zlb",
        .Err = "out.exe: " + NoWait},
+      {.Name = "an archive whose entries land on one file",
+       .Setup =
+           [&] {
+             kvtest::WriteAll(Dir.Path() / "release" / "sub" / "wait.exe", {});
+             ASSERT_EQ(Run("pack -o paths.zlb --with-paths release").Status, 0);
+           },
+       .Args = "--stub stub.exe --payload paths.zlb",
+       .Err = "out.exe: the payload does not test clean:\n  sub\\wait.exe: one file on Windows "
+              "with WAIT.EXE (every file lands in one folder)"},
       {.Name = "an archive that does not test clean",
        .Args = "--stub stub.exe --payload damaged.zlb",
        .Err = "out.exe: the payload does not test clean:\n  wait.exe: File (0) is corrupt: "},
@@ -1087,6 +1111,11 @@ TEST_F(ZlbtoolTest, OddFilesAreRefusedByNameAndLinksAreNeverWrittenThrough) {
         "tree/fifo: a FIFO, socket or device"})
     EXPECT_NE(Odd.Err.find(Line), std::string::npos) << Odd.Err;
   EXPECT_FALSE(fs::exists(Dir.Path() / "odd.zlb"));
+  // A read that fails is a failure with its reason, never the end of a file.
+  const TRun Unreadable = Run("pack -o mem.zlb /proc/self/mem");
+  EXPECT_EQ(Unreadable.Status, 1);
+  EXPECT_EQ(Unreadable.Err, "zlbtool: /proc/self/mem: Input/output error\n");
+  EXPECT_FALSE(fs::exists(Dir.Path() / "mem.zlb"));
   // A FIFO given itself is refused at once, never opened and waited on.
   for (const char* Command : {"test tree/fifo", "pack -o f.zlb tree/fifo", "info tree/fifo"})
     EXPECT_EQ(Run(Command).Status, 1) << Command;
