@@ -30,7 +30,8 @@ void Complain(std::string_view Text);
 void WithFileNamed(const std::string& Path, const std::function<void()>& Step);
 
 // printf into a string.
-std::string Printf(const char* Format, ...) __attribute__((format(printf, 1, 2)));
+// (C99 conversions everywhere: MinGW builds take its standard stdio.)
+std::string Printf(const char* Format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 // Draws one progress line on a terminal (standard error), never in a pipe
 // or with -q: the entry, its percentage, the bytes done of all.
