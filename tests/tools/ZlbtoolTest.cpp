@@ -1129,8 +1129,9 @@ TEST_F(ZlbtoolTest, OddFilesAreRefusedByNameAndLinksAreNeverWrittenThrough) {
 
 namespace {
 
-// A release of many small files and a few large ones; dup.txt stands twice,
-// at the top and in sub, with different bytes.
+// A release of many small files and a few large ones; s.txt stands twice,
+// at the top and in sub, with different bytes, its two entries close
+// enough to be inflated at once.
 void MakeRelease(const fs::path& Root) {
   fs::create_directories(Root / "sub");
   for (uint32_t I = 0; I < 48; ++I)
@@ -1141,8 +1142,8 @@ void MakeRelease(const fs::path& Root) {
   kvtest::WriteAll(Root / "big-text", kvtest::ToBytes(Text));
   kvtest::WriteAll(Root / "big-random", kvtest::PatternBytes(3 << 20, 99));
   kvtest::WriteAll(Root / "sub" / "big-sub", kvtest::PatternBytes(1 << 20, 98));
-  kvtest::WriteAll(Root / "dup.txt", kvtest::ToBytes("top"));
-  kvtest::WriteAll(Root / "sub" / "dup.txt", kvtest::ToBytes("sub"));
+  kvtest::WriteAll(Root / "s.txt", kvtest::ToBytes("top"));
+  kvtest::WriteAll(Root / "sub" / "s.txt", kvtest::ToBytes("sub"));
 }
 
 // What extract -v prints below Out for the entries of a list --json, in
@@ -1172,9 +1173,8 @@ TEST_F(ZlbtoolTest, ExtractAndTestGiveTheSameWhateverTheThreadCount) {
   // that two entries share on Windows.
   const TRun TestedAlone = Run("test --threads 1 r.zlb");
   EXPECT_EQ(TestedAlone.Status, 1);
-  EXPECT_NE(
-      TestedAlone.Out.find("\nOK      sub\\big-sub\nFAILED  sub\\dup.txt: one file on Windows"),
-      std::string::npos)
+  EXPECT_NE(TestedAlone.Out.find("\nOK      sub\\big-sub\nFAILED  sub\\s.txt: one file on Windows"),
+            std::string::npos)
       << TestedAlone.Out;
 
   for (const std::string Threads : {"1", "2", "7"}) {
@@ -1186,14 +1186,14 @@ TEST_F(ZlbtoolTest, ExtractAndTestGiveTheSameWhateverTheThreadCount) {
     EXPECT_EQ(Extract.Out, WrittenLines(Rows, Out, Rows.size())) << "each file, in entry order";
     EXPECT_EQ(kvtest::Snapshot(Dir.Path() / Out), kvtest::Snapshot(Dir.Path() / "rel"));
 
-    // Both dup.txt land on one file without paths: the later entry's bytes
+    // Both s.txt land on one file without paths: the later entry's bytes
     // replace the earlier's, or, with --skip-existing, the earlier's stay.
     ASSERT_EQ(Run("extract --threads " + Threads + " -d flat" + Threads + " r.zlb").Status, 0);
-    EXPECT_EQ(kvtest::ReadAll(Dir.Path() / ("flat" + Threads) / "dup.txt"), kvtest::ToBytes("sub"));
+    EXPECT_EQ(kvtest::ReadAll(Dir.Path() / ("flat" + Threads) / "s.txt"), kvtest::ToBytes("sub"));
     ASSERT_EQ(Run("extract --skip-existing --threads " + Threads + " -d kept" + Threads + " r.zlb")
                   .Status,
               0);
-    EXPECT_EQ(kvtest::ReadAll(Dir.Path() / ("kept" + Threads) / "dup.txt"), kvtest::ToBytes("top"));
+    EXPECT_EQ(kvtest::ReadAll(Dir.Path() / ("kept" + Threads) / "s.txt"), kvtest::ToBytes("top"));
     EXPECT_EQ(kvtest::Snapshot(Dir.Path() / ("kept" + Threads)).size(), 52u);
 
     const TRun Tested = Run("test --threads " + Threads + " r.zlb");
@@ -1207,8 +1207,9 @@ TEST_F(ZlbtoolTest, AFailingEntryStopsExtractionThereWhateverTheThreadCount) {
   ASSERT_EQ(Run("pack -o r.zlb --with-paths rel").Status, 0);
   const std::vector<std::string> Rows = ObjectLines(Run("list --json r.zlb").Out);
   ASSERT_EQ(Rows.size(), 53u);
-  // A small entry early on, many and large ones after it, one in a folder.
-  const size_t Bad = 20;
+  // A small entry with a few after it, among them the first of a folder
+  // and a large one, close enough to be inflated at once.
+  const size_t Bad = Rows.size() - 5;
   ASSERT_EQ(Field(Rows[Bad], "path"), "\"\"");
   TBytes Archive = kvtest::ReadAll(Dir.Path() / "r.zlb");
   Archive[size_t(std::stoll(Field(Rows[Bad], "offset")) +
@@ -1219,7 +1220,8 @@ TEST_F(ZlbtoolTest, AFailingEntryStopsExtractionThereWhateverTheThreadCount) {
       Field(Rows[Bad], "name").substr(1, Field(Rows[Bad], "name").size() - 2);
   const TRun TestedAlone = Run("test --threads 1 r.zlb");
   EXPECT_EQ(TestedAlone.Status, 1);
-  EXPECT_NE(TestedAlone.Out.find("FAILED  " + BadName + ": File (20) is corrupt: "),
+  EXPECT_NE(TestedAlone.Out.find("FAILED  " + BadName + ": File (" + std::to_string(Bad) +
+                                 ") is corrupt: "),
             std::string::npos)
       << TestedAlone.Out;
 
@@ -1229,7 +1231,9 @@ TEST_F(ZlbtoolTest, AFailingEntryStopsExtractionThereWhateverTheThreadCount) {
     const TRun Extract =
         Run("extract -v --with-paths --threads " + Threads + " -d " + Out + " r.zlb");
     EXPECT_EQ(Extract.Status, 1);
-    EXPECT_EQ(Extract.Err.rfind("zlbtool: r.zlb: File (20) is corrupt", 0), 0u) << Extract.Err;
+    EXPECT_EQ(Extract.Err.rfind("zlbtool: r.zlb: File (" + std::to_string(Bad) + ") is corrupt", 0),
+              0u)
+        << Extract.Err;
     EXPECT_EQ(Extract.Out, WrittenLines(Rows, Out, Bad));
     // The entries before it, whole, and nothing else: no later entry's
     // file, no half-written one, no folder of a later entry.
