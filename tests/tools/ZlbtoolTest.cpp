@@ -1153,3 +1153,129 @@ TEST_F(ZlbtoolTest, OddFilesAreRefusedByNameAndLinksAreNeverWrittenThrough) {
   EXPECT_EQ(kvtest::ReadAll(Dir.Path() / "self" / "a.bin"), Self);
   EXPECT_EQ(kvtest::ReadAll(Dir.Path() / "self" / "b.bin"), kvtest::ToBytes("b"));
 }
+
+// --- entries read on several threads ----------------------------------------
+
+namespace {
+
+// A release of many small files and a few large ones; s.txt stands twice,
+// at the top and in sub, with different bytes, its two entries close
+// enough to be inflated at once.
+void MakeRelease(const fs::path& Root) {
+  fs::create_directories(Root / "sub");
+  for (uint32_t I = 0; I < 48; ++I)
+    kvtest::WriteAll(Root / ("f" + std::to_string(100 + I)), kvtest::PatternBytes(I * 331, I));
+  std::string Text;
+  for (int Line = 0; Line < 120000; ++Line)
+    Text += "line " + std::to_string(Line) + " of a large text\n";
+  kvtest::WriteAll(Root / "big-text", kvtest::ToBytes(Text));
+  kvtest::WriteAll(Root / "big-random", kvtest::PatternBytes(3 << 20, 99));
+  kvtest::WriteAll(Root / "sub" / "big-sub", kvtest::PatternBytes(1 << 20, 98));
+  kvtest::WriteAll(Root / "s.txt", kvtest::ToBytes("top"));
+  kvtest::WriteAll(Root / "sub" / "s.txt", kvtest::ToBytes("sub"));
+}
+
+// What extract -v prints below Out for the entries of a list --json, in
+// their order, the first Count of them.
+std::string WrittenLines(const std::vector<std::string>& Rows, const std::string& Out,
+                         size_t Count) {
+  std::string Lines;
+  for (size_t I = 0; I < Count; ++I) {
+    std::string Path = Field(Rows[I], "path");
+    Path = Path.substr(1, Path.size() - 2);
+    for (size_t At; (At = Path.find("\\\\")) != std::string::npos;)
+      Path.replace(At, 2, "/");
+    const std::string Name = Field(Rows[I], "name");
+    Lines += "  " + Out + "/" + Path + Name.substr(1, Name.size() - 2) + "\n";
+  }
+  return Lines;
+}
+
+}  // namespace
+
+TEST_F(ZlbtoolTest, ExtractAndTestGiveTheSameWhateverTheThreadCount) {
+  MakeRelease(Dir.Path() / "rel");
+  ASSERT_EQ(Run("pack -o r.zlb --with-paths rel").Status, 0);
+  const std::vector<std::string> Rows = ObjectLines(Run("list --json r.zlb").Out);
+  ASSERT_EQ(Rows.size(), 53u);
+  // test reads every entry's data, and fails the release for its one name
+  // that two entries share on Windows.
+  const TRun TestedAlone = Run("test --threads 1 r.zlb");
+  EXPECT_EQ(TestedAlone.Status, 1);
+  EXPECT_NE(TestedAlone.Out.find("\nOK      sub\\big-sub\nFAILED  sub\\s.txt: one file on Windows"),
+            std::string::npos)
+      << TestedAlone.Out;
+
+  for (const std::string Threads : {"1", "2", "7"}) {
+    SCOPED_TRACE("--threads " + Threads);
+    const std::string Out = "out" + Threads;
+    const TRun Extract =
+        Run("extract -v --with-paths --check-crc --threads " + Threads + " -d " + Out + " r.zlb");
+    ASSERT_EQ(Extract.Status, 0) << Extract.Err;
+    EXPECT_EQ(Extract.Out, WrittenLines(Rows, Out, Rows.size())) << "each file, in entry order";
+    EXPECT_EQ(kvtest::Snapshot(Dir.Path() / Out), kvtest::Snapshot(Dir.Path() / "rel"));
+
+    // Both s.txt land on one file without paths: the later entry's bytes
+    // replace the earlier's, or, with --skip-existing, the earlier's stay.
+    ASSERT_EQ(Run("extract --threads " + Threads + " -d flat" + Threads + " r.zlb").Status, 0);
+    EXPECT_EQ(kvtest::ReadAll(Dir.Path() / ("flat" + Threads) / "s.txt"), kvtest::ToBytes("sub"));
+    ASSERT_EQ(Run("extract --skip-existing --threads " + Threads + " -d kept" + Threads + " r.zlb")
+                  .Status,
+              0);
+    EXPECT_EQ(kvtest::ReadAll(Dir.Path() / ("kept" + Threads) / "s.txt"), kvtest::ToBytes("top"));
+    EXPECT_EQ(kvtest::Snapshot(Dir.Path() / ("kept" + Threads)).size(), 52u);
+
+    const TRun Tested = Run("test --threads " + Threads + " r.zlb");
+    EXPECT_EQ(Tested.Status, 1);
+    EXPECT_EQ(Tested.Out, TestedAlone.Out);
+  }
+}
+
+TEST_F(ZlbtoolTest, AFailingEntryStopsExtractionThereWhateverTheThreadCount) {
+  MakeRelease(Dir.Path() / "rel");
+  ASSERT_EQ(Run("pack -o r.zlb --with-paths rel").Status, 0);
+  const std::vector<std::string> Rows = ObjectLines(Run("list --json r.zlb").Out);
+  ASSERT_EQ(Rows.size(), 53u);
+  // A small entry with a few after it, among them the first of a folder
+  // and a large one, close enough to be inflated at once.
+  const size_t Bad = Rows.size() - 5;
+  ASSERT_EQ(Field(Rows[Bad], "path"), "\"\"");
+  TBytes Archive = kvtest::ReadAll(Dir.Path() / "r.zlb");
+  Archive[size_t(std::stoll(Field(Rows[Bad], "offset")) +
+                 std::stoll(Field(Rows[Bad], "packed")) / 2)] ^= 0x10;
+  kvtest::RecomputeArchiveCRC(Archive);
+  kvtest::WriteAll(Dir.Path() / "r.zlb", Archive);
+  const std::string BadName =
+      Field(Rows[Bad], "name").substr(1, Field(Rows[Bad], "name").size() - 2);
+  const TRun TestedAlone = Run("test --threads 1 r.zlb");
+  EXPECT_EQ(TestedAlone.Status, 1);
+  EXPECT_NE(TestedAlone.Out.find("FAILED  " + BadName + ": File (" + std::to_string(Bad) +
+                                 ") is corrupt: "),
+            std::string::npos)
+      << TestedAlone.Out;
+
+  for (const std::string Threads : {"1", "2", "7"}) {
+    SCOPED_TRACE("--threads " + Threads);
+    const std::string Out = "out" + Threads;
+    const TRun Extract =
+        Run("extract -v --with-paths --threads " + Threads + " -d " + Out + " r.zlb");
+    EXPECT_EQ(Extract.Status, 1);
+    EXPECT_EQ(Extract.Err.rfind("zlbtool: r.zlb: File (" + std::to_string(Bad) + ") is corrupt", 0),
+              0u)
+        << Extract.Err;
+    EXPECT_EQ(Extract.Out, WrittenLines(Rows, Out, Bad));
+    // The entries before it, whole, and nothing else: no later entry's
+    // file, no half-written one, no folder of a later entry.
+    std::vector<std::pair<std::string, TBytes>> Before;
+    for (const auto& [Name, Bytes] : kvtest::Snapshot(Dir.Path() / "rel"))
+      if (WrittenLines(Rows, Out, Bad).find("/" + Name + "\n") != std::string::npos)
+        Before.emplace_back(Name, Bytes);
+    ASSERT_EQ(Before.size(), Bad);
+    EXPECT_EQ(kvtest::Snapshot(Dir.Path() / Out), Before);
+    EXPECT_FALSE(fs::exists(Dir.Path() / Out / "sub"));
+
+    const TRun Tested = Run("test --threads " + Threads + " r.zlb");
+    EXPECT_EQ(Tested.Status, 1);
+    EXPECT_EQ(Tested.Out, TestedAlone.Out);
+  }
+}

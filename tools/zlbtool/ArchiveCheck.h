@@ -35,7 +35,9 @@ struct TArchiveReport {
 // with ReadData, each entry's data is inflated alone (in memory that does
 // not grow with its size) and compared with its length and CRC-32.
 // Progress, when given, hears of each entry before its data is read.
+// Threads entries are read at once; the report is the same for any number.
 TArchiveReport CheckArchive(kv::TZLBArchive& Archive, TInput& Input, bool ReadData,
-                            const std::function<void(int32_t Index)>& Progress = {});
+                            const std::function<void(int32_t Index)>& Progress = {},
+                            unsigned Threads = 1);
 
 }  // namespace zlbtool

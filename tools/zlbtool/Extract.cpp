@@ -1,12 +1,17 @@
 // zlbtool extract: extracts all or the named entries into a folder, each
 // file written as a new file beside its place and then moved into it, so
 // that nothing that stands there is written through or half replaced.
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Input.h"
+#include "OrderedWork.h"
 #include "Output.h"
 #include "WriteBuffer.h"
 #include "konvoro/Files.h"
@@ -14,6 +19,7 @@
 #include "konvoro/Streams.h"
 #include "konvoro/Text.h"
 #include "konvoro/zlb/ArchiveMessages.h"
+#include "konvoro/zlb/ZLBReader.h"
 #include "konvoro/zlb/ZLIBArchive.h"
 
 namespace zlbtool {
@@ -40,6 +46,8 @@ constexpr const char* ExtractUsage =
     "  --check-crc      verify each extracted file against its CRC-32\n"
     "  --skip-existing  leave files that already exist untouched\n"
     "  --code-page N    the ANSI code page the names are written in\n"
+    "  --threads N      entries inflated at once (default: one per processor);\n"
+    "                   files are still written, reported and failed in order\n"
     "  -q, --quiet      print nothing but errors\n"
     "  -v, --verbose    print each file as it is written\n";
 
@@ -91,6 +99,121 @@ kv::TFileHandle Held(kv::TErrorOr<kv::TFileHandle> Folder, const std::string& Sh
   return std::move(*Folder);
 }
 
+// The folder a target's file is written in, held with those above it.
+struct TPlace {
+  std::vector<kv::TFileHandle> Chain;
+  const kv::TFileHandle* Folder;
+};
+
+// Target's folder below Destination (Dir), made where missing. Without
+// Create, none when one is missing or cannot be opened.
+std::optional<TPlace> PlaceOf(const kv::TFileHandle& Destination, const std::string& Dir,
+                              const TTarget& Target, bool Create) {
+  TPlace Place{{}, &Destination};
+  Place.Chain.reserve(Target.Folders.size());
+  std::string Shown = Dir;
+  for (const std::string& Name : Target.Folders) {
+    Shown += HostSeparator + Name;
+    kv::TErrorOr<kv::TFileHandle> Next = kv::DirectoryOpenIn(*Place.Folder, Name, Create);
+    if (!Next && !Create) return std::nullopt;
+    Place.Chain.push_back(Held(std::move(Next), Shown));
+    Place.Folder = &Place.Chain.back();
+  }
+  return Place;
+}
+
+bool Exists(const kv::TFileHandle& Folder, const std::string& Name) {
+  kv::TErrorOr<kv::TNameInfo> Info = kv::NameInfoIn(Folder, Name);
+  return Info && Info->Kind != kv::TFileKind::None;
+}
+
+// One entry on its way to its file on a worker thread.
+struct TEntryWrite {
+  const TTarget* Target;
+  kv::TZLBFileEntry Entry;
+  TPlace Place;
+  std::unique_ptr<kv::TReplacingFileStream> Out;  // complete, not yet committed
+  std::atomic<int64_t> Done = 0;                  // bytes inflated so far
+};
+
+// Inflates entries on Threads threads, each into a new file of its own, and
+// commits them here in index order, as the one-thread loop does: a worker
+// runs ahead by up to two entries per thread, and an entry that fails
+// stops the command before any later one takes its place (those written
+// are removed when their streams go). A folder still missing is made only
+// once every entry before it is in place, and --skip-existing is asked
+// again when an entry's turn comes, since an earlier one may have made its
+// file meanwhile.
+void ExtractInParallel(const std::vector<TTarget>& Targets, kv::TZLBArchive& Archive, TInput& Input,
+                       const kv::TFileHandle& Destination, const std::string& Dir,
+                       bool SkipExisting, bool CheckCRC, unsigned Threads,
+                       TProgressLine& Progress) {
+  const std::string& File = Input.File();
+  std::deque<std::unique_ptr<TEntryWrite>> Window;  // before the workers, who use it
+  TOrderedWork Workers(Threads);
+  // The oldest entry stays in Window until its worker is done with it.
+  const auto CommitOldest = [&] {
+    TEntryWrite& Write = *Window.front();
+    const TTarget& Target = *Write.Target;
+    if (SkipExisting && Exists(*Write.Place.Folder, Target.Name)) {
+      (void)Workers.TakeOldest();  // its file is not wanted, nor its failure
+      Window.pop_front();
+      return;
+    }
+    Progress.StartEntry(Target.Shown, Target.Size);
+    const std::exception_ptr Failure = Workers.TakeOldest([&] {
+      if (Target.Size > 0)
+        if (const auto Percentage = int32_t(Write.Done * 100 / Target.Size); Percentage > 0)
+          Progress.Report(Percentage);
+    });
+    const std::unique_ptr<TEntryWrite> Taken = std::move(Window.front());
+    Window.pop_front();
+    if (Failure) std::rethrow_exception(Failure);
+    WithFileNamed(Target.Shown, [&] { (void)Taken->Out->Commit(); });
+    Progress.EndEntry();
+    Detail("  " + Target.Shown + "\n");
+  };
+
+  for (const TTarget& Target : Targets) {
+    std::optional<TPlace> Place = PlaceOf(Destination, Dir, Target, false);
+    if (!Place) {
+      while (!Window.empty())
+        CommitOldest();
+      Place = PlaceOf(Destination, Dir, Target, true);
+    }
+    if (SkipExisting && Exists(*Place->Folder, Target.Name)) continue;
+    while (Window.size() >= 2 * size_t(Threads))
+      CommitOldest();
+    auto Write = std::make_unique<TEntryWrite>();
+    Write->Target = &Target;
+    Archive.GetFileEntry(Target.Index, Write->Entry);
+    Write->Place = std::move(*Place);
+    TEntryWrite& Posted = *Write;
+    Window.push_back(std::move(Write));
+    Workers.Post([&Posted, &Input, &File, CheckCRC](const std::atomic<bool>& Stopping) {
+      const TTarget& Mine = *Posted.Target;
+      WithFileNamed(Mine.Shown, [&] {
+        Posted.Out =
+            std::make_unique<kv::TReplacingFileStream>(*Posted.Place.Folder, Mine.Name, Mine.Shown);
+        TWriteBuffer Buffered(*Posted.Out);
+        try {
+          const std::unique_ptr<kv::TStream> Source = Input.OpenEntry(Mine.Index);
+          kv::ExtractEntry(*Source, Posted.Entry, Mine.Index, Buffered, CheckCRC,
+                           {.Started = {}, .ChunkRead = [&](int32_t Delivered) {
+                              if (Stopping) throw kv::Exception("stopped");
+                              Posted.Done += Delivered;
+                            }});
+        } catch (const kv::EZLBArchiveError& E) {
+          throw kv::Exception(File + ": " + E.Message() + kv::FailureCauses(E));
+        }
+        Buffered.Flush();
+      });
+    });
+  }
+  while (!Window.empty())
+    CommitOldest();
+}
+
 }  // namespace
 
 int Extract(const TArgs& Args) {
@@ -101,7 +224,7 @@ int Extract(const TArgs& Args) {
     return 0;
   }
   if (Parsed.Operands.empty()) throw EUsageError("no archive given");
-  (void)ThreadCount(Parsed);
+  const unsigned Threads = ThreadCount(Parsed);
   const std::string Dir = Parsed.Value("-d", ".");
   const bool WithPaths = Parsed.Has("--with-paths");
   const bool SkipExisting = Parsed.Has("--skip-existing");
@@ -183,6 +306,11 @@ int Extract(const TArgs& Args) {
   }
 
   TProgressLine Progress(TotalBytes);
+  if (Threads > 1 && Targets.size() > 1) {
+    ExtractInParallel(Targets, Archive, Input, Destination, Dir, SkipExisting,
+                      Parsed.Has("--check-crc"), Threads, Progress);
+    return 0;
+  }
   Archive.SetOnProgress([&Progress](std::string, int32_t Percentage) {
     if (Percentage > 0) Progress.Report(Percentage);
   });

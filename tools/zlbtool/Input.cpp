@@ -3,7 +3,9 @@
 #include "Input.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "Output.h"
 #include "UpdaterPayload.h"
@@ -33,7 +35,83 @@ class TConfinedSource : public kv::TArchiveSource {
   std::optional<int64_t> FEnd;
 };
 
+// One stream of the archive read at given positions from several threads,
+// one read at a time.
+class TSharedReads {
+ public:
+  explicit TSharedReads(std::unique_ptr<kv::TStream> Stream) : FStream(std::move(Stream)) {}
+  // Up to Count bytes from Position on; fewer at the end of the archive, or
+  // when a read fails, whose reason goes to Error.
+  int32_t ReadAt(int64_t Position, void* Buffer, int32_t Count, std::error_code& Error) {
+    const std::lock_guard Lock(FLock);
+    if (FStream->Seek(Position, kv::TSeekOrigin::soBeginning) != Position) {
+      Error = FStream->Error();
+      return 0;
+    }
+    int32_t Done = 0;
+    while (Done < Count) {
+      const int32_t Got = FStream->Read(static_cast<uint8_t*>(Buffer) + Done, Count - Done);
+      if (Got <= 0) break;
+      Done += Got;
+    }
+    Error = FStream->Error();
+    return Done;
+  }
+
+ private:
+  std::mutex FLock;
+  std::unique_ptr<kv::TStream> FStream;
+};
+
 namespace {
+
+// The archive up to End, as TSharedReads gives it, read ahead in pieces of
+// its own so that threads take the lock seldom.
+class TEntryStream : public kv::TStream {
+ public:
+  static constexpr int32_t PieceSize = 64 * 1024;
+
+  TEntryStream(TSharedReads& Shared, int64_t End) : FShared(Shared), FEnd(End), FPiece(PieceSize) {}
+
+  int32_t Read(void* Buffer, int32_t Count) override {
+    int32_t Done = 0;
+    SetError({});
+    while (Done < Count && FPosition < FEnd) {
+      if (FPosition < FPieceAt || FPosition >= FPieceAt + FPieceLength) {
+        std::error_code Error;
+        FPieceAt = FPosition;
+        FPieceLength =
+            FShared.ReadAt(FPosition, FPiece.data(),
+                           int32_t(std::min<int64_t>(PieceSize, FEnd - FPosition)), Error);
+        SetError(Error);
+        if (FPieceLength == 0) break;
+      }
+      const auto Taken =
+          int32_t(std::min<int64_t>(Count - Done, FPieceAt + FPieceLength - FPosition));
+      std::memcpy(static_cast<uint8_t*>(Buffer) + Done, FPiece.data() + (FPosition - FPieceAt),
+                  size_t(Taken));
+      Done += Taken;
+      FPosition += Taken;
+    }
+    return Done;
+  }
+  int32_t Write(const void*, int32_t) override { return 0; }
+  int64_t Seek(int64_t Offset, kv::TSeekOrigin Origin) override {
+    const int64_t Position = SeekBase(Origin, FPosition, FEnd) + Offset;
+    if (Position < 0) return -1;
+    FPosition = Position;
+    return FPosition;
+  }
+  int64_t GetSize() override { return FEnd; }
+
+ private:
+  TSharedReads& FShared;
+  int64_t FEnd;
+  int64_t FPosition = 0;
+  std::vector<uint8_t> FPiece;
+  int64_t FPieceAt = 0;
+  int32_t FPieceLength = 0;
+};
 
 // The archive in File, open as Handle: the file itself, or the payload of
 // the updater it is.
@@ -86,8 +164,9 @@ TInput::TInput(kv::TZLBArchive& Archive, const std::string& File, kv::TFileHandl
     : FFile(File), FSource(nullptr) {
   auto Source = std::make_unique<TConfinedSource>(ArchiveIn(File, std::move(Handle)));
   FSource = Source.get();
-  const std::unique_ptr<kv::TStream> Whole = Source->Open();
+  std::unique_ptr<kv::TStream> Whole = Source->Open();
   const int64_t Size = Whole->GetSize();
+  FSize = Size;
   try {
     Archive.OpenArchive(File, std::move(Source));
   } catch (const kv::EZLBArchiveError& E) {
@@ -103,6 +182,7 @@ TInput::TInput(kv::TZLBArchive& Archive, const std::string& File, kv::TFileHandl
     throw kv::Exception(File + ": " + Text + kv::FailureCauses(E));
   }
   FCodec = TNameCodec(ReadingCodePage(Parsed, Archive.GetTrailer()));
+  FShared = std::make_unique<TSharedReads>(std::move(Whole));
 
   // Sorted by where they start, each range ends no later than the next
   // begins; otherwise the two share data.
@@ -141,6 +221,8 @@ TInput::TInput(kv::TZLBArchive& Archive, const std::string& File, kv::TFileHandl
   }
 }
 
+TInput::~TInput() = default;
+
 std::string TInput::Shown(const kv::TZLBFileEntry& Entry) const {
   return FCodec.Shown(JoinedName(Entry, FCodec.Rules()));
 }
@@ -153,6 +235,10 @@ void TInput::ReadEntry(int32_t Index, const std::function<void()>& Read) {
   FSource->Confine(FEnds.at(size_t(Index)));
   const auto Release = kv::ScopeExit([this] { FSource->Confine(std::nullopt); });
   Read();
+}
+
+std::unique_ptr<kv::TStream> TInput::OpenEntry(int32_t Index) {
+  return std::make_unique<TEntryStream>(*FShared, FEnds.at(size_t(Index)).value_or(FSize));
 }
 
 }  // namespace zlbtool

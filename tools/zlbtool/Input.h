@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 namespace zlbtool {
 
 class TConfinedSource;
+class TSharedReads;
 
 // An archive opened for a command, read through a source that can hold the
 // reads of one entry to that entry's data.
@@ -32,6 +34,9 @@ class TInput {
   // As above, of a file open already as Handle, which File names in texts.
   TInput(kv::TZLBArchive& Archive, const std::string& File, kv::TFileHandle Handle,
          const TParsedArgs& Parsed);
+  ~TInput();
+  TInput(const TInput&) = delete;
+  TInput& operator=(const TInput&) = delete;
 
   const std::string& File() const { return FFile; }
   const TNameCodec& Codec() const { return FCodec; }
@@ -47,15 +52,23 @@ class TInput {
   // Runs Read, an operation of the archive on entry Index alone, with the
   // reads ending where that entry's data range ends.
   void ReadEntry(int32_t Index, const std::function<void()>& Read);
+  // A stream of the archive for entry Index alone, ending where its data
+  // range ends, as ReadEntry holds the component's reads; for
+  // kv::ExtractEntry on any thread, the component aside. Such streams may
+  // be read on several threads at once: they share one open file, whose
+  // handles all share one position, under a lock.
+  std::unique_ptr<kv::TStream> OpenEntry(int32_t Index);
 
  private:
   std::string FFile;
   TNameCodec FCodec{nullptr};
   TConfinedSource* FSource;
+  std::unique_ptr<TSharedReads> FShared;
   // Per entry: where its data range ends; none for an entry that reads
   // nothing.
   std::vector<std::optional<int64_t>> FEnds;
   std::optional<std::string> FOverlap;
+  int64_t FSize = 0;  // the archive's
 };
 
 }  // namespace zlbtool

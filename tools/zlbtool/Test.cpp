@@ -15,7 +15,7 @@ namespace zlbtool {
 namespace {
 
 constexpr const char* TestUsage =
-    "usage: zlbtool test [--json] [--code-page N] ARCHIVE|UPDATER\n"
+    "usage: zlbtool test [--json] [--code-page N] [--threads N] ARCHIVE|UPDATER\n"
     "\n"
     "Checks the archive as the updater takes it: its CRC, then every entry: its\n"
     "name and stored path (names Windows refuses, names that leave the\n"
@@ -29,7 +29,8 @@ constexpr const char* TestUsage =
     "  --json         print one JSON object: {\"file\", \"crc_ok\", \"failed\",\n"
     "                 \"problem\" (the archive's, or null), \"entries\": [{\"index\",\n"
     "                 \"name\", \"ok\", \"problems\": [...]}]}\n"
-    "  --code-page N  the ANSI code page the names are written in\n";
+    "  --code-page N  the ANSI code page the names are written in\n"
+    "  --threads N    entries read at once (default: one per processor)\n";
 
 }  // namespace
 
@@ -40,7 +41,7 @@ int Test(const TArgs& Args) {
     return 0;
   }
   if (Parsed.Operands.size() != 1) throw EUsageError("test takes exactly one archive");
-  (void)ThreadCount(Parsed);
+  const unsigned Threads = ThreadCount(Parsed);
   const std::string& File = Parsed.Operands[0];
   const bool Json = Parsed.Has("--json");
 
@@ -54,7 +55,7 @@ int Test(const TArgs& Args) {
           "\"problem\": " + JsonString(kv::DescribeFailure(E)) + ", \"entries\": []}\n");
     return 1;
   }
-  const TArchiveReport Report = CheckArchive(Archive, *Input, true);
+  const TArchiveReport Report = CheckArchive(Archive, *Input, true, {}, Threads);
   if (Json) {
     std::string Out = "{\"file\": " + JsonString(File) +
                       ", \"crc_ok\": true, \"failed\": " + std::to_string(Report.FailedEntries()) +
